@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs what Kiv Pfx Utility needs to build, run and test on Debian 12.
+# Safe to run again: it only installs packages that are missing.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake g++ pkg-config libssl-dev libgtest-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  # the program's platform plugins (xcb for a desktop, offscreen for tests)
+  qt6-qpa-plugins
+  # OpenSSL command line (benchmarks and cross-checks) and its legacy provider
+  openssl libssl3
+  # stand-ins for the window fonts: Liberation (Times New Roman, Arial metrics),
+  # URW Palladio (Book Antiqua), DejaVu (Trebuchet MS, MS Sans Serif)
+  fontconfig fonts-liberation2 fonts-urw-base35 fonts-dejavu-core fonts-dejavu-extra
+  # second PKCS#12 readers for the tests
+  gnutls-bin libnss3-tools
+  # looking at the program: a virtual display and screenshots
+  xvfb xauth x11-apps x11-xserver-utils imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: everything is installed"
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+echo "setup: done"

@@ -10,9 +10,10 @@ namespace kiv::certificate {
 struct CallResult {
     bool ok = true;
     std::string description;
+    bool targetExists = false;  // Save found a file already at the output path and left it alone
 
     static CallResult Success() { return {}; }
-    static CallResult Failure(std::string text) { return {false, std::move(text)}; }
+    static CallResult Failure(std::string text) { return {false, std::move(text), false}; }
 };
 
 // One certificate object handles one PKCS#12 file: Load it, then Save a copy.

@@ -30,4 +30,12 @@ const Control* FormModel::Find(const QString& controlName, int index) const {
     return const_cast<FormModel*>(this)->Find(controlName, index);
 }
 
+const Control* FormModel::ContainerOf(const Control& control) const {
+    if (control.container.isEmpty()) return nullptr;
+    for (const auto& c : controls) {
+        if (&c != &control && c.name.compare(control.container, Qt::CaseInsensitive) == 0) return &c;
+    }
+    return nullptr;
+}
+
 }  // namespace kiv::forms

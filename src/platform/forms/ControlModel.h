@@ -89,6 +89,13 @@ struct FormModel {
     void Move(double newLeft, double newTop, double newWidth, double newHeight);
     Control* Find(const QString& controlName, int index = -1);
     const Control* Find(const QString& controlName, int index = -1) const;
+    // The control that contains this one; null when the form itself does (or the name is unknown).
+    const Control* ContainerOf(const Control& control) const;
 };
+
+// Twips to Qt logical pixels: 1440 twips an inch at the screen's logical dpi (15 a pixel at 96).
+// The same dpi must be the one the scale ratios were measured with, so that a window takes the
+// same share of every screen.
+inline double TwipsToPixels(double twips, double logicalDpi) { return twips * logicalDpi / 1440.0; }
 
 }  // namespace kiv::forms

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+#include "platform/Yield.h"
+#include "platform/certificate/Certificate.h"
+#include "platform/forms/FormHost.h"
+#include "platform/prompts/Prompts.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+
+namespace kiv::controls {
+class KivBtn;
+}
+namespace kiv::grid {
+class FlexGrid;
+}
+
+namespace kiv::main_window {
+
+// What the main window needs from the rest of the program; tests hand in doubles.
+struct Services {
+    prompts::Prompts* prompts = nullptr;
+    forms::FontSystem* fonts = nullptr;
+    certificate::CertificateFactory certificates;
+    Yield* yield = nullptr;
+    std::function<void()> endProgram;  // ends the program at once
+    QString description = QStringLiteral(":/forms/frmmain.json");
+};
+
+// The program's main window: the file list, the password pair, the commands and the progress
+// frame of a protection run.
+class frmmain final : public QWidget {
+    Q_OBJECT
+public:
+    // Makes the window from its description; nullptr with `error` set when it cannot be made.
+    static std::unique_ptr<frmmain> Create(Services services, QString* error);
+    ~frmmain() override;
+
+    // Shows the window modelessly, running its load step first.
+    void ShowWindow();
+
+    // File list.
+    int FindListedFile(const QString& path) const;
+    bool AddFileToList(const QString& path, const QString& name);
+    void FitListColumns();
+    void RenumberFileList();
+    void ClearStatuses();
+
+    // Handlers.
+    void Form_Load();
+    void Form_KeyPress(int& keyAscii);
+    void cmdadd_Click();
+    void cmddelete_Click();
+    void cmddeleteall_Click();
+    void cmdproceed_Click();
+    void cmdsearch_Click();
+
+    bool InRun() const;
+    bool Ended() const { return ended_; }
+    forms::FormHost& Host() { return *host_; }
+    grid::FlexGrid& Grid() const { return *vs1_; }
+    QString StopRequest() const { return fampgTag_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    frmmain(Services services, forms::FormModel model);
+    bool Wire(QString* error);
+    prompts::Answer Ask(const QString& text, prompts::Icon icon, prompts::Buttons buttons);
+    void ProtectListedFiles();
+
+    Services services_;
+    std::unique_ptr<forms::FormHost> host_;
+    grid::FlexGrid* vs1_ = nullptr;
+    QWidget* frame1_ = nullptr;
+    QWidget* fampg_ = nullptr;
+    QLabel* lblpb_ = nullptr;
+    QProgressBar* pb_ = nullptr;
+    QLineEdit* txtpass_[2] = {nullptr, nullptr};
+    controls::KivBtn* cmdadd_ = nullptr;
+    controls::KivBtn* cmdsearch_ = nullptr;
+    controls::KivBtn* cmddelete_ = nullptr;
+    controls::KivBtn* cmddeleteall_ = nullptr;
+    controls::KivBtn* cmdproceed_ = nullptr;
+    controls::KivBtn* cmdexit_ = nullptr;
+    controls::KivBtn* cmdstop_ = nullptr;
+    QString fampgTag_;  // the stop request of a run: empty goes on, anything else stops
+    bool ended_ = false;
+};
+
+}  // namespace kiv::main_window

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QStringList>
+#include <QTableView>
+
+#include <vector>
+
+namespace kiv::grid {
+
+// Cell storage of the grid: row 0 is the fixed header row, rows 1..n hold data. Column `keyColumn`
+// is indexed without regard to letter case, so whole-text lookups stay constant time on big lists.
+class GridModel final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit GridModel(int cols, int keyColumn, QObject* parent = nullptr);
+
+    int Rows() const { return static_cast<int>(cells_.size()); }
+    int Cols() const { return cols_; }
+    void SetRows(int rows);
+    QString TextMatrix(int row, int col) const;
+    void SetTextMatrix(int row, int col, const QString& text);
+    // Appends one data row holding `texts` (missing columns empty); returns its row index.
+    int AppendRow(const QStringList& texts);
+    void RemoveRow(int row);
+    void SetRangeText(int row1, int col1, int row2, int col2, const QString& text);
+    // First row >= startRow whose cell in `col` equals `text`, ignoring letter case; -1 if none.
+    int FindRow(const QString& text, int startRow, int col) const;
+    void SetAlignment(int col, Qt::Alignment alignment) { alignments_[col] = alignment; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    static QString Key(const QString& text) { return text.toCaseFolded(); }
+    void IndexRow(int row);
+    void RebuildIndex();
+
+    int cols_;
+    int keyColumn_;
+    std::vector<QStringList> cells_;
+    std::vector<Qt::Alignment> alignments_;
+    QMultiHash<QString, int> index_;
+};
+
+// Our list grid: a table view over GridModel with the operations the file list needs. Sizes that
+// the window description gives in twips are converted with the grid's twips per pixel.
+class FlexGrid final : public QTableView {
+    Q_OBJECT
+public:
+    FlexGrid(int cols, int keyColumn, QWidget* parent = nullptr);
+
+    GridModel& Model() { return model_; }
+    const GridModel& Model() const { return model_; }
+
+    int Rows() const { return model_.Rows(); }
+    void SetRows(int rows) { model_.SetRows(rows); }
+    QString TextMatrix(int row, int col) const { return model_.TextMatrix(row, col); }
+    void SetTextMatrix(int row, int col, const QString& text) { model_.SetTextMatrix(row, col, text); }
+    int FindRow(const QString& text, int startRow, int col) const { return model_.FindRow(text, startRow, col); }
+    void RemoveItem(int row) { model_.RemoveRow(row); }
+
+    // The current row, 1..n, or -1 when no data row is current.
+    int Row() const;
+    void SetRow(int row);
+
+    double TwipsPerPixel() const { return twipsPerPixel_; }
+    void SetTwipsPerPixel(double twips) { twipsPerPixel_ = twips; }
+    double ColWidth(int col) const;
+    void SetColWidth(int col, double twips);
+    void SetColHidden(int col, bool hidden) { setColumnHidden(col, hidden); }
+
+    // Width limits for fitting columns, in twips; 0 means no limit.
+    double ColWidthMax = 0;
+    double ColWidthMin = 0;
+    double RowHeightMax = 0;
+    double RowHeightMin = 0;
+
+    // Fits the widths of columns first..last to their text, the header included.
+    void AutoSize(int firstCol, int lastCol);
+    // Applies the row-height limits to the current font's row height.
+    void FitRowHeight();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    GridModel model_;
+    double twipsPerPixel_ = 15.0;
+};
+
+}  // namespace kiv::grid

@@ -180,6 +180,4 @@ void frmmain::cmdadd_Click() {
     }
 }
 
-void frmmain::cmdsearch_Click() {}
-
 }  // namespace kiv::main_window

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  cmake g++ pkg-config libssl-dev libgtest-dev
+  cmake ninja-build g++ pkg-config libssl-dev libgtest-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # the program's platform plugins (xcb for a desktop, offscreen for tests)
   qt6-qpa-plugins

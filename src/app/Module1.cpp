@@ -16,7 +16,13 @@ std::unique_ptr<filesystem::FileSystem>& Shared() {
 }  // namespace
 
 filesystem::FileSystem* SharedFileSystem() {
-    if (!Shared() && Maker()) Shared() = Maker()();
+    if (!Shared() && Maker()) {
+        try {
+            Shared() = Maker()();
+        } catch (...) {
+            Shared().reset();
+        }
+    }
     return Shared().get();
 }
 

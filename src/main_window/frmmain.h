@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/Yield.h"
 #include "platform/certificate/Certificate.h"
@@ -33,6 +34,9 @@ struct Services {
     std::function<void()> endProgram;  // ends the program at once
     QString description = QStringLiteral(":/forms/frmmain.json");
 };
+
+// The output path of a source: its last four characters (the extension) replaced by the suffix.
+QString OutputPathFor(const QString& source);
 
 // The program's main window: the file list, the password pair, the commands and the progress
 // frame of a protection run.
@@ -77,6 +81,7 @@ private:
     bool Wire(QString* error);
     prompts::Answer Ask(const QString& text, prompts::Icon icon, prompts::Buttons buttons);
     void ProtectListedFiles();
+    QString ProtectFile(const QString& source, const QString& output, const std::string& password);
 
     Services services_;
     std::unique_ptr<forms::FormHost> host_;

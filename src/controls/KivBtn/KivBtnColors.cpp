@@ -29,6 +29,12 @@ QPalette::ColorRole RoleOfSystemColor(int index, QPalette::ColorGroup* group) {
     }
 }
 
+int Channel(ColorValue rgb, int shift) { return static_cast<int>((rgb >> shift) & 0xFF); }
+
+ColorValue Pack(int r, int g, int b) {
+    return static_cast<ColorValue>(r) | (static_cast<ColorValue>(g) << 8) | (static_cast<ColorValue>(b) << 16);
+}
+
 }  // namespace
 
 ColorValue TranslateColor(ColorValue value) {
@@ -40,23 +46,90 @@ ColorValue TranslateColor(ColorValue value) {
 
 QColor ToQColor(ColorValue value) {
     const ColorValue rgb = TranslateColor(value);
-    return QColor(static_cast<int>(rgb & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
-                  static_cast<int>((rgb >> 16) & 0xFF));
+    return QColor(Channel(rgb, 0), Channel(rgb, 8), Channel(rgb, 16));
 }
 
-ColorValue FromQColor(const QColor& color) {
-    return static_cast<ColorValue>(color.red()) | (static_cast<ColorValue>(color.green()) << 8) |
-           (static_cast<ColorValue>(color.blue()) << 16);
+ColorValue FromQColor(const QColor& color) { return Pack(color.red(), color.green(), color.blue()); }
+
+ColorValue ShiftColor(ColorValue rgb, int offset, bool soft, bool proportionalBlue) {
+    if (soft) offset /= 2;
+    const int r = Channel(rgb, 0) + offset;
+    const int g = Channel(rgb, 8) + offset;
+    const int blue = Channel(rgb, 16);
+    const int b = proportionalBlue ? blue + (blue * offset) / 192 : blue + offset;
+    // Only the direction of the shift can push a channel out of range.
+    auto clamp = [](int c) { return std::clamp(c, 0, 255); };
+    return Pack(clamp(r), clamp(g), clamp(b));
 }
 
-ColorValue ShiftColor(ColorValue value, int delta) {
-    const ColorValue rgb = TranslateColor(value);
-    ColorValue out = 0;
-    for (int shift = 0; shift <= 16; shift += 8) {
-        const int channel = std::clamp(static_cast<int>((rgb >> shift) & 0xFF) + delta, 0, 255);
-        out |= static_cast<ColorValue>(channel) << shift;
+ColorValue TintColor(ColorValue rgb, int level) {
+    auto tint = [level](int c) { return std::min(255, level + ((255 - level) * c) / 255); };
+    return Pack(tint(Channel(rgb, 0)), tint(Channel(rgb, 8)), tint(Channel(rgb, 16)));
+}
+
+SystemColors CurrentSystemColors() {
+    SystemColors s;
+    s.face = TranslateColor(SystemColor(kSysColorButtonFace));
+    s.shadow = TranslateColor(SystemColor(kSysColorButtonShadow));
+    s.light = TranslateColor(SystemColor(kSysColorLight));
+    s.highlight = TranslateColor(SystemColor(kSysColorButtonHighlight));
+    s.darkShadow = TranslateColor(SystemColor(kSysColorDarkShadow));
+    s.text = TranslateColor(SystemColor(kSysColorButtonText));
+    s.selection = TranslateColor(SystemColor(kSysColorHighlight));
+    return s;
+}
+
+ColorSet MakeColorSet(const ColorInputs& in) {
+    const bool soft = in.softBevel;
+    ColorSet c;
+    auto derive = [&c, soft](ColorValue face) {
+        c.face = face;
+        c.shadow = ShiftColor(face, -64, soft);
+        c.light = ShiftColor(face, 31, soft);
+        c.highlight = ShiftColor(face, 47, soft);
+        c.darkShadow = ShiftColor(face, -192, soft);
+    };
+    switch (in.scheme) {
+        case 2:
+            derive(TranslateColor(in.backColor));
+            c.text = TranslateColor(in.foreColor);
+            c.textOver = TranslateColor(in.foreOver);
+            c.select = ShiftColor(c.face, -128, soft);
+            c.selectLight = c.face;
+            break;
+        case 3:
+            c.face = 0xC0C0C0;
+            c.shadow = 0x808080;
+            c.light = 0xDFDFDF;
+            c.highlight = 0xFFFFFF;
+            c.darkShadow = 0x000000;
+            c.text = 0x000000;
+            c.textOver = 0x000000;
+            c.select = 0x800000;
+            c.selectLight = 0xD1ADAD;
+            break;
+        case 4:
+            derive(TranslateColor(in.containerBack));
+            c.text = TranslateColor(in.containerText);
+            c.textOver = c.text;
+            c.select = in.system.selection;
+            c.selectLight = TintColor(c.select, 176);
+            break;
+        default:
+            c.face = in.system.face;
+            c.shadow = in.system.shadow;
+            c.light = in.system.light;
+            c.highlight = in.system.highlight;
+            c.darkShadow = in.system.darkShadow;
+            c.text = in.system.text;
+            c.textOver = c.text;
+            c.select = in.system.selection;
+            c.selectLight = TintColor(c.select, 176);
+            break;
     }
-    return out;
+    c.mask = TranslateColor(in.maskColor);
+    c.paleFace = ShiftColor(c.face, 48, soft, in.buttonType == 3);
+    return c;
 }
 
 }  // namespace kiv::controls

@@ -9,7 +9,6 @@
 #include <QVariantMap>
 
 #include <cstdint>
-#include <optional>
 #include <utility>
 
 namespace kiv::controls {
@@ -70,16 +69,16 @@ struct PropertyDefaults {
     ColorValue buttonText = 0x000000;
 };
 
-// The persisted keys in the order they are read and written.
+// The persisted keys, lower case, in the order they are read and written.
 const QStringList& PersistedKeys();
 
 struct ReadResult {
-    std::optional<KivBtnProperties> properties;  // empty when the set holds a value of the wrong kind
-    QString error;                               // names the key and what was wrong with it
+    KivBtnProperties properties;
+    QStringList problems;  // one line per key whose value could not be used; that key took its default
 };
 
-// Reads the set with keys matched without regard to case. A key present with a value of the wrong kind
-// or out of range fails the whole read rather than loading part of it.
+// Reads the set with keys matched without regard to case. A value of the wrong kind or out of range
+// never loads as something else: its key falls back to the default and the read names it in problems.
 ReadResult ReadProperties(const QVariantMap& set, const PropertyDefaults& defaults);
 
 using PropertyList = QList<std::pair<QString, QVariant>>;

@@ -1,0 +1,121 @@
+// The protection run: Proceed's checks and confirmation, and one protected copy per listed file.
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+
+#include <openssl/crypto.h>
+
+#include "app/Module1.h"
+#include "controls/KivBtn/KivBtn.h"
+#include "main_window/frmmain.h"
+#include "platform/grid/FlexGrid.h"
+
+namespace kiv::main_window {
+
+using prompts::Answer;
+using prompts::Buttons;
+using prompts::Icon;
+
+namespace {
+constexpr int kPathCol = 1;
+constexpr int kStatusCol = 3;
+
+const QString kConfirmation = QStringLiteral(
+    "Note : It is highly recommended to keep original Pfx files saved with you.\r\n\r\n"
+    "All the Pfx files with password will be saved in the same location with [_Password] as suffix."
+    "\r\n\r\n\r\nDo you really want to continue?");
+
+// A std::string whose bytes are wiped when it goes away; it carries the password.
+struct WipedString {
+    std::string text;
+    ~WipedString() {
+        if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
+    }
+};
+}  // namespace
+
+QString OutputPathFor(const QString& source) { return source.left(source.size() - 4) + QStringLiteral("_Password.Pfx"); }
+
+void frmmain::cmdproceed_Click() {
+    if (vs1_->Rows() == 1) {
+        Ask(QStringLiteral("No File Selected."), Icon::Information, Buttons::Ok);
+        return;
+    }
+    if (txtpass_[0]->text().isEmpty()) {
+        Ask(QStringLiteral("Please Enter Password."), Icon::Information, Buttons::Ok);
+        txtpass_[0]->setFocus();
+        return;
+    }
+    if (txtpass_[1]->text() != txtpass_[0]->text()) {
+        Ask(QStringLiteral("Password Mismatch."), Icon::Critical, Buttons::Ok);
+        txtpass_[1]->setFocus();
+        return;
+    }
+    if (Ask(kConfirmation, Icon::Question, Buttons::YesNo) != Answer::Yes) return;
+
+    vs1_->setEnabled(false);
+    frame1_->hide();
+    lblpb_->setText(QString());
+    pb_->setValue(0);
+    pb_->setMaximum(vs1_->Rows() - 1);
+    fampg_->show();
+    fampgTag_.clear();
+    ProtectListedFiles();
+    // The quit question was answered Yes during the run: the program is ending.
+    if (ended_) return;
+    fampg_->hide();
+    vs1_->setEnabled(true);
+    frame1_->show();
+    cmdproceed_->setFocus();
+}
+
+void frmmain::ProtectListedFiles() {
+    const int n = vs1_->Rows() - 1;
+    ClearStatuses();
+    WipedString password{txtpass_[0]->text().toStdString()};
+    for (int i = 1; i <= n; ++i) {
+        if (!fampgTag_.isEmpty()) break;
+        pb_->setValue(i);
+        lblpb_->setText(QStringLiteral("Generating File (%1 of %2)").arg(pb_->value()).arg(pb_->maximum()));
+        if (services_.yield) (*services_.yield)();
+        if (ended_) return;
+        if (i >= vs1_->Rows()) break;
+        const QString source = vs1_->TextMatrix(i, kPathCol);
+        vs1_->SetTextMatrix(i, kStatusCol, ProtectFile(source, OutputPathFor(source), password.text));
+    }
+    FitListColumns();
+}
+
+QString frmmain::ProtectFile(const QString& source, const QString& output, const std::string& password) {
+    filesystem::FileSystem* files = app::SharedFileSystem();
+    if (!files) return QStringLiteral("Error Loading : the file system cannot be read");
+    const std::string outputPath = output.toStdString();
+    const std::string sourcePath = source.toStdString();
+    const QString exists = QStringLiteral("File [") + output + QStringLiteral("] already exists");
+    if (files->FileExists(outputPath)) return exists;
+    if (!files->FileExists(sourcePath)) return QStringLiteral("File not found");
+
+    std::unique_ptr<certificate::Certificate> certificate;
+    try {
+        if (services_.certificates) certificate = services_.certificates();
+    } catch (...) {
+        certificate.reset();
+    }
+    if (!certificate) return QStringLiteral("Can't create ActiveX object");
+
+    const certificate::CallResult loaded = certificate->Load(sourcePath, std::string(), 1, 0);
+    if (!loaded.ok) {
+        const QString description = QString::fromStdString(loaded.description);
+        if (description.toLower().contains(QLatin1String("password is not correct")))
+            return QStringLiteral("File is already password protected");
+        return QStringLiteral("Error Loading : ") + description;
+    }
+    const certificate::CallResult saved = certificate->Save(outputPath, password, 0, 1);
+    certificate.reset();
+    // A file that appeared at the output path while we wrote ours was left alone.
+    if (!saved.ok && saved.targetExists) return exists;
+    if (!saved.ok) return QStringLiteral("Error Saving : ") + QString::fromStdString(saved.description);
+    return files->FileExists(outputPath) ? QStringLiteral("OK") : QStringLiteral("Failed : Unknown Error");
+}
+
+}  // namespace kiv::main_window

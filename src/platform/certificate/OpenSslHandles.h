@@ -1,0 +1,106 @@
+#pragma once
+
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pkcs12.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+namespace kiv::certificate {
+
+// Owners for OpenSSL objects: each frees with the matching OpenSSL call.
+template <auto Free>
+struct FreeWith {
+    template <typename T>
+    void operator()(T* p) const noexcept {
+        Free(p);
+    }
+};
+
+using X509Ptr = std::unique_ptr<X509, FreeWith<X509_free>>;
+using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, FreeWith<EVP_PKEY_free>>;
+using Pkcs12Ptr = std::unique_ptr<PKCS12, FreeWith<PKCS12_free>>;
+using Pkcs7Ptr = std::unique_ptr<PKCS7, FreeWith<PKCS7_free>>;
+using BioPtr = std::unique_ptr<BIO, FreeWith<BIO_free_all>>;
+using SafeBagPtr = std::unique_ptr<PKCS12_SAFEBAG, FreeWith<PKCS12_SAFEBAG_free>>;
+using Pkcs8Ptr = std::unique_ptr<PKCS8_PRIV_KEY_INFO, FreeWith<PKCS8_PRIV_KEY_INFO_free>>;
+using X509SigPtr = std::unique_ptr<X509_SIG, FreeWith<X509_SIG_free>>;
+using X509AlgorPtr = std::unique_ptr<X509_ALGOR, FreeWith<X509_ALGOR_free>>;
+using Asn1OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, FreeWith<ASN1_OCTET_STRING_free>>;
+
+struct X509StackFree {
+    void operator()(STACK_OF(X509) * s) const noexcept { sk_X509_pop_free(s, X509_free); }
+};
+struct Pkcs7StackFree {
+    void operator()(STACK_OF(PKCS7) * s) const noexcept { sk_PKCS7_pop_free(s, PKCS7_free); }
+};
+struct SafeBagStackFree {
+    void operator()(STACK_OF(PKCS12_SAFEBAG) * s) const noexcept {
+        sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free);
+    }
+};
+// A stack that only lends its elements: freeing it leaves them alone.
+struct SafeBagViewFree {
+    void operator()(STACK_OF(PKCS12_SAFEBAG) * s) const noexcept { sk_PKCS12_SAFEBAG_free(s); }
+};
+
+using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackFree>;
+using Pkcs7StackPtr = std::unique_ptr<STACK_OF(PKCS7), Pkcs7StackFree>;
+using SafeBagStackPtr = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), SafeBagStackFree>;
+using SafeBagViewPtr = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), SafeBagViewFree>;
+
+// Memory OpenSSL allocated for us (i2d output and the like).
+struct OpenSslFree {
+    void operator()(void* p) const noexcept { OPENSSL_free(p); }
+};
+using OpenSslBytesPtr = std::unique_ptr<unsigned char, OpenSslFree>;
+
+// Bytes that may hold key material or a password: wiped before the memory is given back.
+class SecureBytes {
+public:
+    SecureBytes() = default;
+    explicit SecureBytes(std::size_t size) : bytes_(size) {}
+    SecureBytes(const SecureBytes&) = delete;
+    SecureBytes& operator=(const SecureBytes&) = delete;
+    SecureBytes(SecureBytes&& other) noexcept : bytes_(std::move(other.bytes_)) {}
+    SecureBytes& operator=(SecureBytes&& other) noexcept {
+        if (this != &other) {
+            Wipe();
+            bytes_ = std::move(other.bytes_);
+        }
+        return *this;
+    }
+    ~SecureBytes() { Wipe(); }
+
+    void Wipe() noexcept {
+        if (!bytes_.empty()) OPENSSL_cleanse(bytes_.data(), bytes_.size());
+        bytes_.clear();
+    }
+    void Resize(std::size_t size) {
+        // Growing may move the data; wipe the old copy by hand.
+        if (size < bytes_.size()) OPENSSL_cleanse(bytes_.data() + size, bytes_.size() - size);
+        if (size <= bytes_.capacity()) {
+            bytes_.resize(size);
+            return;
+        }
+        std::vector<unsigned char> grown(size);
+        std::copy(bytes_.begin(), bytes_.end(), grown.begin());
+        Wipe();
+        bytes_ = std::move(grown);
+    }
+
+    unsigned char* data() noexcept { return bytes_.data(); }
+    const unsigned char* data() const noexcept { return bytes_.data(); }
+    std::size_t size() const noexcept { return bytes_.size(); }
+    bool operator==(const SecureBytes& other) const noexcept { return bytes_ == other.bytes_; }
+
+private:
+    std::vector<unsigned char> bytes_;
+};
+
+}  // namespace kiv::certificate

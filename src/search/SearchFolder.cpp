@@ -1,0 +1,100 @@
+#include "search/SearchFolder.h"
+
+#include <unordered_set>
+#include <vector>
+
+namespace kiv::search {
+namespace {
+
+struct FolderIdHash {
+    std::size_t operator()(const filesystem::FolderId& id) const {
+        return std::hash<std::uint64_t>()(id.inode) ^ (std::hash<std::uint64_t>()(id.device) * 0x9E3779B97F4A7C15ULL);
+    }
+};
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// One folder whose subfolders are still being walked. Kept on an explicit stack so that a deep tree
+// costs heap, not call stack.
+struct Level {
+    std::string path;
+    std::vector<std::string> subFolders;
+    std::size_t next = 0;
+};
+
+class Walk {
+public:
+    Walk(filesystem::FileSystem* files, const ScanHooks& hooks) : files_(files), hooks_(hooks) {}
+
+    void Run(const std::string& root) {
+        if (!Enter(root)) return;
+        while (!levels_.empty()) {
+            Level& level = levels_.back();
+            if (level.next >= level.subFolders.size()) {
+                levels_.pop_back();
+                continue;
+            }
+            const std::string child = ChildPath(level.path, level.subFolders[level.next++]);
+            if (!Enter(child)) return;
+        }
+    }
+
+private:
+    bool Stopped() const { return hooks_.stopRequested && hooks_.stopRequested(); }
+
+    // Searches the folder's own files and queues its subfolders; false once a stop is seen.
+    bool Enter(const std::string& folder) {
+        if (Stopped()) return false;
+        if (files_) {
+            // A folder whose identity cannot be read is searched all the same.
+            if (const auto id = files_->Identity(folder); id && !entered_.insert(*id).second) return true;
+        }
+        if (hooks_.enteringFolder) hooks_.enteringFolder(folder);
+        if (hooks_.yield) hooks_.yield();
+
+        if (files_) {
+            // A listing that failed part way still gives the files it delivered before the failure.
+            const auto listing = files_->Files(folder);
+            for (const auto& file : listing.items) {
+                if (hooks_.yield) hooks_.yield();
+                if (Stopped()) return false;
+                if (IsPfxName(file.name) && hooks_.addFile) hooks_.addFile(file.path, file.name);
+            }
+        }
+        Level level;
+        level.path = folder;
+        if (files_) level.subFolders = files_->SubFolders(folder).items;
+        levels_.push_back(std::move(level));
+        return true;
+    }
+
+    filesystem::FileSystem* files_;
+    const ScanHooks& hooks_;
+    std::vector<Level> levels_;
+    std::unordered_set<filesystem::FolderId, FolderIdHash> entered_;
+};
+
+}  // namespace
+
+bool IsPfxName(std::string_view name) {
+    // The suffix is plain ASCII, and UTF-8 never puts an ASCII byte inside a longer character, so
+    // comparing bytes gives the same answer as comparing characters.
+    static constexpr std::string_view kExtension = ".PFX";
+    if (name.size() <= kExtension.size()) return false;
+    const std::string_view tail = name.substr(name.size() - kExtension.size());
+    for (std::size_t i = 0; i < kExtension.size(); ++i) {
+        if (Upper(tail[i]) != kExtension[i]) return false;
+    }
+    return true;
+}
+
+std::string ChildPath(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + '/' + name;
+}
+
+void SearchFolder(filesystem::FileSystem* files, const std::string& root, const ScanHooks& hooks) {
+    Walk(files, hooks).Run(root);
+}
+
+}  // namespace kiv::search

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/filesystem/FileSystem.h"
+
+namespace kiv::search {
+
+// What the walk needs from the window that runs it. An empty hook is skipped.
+struct ScanHooks {
+    std::function<bool()> stopRequested;                   // polled at every folder entry and before every file
+    std::function<void(const std::string& folder)> enteringFolder;
+    std::function<void()> yield;                           // lets pending window events run once
+    std::function<void(const std::string& path, const std::string& name)> addFile;
+};
+
+// True for a name longer than four characters whose last four are ".PFX" in any letter case.
+bool IsPfxName(std::string_view name);
+
+// `folder` and `name` joined by "/", unless `folder` already ends in one (the root "/").
+std::string ChildPath(const std::string& folder, const std::string& name);
+
+// Walks the tree under `root` depth first in pre-order: a folder's own files, in delivery order,
+// before its subfolders. Hands every .pfx file to `addFile`. A folder or listing that cannot be
+// read contributes what it delivered and the walk goes on; a folder already entered in this walk
+// (a link back up the tree) is not entered again. Returns as soon as a stop is requested.
+// `files` may be null, which reads as every listing failing.
+void SearchFolder(filesystem::FileSystem* files, const std::string& root, const ScanHooks& hooks);
+
+}  // namespace kiv::search

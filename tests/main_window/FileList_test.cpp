@@ -1,0 +1,153 @@
+// The file list as the user drives it: Add File, the duplicate test, the two deletes.
+#include <QApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/Module1.h"
+#include "platform/grid/FlexGrid.h"
+#include "support/MainWindowHarness.h"
+
+namespace kiv::testing {
+namespace {
+
+using prompts::Answer;
+using prompts::Icon;
+
+class FileListTest : public ::testing::Test {
+protected:
+    void SetUp() override { harness.Show(); }
+    void TearDown() override { EXPECT_TRUE(harness.prompts.Pending() == 0); }
+
+    QString MakeFile(const QString& name) {
+        const QString path = dir.File(name);
+        std::ofstream(path.toStdString()) << "x";
+        return path;
+    }
+    QStringList Column(int col) {
+        QStringList texts;
+        for (int row = 1; row < harness.Grid().Rows(); ++row) texts << harness.Grid().TextMatrix(row, col);
+        return texts;
+    }
+
+    TempDir dir;
+    MainWindowHarness harness;
+};
+
+TEST_F(FileListTest, AddFileListsPathAndBareNameUnderTheNextNumber) {
+    const QString first = MakeFile("first.pfx");
+    const QString second = MakeFile("Second.PFX");
+    harness.AddThroughDialog(first);
+    harness.AddThroughDialog(second);
+
+    EXPECT_EQ(harness.Grid().Rows(), 3);
+    EXPECT_EQ(Column(0), (QStringList{"1", "2"}));
+    EXPECT_EQ(Column(1), (QStringList{first, second}));
+    EXPECT_EQ(Column(2), (QStringList{"first.pfx", "Second.PFX"}));
+    EXPECT_EQ(Column(3), (QStringList{"", ""}));
+    ASSERT_EQ(harness.prompts.Asked().size(), 2u);
+    EXPECT_EQ(harness.prompts.Asked()[0].kind, AskedPrompt::Kind::OpenFile);
+    EXPECT_EQ(harness.prompts.Asked()[0].text, "Pfx Files|*.Pfx");
+    // Adding neither moves the current row nor asks anything else.
+    EXPECT_EQ(harness.Grid().Row(), -1);
+}
+
+TEST_F(FileListTest, PathListedInAnotherLetterCaseIsRefusedWithMessage) {
+    const QString path = MakeFile("Cert.pfx");
+    harness.AddThroughDialog(path);
+    harness.prompts.AnswerMessage(Answer::Ok);
+    harness.AddThroughDialog(path.toUpper() == path ? path.toLower() : path.toUpper());
+
+    EXPECT_EQ(harness.Grid().Rows(), 2);
+    const AskedPrompt& message = harness.prompts.Asked().back();
+    EXPECT_EQ(message.text, "File already exists in the List.");
+    EXPECT_EQ(message.icon, Icon::Information);
+    EXPECT_EQ(message.title, "Kiv Pfx Utility");
+}
+
+TEST_F(FileListTest, OnlyWholePathsMatch) {
+    auto& window = harness.Window();
+    ASSERT_TRUE(window.AddFileToList("/c/x.pfx.pfx", "x.pfx.pfx"));
+    EXPECT_EQ(window.FindListedFile("/c/x.pfx"), -1);
+    EXPECT_TRUE(window.AddFileToList("/c/x.pfx", "x.pfx"));
+    EXPECT_EQ(window.FindListedFile("/C/X.PFX"), 2);
+    EXPECT_EQ(window.FindListedFile("File Name"), -1) << "the header row never matches";
+}
+
+TEST_F(FileListTest, CancelAndOtherExtensionsAddNothingAndSayNothing) {
+    harness.prompts.AnswerOpenFile(std::nullopt);
+    harness.Window().cmdadd_Click();
+    harness.AddThroughDialog(MakeFile("notes.txt"));
+    harness.AddThroughDialog(".pfx");  // too short to have a name before the extension
+    EXPECT_EQ(harness.Grid().Rows(), 1);
+    EXPECT_EQ(harness.prompts.Asked().size(), 3u);
+}
+
+TEST_F(FileListTest, DeleteRemovesCurrentRowAndRenumbers) {
+    for (const char* name : {"a.pfx", "b.pfx", "c.pfx", "d.pfx"}) harness.AddThroughDialog(MakeFile(name));
+    harness.Grid().SetRow(2);
+    harness.prompts.AnswerMessage(Answer::Yes);
+    harness.Window().cmddelete_Click();
+
+    const AskedPrompt& question = harness.prompts.Asked().back();
+    EXPECT_EQ(question.text, "Do you really want to delete selected Item from the list?");
+    EXPECT_EQ(question.icon, Icon::Question);
+    EXPECT_EQ(question.defaultButton, Answer::No);
+    EXPECT_EQ(Column(0), (QStringList{"1", "2", "3"}));
+    EXPECT_EQ(Column(2), (QStringList{"a.pfx", "c.pfx", "d.pfx"}));
+    // The duplicate test follows the rows that moved up.
+    EXPECT_EQ(harness.Window().FindListedFile(dir.File("d.pfx")), 3);
+    EXPECT_EQ(harness.Window().FindListedFile(dir.File("b.pfx")), -1);
+}
+
+TEST_F(FileListTest, NoToEitherDeleteQuestionKeepsTheList) {
+    for (const char* name : {"a.pfx", "b.pfx"}) harness.AddThroughDialog(MakeFile(name));
+    harness.Grid().SetRow(1);
+    harness.prompts.AnswerMessage(Answer::No);
+    harness.Window().cmddelete_Click();
+    harness.prompts.AnswerMessage(Answer::No);
+    harness.Window().cmddeleteall_Click();
+
+    EXPECT_EQ(Column(2), (QStringList{"a.pfx", "b.pfx"}));
+    const AskedPrompt& all = harness.prompts.Asked().back();
+    EXPECT_EQ(all.text, "Do you really want to delete all the items in the list?");
+    EXPECT_EQ(all.icon, Icon::Critical);
+    EXPECT_EQ(all.defaultButton, Answer::No);
+}
+
+TEST_F(FileListTest, DeletesOnAnEmptyListExplainAndFocusTheGrid) {
+    harness.prompts.AnswerMessage(Answer::Ok);
+    harness.Window().cmddelete_Click();
+    EXPECT_EQ(harness.prompts.Asked().back().text, "Select a File.");
+    EXPECT_TRUE(harness.Grid().hasFocus() || QApplication::focusWidget() == &harness.Grid());
+
+    harness.Window().Host().Widget("txtpass", 0)->setFocus();
+    harness.prompts.AnswerMessage(Answer::Ok);
+    harness.Window().cmddeleteall_Click();
+    EXPECT_EQ(harness.prompts.Asked().back().text, "Nothing to Delete.");
+    EXPECT_EQ(harness.prompts.Asked().back().icon, Icon::Information);
+    EXPECT_EQ(QApplication::focusWidget(), &harness.Grid());
+}
+
+TEST_F(FileListTest, DeleteAllThenAddStartsNumberingAgain) {
+    for (const char* name : {"a.pfx", "b.pfx"}) harness.AddThroughDialog(MakeFile(name));
+    harness.prompts.AnswerMessage(Answer::Yes);
+    harness.Window().cmddeleteall_Click();
+    EXPECT_EQ(harness.Grid().Rows(), 1);
+    harness.AddThroughDialog(dir.File("b.pfx"));
+    EXPECT_EQ(Column(0), (QStringList{"1"}));
+    EXPECT_EQ(harness.Window().FindListedFile(dir.File("a.pfx")), -1);
+}
+
+TEST_F(FileListTest, FittedColumnsShowTheLongestPath) {
+    const QString path = MakeFile(QString(120, 'n') + ".pfx");
+    harness.AddThroughDialog(path);
+    const QFontMetrics metrics(harness.Grid().font());
+    const double needed = metrics.horizontalAdvance(path) * harness.Grid().TwipsPerPixel();
+    EXPECT_GE(harness.Grid().ColWidth(1), needed);
+}
+
+}  // namespace
+}  // namespace kiv::testing

@@ -1,0 +1,111 @@
+// Window descriptions: what a broken one reports, and that the main window's own one is whole.
+#include <QLabel>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include "app/StandardControls.h"
+#include "platform/forms/FormDescription.h"
+#include "platform/forms/FormHost.h"
+#include "platform/forms/QtFontSystem.h"
+
+namespace kiv::forms {
+namespace {
+
+DescriptionResult Read(const char* json) {
+    QtFontSystem fonts;
+    return ReadFormDescription(QByteArray(json), fonts);
+}
+
+TEST(FormDescriptionTest, BrokenDescriptionsSayWhatIsWrong) {
+    struct Case {
+        const char* json;
+        const char* expected;
+    } cases[] = {
+        {"{\"name\": \"f\", ", "malformed"},
+        {"[1, 2]", "not an object"},
+        {"{\"width\": 100, \"height\": 100, \"controls\": []}", "no name"},
+        {"{\"name\": \"f\", \"controls\": []}", "no valid size"},
+        {"{\"name\": \"f\", \"width\": 100, \"height\": 100}", "no controls"},
+        {"{\"name\": \"f\", \"width\": 100, \"height\": 100, \"controls\": [{\"name\": \"a\"}]}", "no name or type"},
+        {"{\"name\": \"f\", \"width\": 100, \"height\": 100, \"controls\": [{\"name\": \"a\", \"type\": \"Label\", "
+         "\"container\": \"nowhere\"}]}",
+         "unknown container"},
+        {"{\"name\": \"f\", \"width\": 100, \"height\": 100, \"controls\": [{\"name\": \"a\", \"type\": \"Label\"}, "
+         "{\"name\": \"A\", \"type\": \"Label\"}]}",
+         "described twice"},
+        {"{\"name\": \"f\", \"width\": 100, \"height\": 100, \"controls\": [{\"name\": \"a\", \"type\": \"Label\", "
+         "\"font\": {\"name\": \"Arial\"}}]}",
+         "malformed font"},
+    };
+    for (const Case& c : cases) {
+        const DescriptionResult result = Read(c.json);
+        EXPECT_FALSE(result.form) << c.json;
+        EXPECT_TRUE(result.error.contains(QLatin1String(c.expected))) << result.error.toStdString();
+    }
+}
+
+TEST(FormDescriptionTest, ButtonPropertyKeysAreLowerCaseAndItsFontComesFromThem) {
+    const DescriptionResult result = Read(
+        "{\"name\": \"f\", \"width\": 100, \"height\": 100, \"controls\": [{\"name\": \"b\", \"type\": \"KivBtn\", "
+        "\"properties\": {\"BTYPE\": 3, \"Font\": {\"name\": \"Trebuchet MS\", \"size\": 8.25, \"bold\": true}}}]}");
+    ASSERT_TRUE(result.form) << result.error.toStdString();
+    const Control& button = result.form->controls.at(0);
+    EXPECT_EQ(button.properties.value("btype").toInt(), 3);
+    ASSERT_TRUE(button.font);
+    EXPECT_EQ(button.font->Spec().name, "Trebuchet MS");
+    EXPECT_TRUE(button.font->Spec().bold);
+}
+
+TEST(FormDescriptionTest, UnknownControlTypeStopsTheBuild) {
+    const DescriptionResult result = Read(
+        "{\"name\": \"f\", \"width\": 100, \"height\": 100, \"controls\": [{\"name\": \"x\", \"type\": \"Gauge\"}]}");
+    ASSERT_TRUE(result.form);
+    QWidget window;
+    FormHost host(&window, *result.form);
+    app::RegisterStandardControls(host);
+    QString error;
+    EXPECT_FALSE(host.Build(&error));
+    EXPECT_TRUE(error.contains("Gauge")) << error.toStdString();
+}
+
+TEST(FormDescriptionTest, TwipsBecomePixelsEdgeByEdge) {
+    const DescriptionResult result = Read(
+        "{\"name\": \"f\", \"width\": 11520, \"height\": 7320, \"controls\": [{\"name\": \"l\", \"type\": \"Label\", "
+        "\"left\": 120, \"top\": 720, \"width\": 11295, \"height\": 5535, \"caption\": \"x\"}]}");
+    ASSERT_TRUE(result.form);
+    QWidget window;
+    FormHost host(&window, *result.form);
+    app::RegisterStandardControls(host);
+    QString error;
+    ASSERT_TRUE(host.Build(&error)) << error.toStdString();
+    host.Apply();
+    const double twips = host.TwipsPerPixel();
+    const auto px = [twips](double t) { return static_cast<int>(std::nearbyint(t / twips)); };
+    QWidget* label = host.Widget("l");
+    ASSERT_TRUE(label);
+    EXPECT_EQ(label->geometry(), QRect(px(120), px(720), px(120 + 11295) - px(120), px(720 + 5535) - px(720)));
+    EXPECT_EQ(window.size(), QSize(px(11520), px(7320)));
+}
+
+TEST(FormDescriptionTest, MainWindowDescriptionHoldsEveryControl) {
+    QtFontSystem fonts;
+    const DescriptionResult result = LoadFormDescription(":/forms/frmmain.json", fonts);
+    ASSERT_TRUE(result.form) << result.error.toStdString();
+    QStringList names;
+    for (const Control& c : result.form->controls) names << c.name + (c.index >= 0 ? QString::number(c.index) : "");
+    EXPECT_EQ(names, (QStringList{"Label3", "Label4", "vs1", "Frame1", "Label1", "txtpass0", "Label2", "txtpass1", "cmdadd",
+                                  "cmddelete", "cmdexit", "cmdsearch", "cmddeleteall", "cmdproceed", "fampg", "lblpb", "pb",
+                                  "cmdstop", "cd1"}));
+    const Control* proceed = result.form->Find("cmdproceed");
+    ASSERT_TRUE(proceed);
+    EXPECT_EQ(proceed->container, "Frame1");
+    EXPECT_EQ(*proceed->left, 9600);
+    EXPECT_EQ(*proceed->top, 480);
+    EXPECT_EQ(proceed->properties.value("tx").toString(), "  &Proceed >>");
+    EXPECT_FALSE(result.form->Find("fampg")->visible);
+    EXPECT_EQ(result.form->backColor, 0x00C0E0FFu);
+}
+
+}  // namespace
+}  // namespace kiv::forms

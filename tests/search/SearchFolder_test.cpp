@@ -1,0 +1,270 @@
+// The folder walk on its own: order, the name test, path joining, stops and failing listings.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "search/SearchFolder.h"
+
+namespace kiv::search {
+namespace {
+
+namespace fs = std::filesystem;
+using filesystem::FileEntry;
+using filesystem::FolderId;
+using filesystem::Listing;
+
+// An in-memory tree. Folders not described cannot be opened.
+class FakeFileSystem final : public filesystem::FileSystem {
+public:
+    struct Folder {
+        std::vector<std::string> files;  // bare names, in delivery order
+        std::vector<std::string> subFolders;
+        bool filesOk = true;
+        bool subFoldersOk = true;
+        std::optional<FolderId> id;
+    };
+
+    Folder& Add(const std::string& path, std::vector<std::string> files, std::vector<std::string> subFolders) {
+        Folder& folder = folders_[path];
+        folder.files = std::move(files);
+        folder.subFolders = std::move(subFolders);
+        return folder;
+    }
+
+    bool FileExists(const std::string&) override { return false; }
+    std::optional<std::string> FileName(const std::string&) override { return std::nullopt; }
+    Listing<FileEntry> Files(const std::string& folder) override {
+        ++filesCalls[folder];
+        Listing<FileEntry> listing;
+        const auto it = folders_.find(folder);
+        if (it == folders_.end()) return listing;
+        for (const auto& name : it->second.files) listing.items.push_back({name, ChildPath(folder, name)});
+        listing.ok = it->second.filesOk;
+        return listing;
+    }
+    Listing<std::string> SubFolders(const std::string& folder) override {
+        Listing<std::string> listing;
+        const auto it = folders_.find(folder);
+        if (it == folders_.end()) return listing;
+        listing.items = it->second.subFolders;
+        listing.ok = it->second.subFoldersOk;
+        return listing;
+    }
+    std::optional<FolderId> Identity(const std::string& folder) override {
+        const auto it = folders_.find(folder);
+        return it == folders_.end() ? std::nullopt : it->second.id;
+    }
+
+    std::map<std::string, int> filesCalls;
+
+private:
+    std::map<std::string, Folder> folders_;
+};
+
+// Records what the walk reports and can ask it to stop at the k-th yield.
+struct Recorder {
+    std::vector<std::string> entered;
+    std::vector<std::string> added;
+    int yields = 0;
+    int stopAtYield = 0;
+    bool stop = false;
+
+    ScanHooks Hooks() {
+        ScanHooks hooks;
+        hooks.stopRequested = [this] { return stop; };
+        hooks.enteringFolder = [this](const std::string& folder) { entered.push_back(folder); };
+        hooks.yield = [this] {
+            if (++yields == stopAtYield) stop = true;
+        };
+        hooks.addFile = [this](const std::string& path, const std::string&) { added.push_back(path); };
+        return hooks;
+    }
+};
+
+using Paths = std::vector<std::string>;
+
+TEST(PfxName, AcceptsTheExtensionInAnyLetterCase) {
+    for (const char* name : {"a.pfx", "A.PFX", "cert.PfX", "my cert.pFx", "\xC3\xA9.pfx", "x.bak.pfx"}) {
+        EXPECT_TRUE(IsPfxName(name)) << name;
+    }
+}
+
+TEST(PfxName, RejectsTheBareExtensionAndNamesThatGoOnPastIt) {
+    for (const char* name : {"", ".pfx", ".PFX", "pfx", "x.pfx.bak", "x.pfxx", "abpfx", "x.pf", "x_pfx", "x.p12"}) {
+        EXPECT_FALSE(IsPfxName(name)) << name;
+    }
+}
+
+TEST(ChildPathJoin, InsertsOneSeparatorUnlessThePathEndsInOne) {
+    EXPECT_EQ(ChildPath("/", "etc"), "/etc");
+    EXPECT_EQ(ChildPath("/home/me", "certs"), "/home/me/certs");
+    EXPECT_EQ(ChildPath("/home/me/", "certs"), "/home/me/certs");
+    // A backslash is an ordinary name character here.
+    EXPECT_EQ(ChildPath("/odd\\", "x"), "/odd\\/x");
+}
+
+TEST(SearchFolderOrder, FolderFilesComeBeforeSubfoldersInDeliveryOrderUnsorted) {
+    FakeFileSystem files;
+    files.Add("/r", {"z.pfx", "notes.txt", "a.PFX"}, {"s2", "s1"});
+    files.Add("/r/s2", {"b.pfx"}, {"deep"});
+    files.Add("/r/s2/deep", {"c.Pfx"}, {});
+    files.Add("/r/s1", {"d.pfx", ".pfx", "e.pfx.bak"}, {});
+    Recorder record;
+    SearchFolder(&files, "/r", record.Hooks());
+    EXPECT_EQ(record.entered, (Paths{"/r", "/r/s2", "/r/s2/deep", "/r/s1"}));
+    EXPECT_EQ(record.added, (Paths{"/r/z.pfx", "/r/a.PFX", "/r/s2/b.pfx", "/r/s2/deep/c.Pfx", "/r/s1/d.pfx"}));
+    // One yield on entering each folder and one before each file, whatever its name.
+    EXPECT_EQ(record.yields, 4 + 3 + 1 + 1 + 3);
+}
+
+TEST(SearchFolderOrder, RootIsJoinedWithoutDoubledSeparator) {
+    FakeFileSystem files;
+    files.Add("/", {"top.pfx"}, {"etc", "home"});
+    files.Add("/etc", {}, {});
+    files.Add("/home", {}, {"me"});
+    files.Add("/home/me", {"mine.pfx"}, {});
+    Recorder record;
+    SearchFolder(&files, "/", record.Hooks());
+    EXPECT_EQ(record.entered, (Paths{"/", "/etc", "/home", "/home/me"}));
+    EXPECT_EQ(record.added, (Paths{"/top.pfx", "/home/me/mine.pfx"}));
+}
+
+TEST(SearchFolderOrder, RealTreeAtSeveralDepthsComesInPreOrder) {
+    char pattern[] = "/tmp/kivpfx-scan-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path root = pattern;
+    fs::create_directories(root / "a" / "b" / "c");
+    for (const auto& file : {root / "one.pfx", root / "a" / "two.PFX", root / "a" / "b" / "c" / "three.pfx",
+                             root / "a" / "b" / "skip.txt"}) {
+        std::ofstream(file) << "x";
+    }
+    auto local = filesystem::CreateLocalFileSystem();
+    Recorder record;
+    SearchFolder(local.get(), root.string() + "/", record.Hooks());
+    fs::remove_all(root);
+    const std::string r = root.string();
+    EXPECT_EQ(record.added, (Paths{r + "/one.pfx", r + "/a/two.PFX", r + "/a/b/c/three.pfx"}));
+    EXPECT_EQ(record.entered, (Paths{r + "/", r + "/a", r + "/a/b", r + "/a/b/c"}));
+}
+
+class SearchFolderStop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        files.Add("/r", {"f1.pfx", "f2.pfx", "f3.pfx"}, {"s"});
+        files.Add("/r/s", {"g.pfx"}, {});
+    }
+    FakeFileSystem files;
+    Recorder record;
+};
+
+TEST_F(SearchFolderStop, StopBeforeAFileKeepsEarlierFilesAndEntersNoFurtherFolder) {
+    record.stopAtYield = 3;  // 1: entering /r, 2: before f1, 3: before f2
+    SearchFolder(&files, "/r", record.Hooks());
+    EXPECT_EQ(record.added, (Paths{"/r/f1.pfx"}));
+    EXPECT_EQ(record.entered, (Paths{"/r"}));
+    EXPECT_EQ(files.filesCalls.count("/r/s"), 0u);
+    EXPECT_EQ(record.yields, 3);
+}
+
+TEST_F(SearchFolderStop, StopAtTheLastFileOfAFolderSkipsItsSubfolders) {
+    record.stopAtYield = 4;
+    SearchFolder(&files, "/r", record.Hooks());
+    EXPECT_EQ(record.added, (Paths{"/r/f1.pfx", "/r/f2.pfx"}));
+    EXPECT_EQ(record.entered, (Paths{"/r"}));
+}
+
+TEST_F(SearchFolderStop, StopRequestedBeforeTheWalkEntersNothing) {
+    record.stop = true;
+    SearchFolder(&files, "/r", record.Hooks());
+    EXPECT_TRUE(record.entered.empty());
+    EXPECT_EQ(record.yields, 0);
+}
+
+TEST(SearchFolderFailures, UnreadableFolderGivesNoFilesButItsSubfoldersAreStillTried) {
+    FakeFileSystem files;
+    files.Add("/r", {}, {"bad", "after"});
+    files.Add("/r/bad", {}, {"inner"}).filesOk = false;
+    files.Add("/r/bad/inner", {"in.pfx"}, {});
+    files.Add("/r/after", {"after.pfx"}, {});
+    Recorder record;
+    SearchFolder(&files, "/r", record.Hooks());
+    EXPECT_EQ(record.added, (Paths{"/r/bad/inner/in.pfx", "/r/after/after.pfx"}));
+}
+
+TEST(SearchFolderFailures, ListingsThatFailPartWayKeepWhatTheyDelivered) {
+    FakeFileSystem files;
+    files.Add("/r", {}, {"p", "next"});
+    auto& partial = files.Add("/r/p", {"first.pfx"}, {"kept"});
+    partial.filesOk = false;
+    partial.subFoldersOk = false;
+    files.Add("/r/p/kept", {"kept.pfx"}, {});
+    files.Add("/r/next", {"next.pfx"}, {});
+    Recorder record;
+    SearchFolder(&files, "/r", record.Hooks());
+    EXPECT_EQ(record.added, (Paths{"/r/p/first.pfx", "/r/p/kept/kept.pfx", "/r/next/next.pfx"}));
+}
+
+TEST(SearchFolderFailures, MissingFolderAndMissingFileSystemEndQuietly) {
+    FakeFileSystem files;
+    Recorder missing;
+    SearchFolder(&files, "/nowhere", missing.Hooks());
+    EXPECT_EQ(missing.entered, (Paths{"/nowhere"}));
+    EXPECT_TRUE(missing.added.empty());
+
+    Recorder none;
+    SearchFolder(nullptr, "/r", none.Hooks());
+    EXPECT_EQ(none.entered, (Paths{"/r"}));
+    EXPECT_EQ(none.yields, 1);
+    EXPECT_TRUE(none.added.empty());
+}
+
+TEST(SearchFolderLoops, FolderSeenAgainThroughALinkIsNotEntered) {
+    FakeFileSystem files;
+    files.Add("/r", {"top.pfx"}, {"a", "again"}).id = FolderId{1, 10};
+    files.Add("/r/a", {"a.pfx"}, {"up"}).id = FolderId{1, 11};
+    files.Add("/r/a/up", {"top.pfx"}, {"a"}).id = FolderId{1, 10};  // the root again
+    files.Add("/r/again", {"a.pfx"}, {"up"}).id = FolderId{1, 11};  // /r/a again
+    Recorder record;
+    SearchFolder(&files, "/r", record.Hooks());
+    EXPECT_EQ(record.entered, (Paths{"/r", "/r/a"}));
+    EXPECT_EQ(record.added, (Paths{"/r/top.pfx", "/r/a/a.pfx"}));
+}
+
+TEST(SearchFolderLoops, SameInodeOnAnotherDeviceAndUnknownIdentitiesAreSearched) {
+    FakeFileSystem files;
+    files.Add("/r", {}, {"mnt", "unknown"}).id = FolderId{1, 10};
+    files.Add("/r/mnt", {"m.pfx"}, {}).id = FolderId{2, 10};
+    files.Add("/r/unknown", {"u.pfx"}, {});
+    Recorder record;
+    SearchFolder(&files, "/r", record.Hooks());
+    EXPECT_EQ(record.added, (Paths{"/r/mnt/m.pfx", "/r/unknown/u.pfx"}));
+}
+
+TEST(SearchFolderLoops, RealSymbolicLinkToAnAncestorEnds) {
+    char pattern[] = "/tmp/kivpfx-loop-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path root = pattern;
+    fs::create_directories(root / "a" / "b");
+    std::ofstream(root / "top.pfx") << "x";
+    std::ofstream(root / "a" / "b" / "leaf.pfx") << "x";
+    fs::create_directory_symlink(root, root / "a" / "b" / "up");
+    fs::create_directory_symlink(root / "a", root / "a2");
+    auto local = filesystem::CreateLocalFileSystem();
+    Recorder record;
+    SearchFolder(local.get(), root.string(), record.Hooks());
+    fs::remove_all(root);
+    // "a" and its second name "a2" come in either order; whichever comes first is the one searched.
+    const std::string r = root.string();
+    ASSERT_EQ(record.added.size(), 2u);
+    EXPECT_EQ(record.added[0], r + "/top.pfx");
+    EXPECT_TRUE(record.added[1] == r + "/a/b/leaf.pfx" || record.added[1] == r + "/a2/b/leaf.pfx") << record.added[1];
+    EXPECT_EQ(record.entered.size(), 3u);
+}
+
+}  // namespace
+}  // namespace kiv::search

@@ -1,0 +1,69 @@
+#include "support/MainWindowHarness.h"
+
+#include <QLineEdit>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/grid/FlexGrid.h"
+
+namespace kiv::testing {
+
+MainWindowHarness::MainWindowHarness(certificate::CertificateFactory certificates) {
+    main_window::Services services;
+    services.prompts = &prompts;
+    services.fonts = &fonts;
+    services.certificates = std::move(certificates);
+    services.yield = &yield;
+    services.endProgram = [this] { ++programEnds; };
+    QString error;
+    window_ = main_window::frmmain::Create(std::move(services), &error);
+    if (!window_) {
+        ADD_FAILURE() << "The main window could not be made: " << error.toStdString();
+        std::abort();
+    }
+}
+
+MainWindowHarness::~MainWindowHarness() { window_.reset(); }
+
+void MainWindowHarness::Show() {
+    window_->ShowWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+}
+
+void MainWindowHarness::AddThroughDialog(const QString& path) {
+    prompts.AnswerOpenFile(path);
+    window_->cmdadd_Click();
+}
+
+void MainWindowHarness::SetPasswords(const QString& first, const QString& second) {
+    Control<QLineEdit>(QStringLiteral("txtpass"), 0)->setText(first);
+    Control<QLineEdit>(QStringLiteral("txtpass"), 1)->setText(second);
+}
+
+void MainWindowHarness::ProceedConfirmed() {
+    prompts.AnswerMessage(prompts::Answer::Yes);
+    window_->cmdproceed_Click();
+}
+
+QString MainWindowHarness::Status(int row) { return Grid().TextMatrix(row, 3); }
+QString MainWindowHarness::Path(int row) { return Grid().TextMatrix(row, 1); }
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kivpfx-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) std::abort();
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+QString TempDir::File(const QString& name) const {
+    return QString::fromStdString((path_ / name.toStdString()).string());
+}
+
+}  // namespace kiv::testing

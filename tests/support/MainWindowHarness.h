@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+
+#include <filesystem>
+#include <memory>
+
+#include "main_window/frmmain.h"
+#include "platform/Yield.h"
+#include "platform/forms/QtFontSystem.h"
+#include "support/ScriptedPrompts.h"
+
+namespace kiv::testing {
+
+// A main window built from the program's own description, with scripted prompts, a counting
+// yield and a recorded program end. Offscreen; nothing here ever blocks on a dialog.
+class MainWindowHarness {
+public:
+    explicit MainWindowHarness(certificate::CertificateFactory certificates = certificate::OpenSslCertificateFactory());
+    ~MainWindowHarness();
+
+    main_window::frmmain& Window() { return *window_; }
+    grid::FlexGrid& Grid() { return window_->Grid(); }
+    // Runs the load step and shows the window, waiting until it is exposed.
+    void Show();
+    // Lists a file the way Add File does, through the open-file dialog.
+    void AddThroughDialog(const QString& path);
+    void SetPasswords(const QString& first, const QString& second);
+    // Runs Proceed with a Yes to its confirmation.
+    void ProceedConfirmed();
+    QString Status(int row);
+    QString Path(int row);
+
+    template <typename T>
+    T* Control(const QString& name, int index = -1) {
+        return window_->Host().As<T>(name, index);
+    }
+
+    ScriptedPrompts prompts;
+    forms::QtFontSystem fonts;
+    Yield yield;
+    int programEnds = 0;
+
+private:
+    std::unique_ptr<main_window::frmmain> window_;
+};
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& Path() const { return path_; }
+    QString File(const QString& name) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace kiv::testing

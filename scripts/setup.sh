@@ -11,13 +11,13 @@ packages=(
   qt6-qpa-plugins
   # OpenSSL command line (benchmarks and cross-checks) and its legacy provider
   openssl libssl3
-  # stand-ins for the window fonts: Liberation (Times New Roman, Arial metrics),
-  # URW Palladio (Book Antiqua), DejaVu (Trebuchet MS, MS Sans Serif)
+  # stand-ins for the window fonts (docs/FONTS.md): Liberation (Times New Roman, Arial,
+  # MS Sans Serif), URW P052 (Book Antiqua), DejaVu (Trebuchet MS, Tahoma, Verdana)
   fontconfig fonts-liberation2 fonts-urw-base35 fonts-dejavu-core fonts-dejavu-extra
   # second PKCS#12 readers for the tests
   gnutls-bin libnss3-tools
   # looking at the program: a virtual display and screenshots
-  xvfb xauth x11-apps x11-xserver-utils imagemagick
+  xvfb xauth x11-apps x11-utils x11-xserver-utils imagemagick
 )
 
 missing=()

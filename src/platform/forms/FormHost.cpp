@@ -1,5 +1,7 @@
 #include "platform/forms/FormHost.h"
 
+#include "platform/forms/QtFontSystem.h"
+
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
@@ -15,15 +17,6 @@ double FormHost::ScreenTwipsPerPixel() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const double dpi = screen ? screen->logicalDotsPerInchX() : 96.0;
     return dpi > 0 ? 1440.0 / dpi : 15.0;
-}
-
-QFont FormHost::ToQFont(const FontSpec& spec) {
-    QFont font(spec.name);
-    if (spec.size > 0) font.setPointSizeF(spec.size);
-    font.setBold(spec.bold);
-    font.setItalic(spec.italic);
-    font.setUnderline(spec.underline);
-    return font;
 }
 
 QString FormHost::Key(const QString& name, int index) { return name.toLower() + QLatin1Char('#') + QString::number(index); }

@@ -37,7 +37,6 @@ public:
 
     double TwipsPerPixel() const { return twipsPerPixel_; }
     static double ScreenTwipsPerPixel();
-    static QFont ToQFont(const FontSpec& spec);
 
 private:
     static QString Key(const QString& name, int index);

@@ -6,16 +6,16 @@
 
 namespace kiv::forms {
 
-QFont ToQFont(const FontSpec& spec) {
-    QFont font(spec.name);
-    if (spec.size > 0) font.setPointSizeF(spec.size);
-    font.setBold(spec.bold);
-    font.setItalic(spec.italic);
-    font.setUnderline(spec.underline);
+QFont ToQFont(const FontSpec& described) {
+    QFont font(described.name);
+    if (described.size > 0) font.setPointSizeF(described.size);
+    font.setBold(described.bold);
+    font.setItalic(described.italic);
+    font.setUnderline(described.underline);
     return font;
 }
 
-QtControlFont::QtControlFont(const FontSpec& spec) : font_(ToQFont(spec)) {}
+QtControlFont::QtControlFont(const FontSpec& described) : font_(ToQFont(described)) {}
 
 double QtControlFont::Size() const {
     const double given = QFontInfo(font_).pointSizeF();
@@ -32,17 +32,17 @@ QString QtControlFont::Name() const { return font_.family(); }
 void QtControlFont::SetName(const QString& name) { font_.setFamily(name); }
 
 FontSpec QtControlFont::Spec() const {
-    FontSpec spec;
-    spec.name = font_.family();
-    spec.size = Size();
-    spec.bold = font_.bold();
-    spec.italic = font_.italic();
-    spec.underline = font_.underline();
-    return spec;
+    FontSpec described;
+    described.name = font_.family();
+    described.size = Size();
+    described.bold = font_.bold();
+    described.italic = font_.italic();
+    described.underline = font_.underline();
+    return described;
 }
 
-std::shared_ptr<ControlFont> QtFontSystem::Create(const FontSpec& spec) {
-    return std::make_shared<QtControlFont>(spec);
+std::shared_ptr<ControlFont> QtFontSystem::Create(const FontSpec& described) {
+    return std::make_shared<QtControlFont>(described);
 }
 
 }  // namespace kiv::forms

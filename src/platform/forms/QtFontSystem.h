@@ -8,13 +8,14 @@ namespace kiv::forms {
 
 // The QFont a widget should use for a described font. The family is the name the window gives;
 // the stand-ins installed at start-up decide which face draws it.
-QFont ToQFont(const FontSpec& spec);
+QFont ToQFont(const FontSpec& described);
 
 // A control's font over a QFont. Size() is the size the font system gives for the request, to
-// four decimals, not the size asked for.
+// four decimals, not the size asked for: Qt draws at whole pixels, so 10.6 pt at 96 dpi comes back
+// as 10.5. It is read through the stand-in face, the one that actually draws.
 class QtControlFont : public ControlFont {
 public:
-    explicit QtControlFont(const FontSpec& spec);
+    explicit QtControlFont(const FontSpec& described);
 
     double Size() const override;
     void SetSize(double points) override;
@@ -31,7 +32,7 @@ private:
 // Needs a QGuiApplication for as long as its fonts are used.
 class QtFontSystem : public FontSystem {
 public:
-    std::shared_ptr<ControlFont> Create(const FontSpec& spec) override;
+    std::shared_ptr<ControlFont> Create(const FontSpec& described) override;
 };
 
 }  // namespace kiv::forms

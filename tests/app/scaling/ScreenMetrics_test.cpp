@@ -1,11 +1,16 @@
 #include "app/DisplayMetrics.h"
 #include "platform/forms/ControlModel.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QScreen>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace kiv::app {
@@ -124,38 +129,75 @@ TEST(GetScreenMetrics, ReadsThePrimaryScreenInLogicalPixels) {
     EXPECT_GT(RatioAvg, 0);
 }
 
-// A window laid out for 800 x 600 at 96 dpi, scaled by the ratios and mapped to logical pixels at
-// the same logical dpi, covers the same share of every screen, however the desktop scales.
-struct ShareCase {
-    const char* screen;
-    int logicalWidth, logicalHeight, logicalDpi;
-};
+// A window laid out for the design screen, scaled by the ratios and mapped to logical pixels at the
+// screen's logical dpi, covers the same share of every screen, however the desktop scales. Each
+// screen needs its own process: the test below runs ShareOnThisScreen under a made-up display.
+constexpr double kDesignWidthTwips = 9000, kDesignHeightTwips = 6000;  // 600 x 400 design pixels
 
-void PrintTo(const ShareCase& c, std::ostream* os) { *os << c.screen; }
-
-class ScreenShareTest : public ::testing::TestWithParam<ShareCase> {};
-
-TEST_P(ScreenShareTest, WindowTakesTheDesignShareOfTheScreen) {
-    const ShareCase& c = GetParam();
-    const ScreenRatios r = ComputeScreenRatios(Mode(c.logicalWidth, c.logicalHeight, c.logicalDpi));
-    const double widthTwips = 9000, heightTwips = 6000;  // 600 x 400 pixels on the design screen
-    const double shareX = forms::TwipsToPixels(widthTwips * r.x, c.logicalDpi) / c.logicalWidth;
-    const double shareY = forms::TwipsToPixels(heightTwips * r.y, c.logicalDpi) / c.logicalHeight;
+TEST(RealScreen, ShareOnThisScreen) {
+    GetScreenMetrics();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    // The window host maps twips to logical pixels at the screen's logical dpi.
+    const double dpi = screen->logicalDotsPerInchX();
+    const double shareX = forms::TwipsToPixels(kDesignWidthTwips * RatioX, dpi) / screen->size().width();
+    const double shareY = forms::TwipsToPixels(kDesignHeightTwips * RatioY, dpi) / screen->size().height();
+    std::printf("share %.6f %.6f\n", shareX, shareY);
     EXPECT_NEAR(shareX, 600.0 / 800.0, 1e-6);
     EXPECT_NEAR(shareY, 400.0 / 600.0, 1e-6);
 }
 
+struct DisplayCase {
+    const char* display;
+    int width, height, dpi;
+    bool qtScaling;  // whether Qt turns the dpi into a scale factor
+};
+
+void PrintTo(const DisplayCase& c, std::ostream* os) { *os << c.display; }
+
+class RealScreenShareTest : public ::testing::TestWithParam<DisplayCase> {};
+
+TEST_P(RealScreenShareTest, WindowTakesTheDesignShare) {
+    const DisplayCase& c = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString config = dir.filePath(QStringLiteral("screens.json"));
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral(R"({"screens": [{"name": "s", "x": 0, "y": 0, "width": %1, "height": %2, )"
+                              R"("logicalDpi": %3, "logicalBaseDpi": 96, "dpr": 1}]})")
+                   .arg(c.width)
+                   .arg(c.height)
+                   .arg(c.dpi)
+                   .toUtf8());
+    file.close();
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config);
+    env.insert(QStringLiteral("QT_ENABLE_HIGHDPI_SCALING"), c.qtScaling ? QStringLiteral("1") : QStringLiteral("0"));
+    for (const char* name : {"QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_FONT_DPI", "QT_USE_PHYSICAL_DPI"})
+        env.remove(QString::fromLatin1(name));
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=RealScreen.ShareOnThisScreen")});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+    const qsizetype at = out.indexOf(QStringLiteral("share "));
+    ASSERT_GE(at, 0) << out.toStdString();
+    const QStringList figures = out.mid(at + 6).section(QLatin1Char('\n'), 0, 0).split(QLatin1Char(' '));
+    ASSERT_EQ(figures.size(), 2);
+    EXPECT_NEAR(figures[0].toDouble(), 0.75, 1e-5);
+    EXPECT_NEAR(figures[1].toDouble(), 400.0 / 600.0, 1e-5);
+}
+
 INSTANTIATE_TEST_SUITE_P(
-    Screens, ScreenShareTest,
-    ::testing::Values(ShareCase{"1920x1080 at 96 dpi", 1920, 1080, 96},
-                      // Qt scaling at 200 %: logical size halves, logical dpi stays 96.
-                      ShareCase{"3840x2160 at 200 % by Qt scaling", 1920, 1080, 96},
-                      // The same screen scaled through the dpi alone.
-                      ShareCase{"3840x2160 at 192 dpi unscaled", 3840, 2160, 192},
-                      ShareCase{"X display 1920x1080 at 144 dpi", 1920, 1080, 144},
-                      ShareCase{"X display at 144 dpi by Qt scaling 150 %", 1280, 720, 96},
-                      ShareCase{"1024x768 at 120 dpi", 1024, 768, 120},
-                      ShareCase{"640x480 at 96 dpi", 640, 480, 96}));
+    Displays, RealScreenShareTest,
+    ::testing::Values(DisplayCase{"1920x1080 at 96 dpi", 1920, 1080, 96, true},
+                      DisplayCase{"3840x2160 at 200 %", 3840, 2160, 192, true},
+                      DisplayCase{"X display at 144 dpi, scaled by Qt", 1920, 1080, 144, true},
+                      DisplayCase{"X display at 144 dpi, unscaled", 1920, 1080, 144, false}));
 
 }  // namespace
 }  // namespace kiv::app

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/SingleInstance.h"
+#include "platform/filesystem/FileSystem.h"
 #include "main_window/frmmain.h"
 
 namespace kiv::app {

@@ -11,6 +11,7 @@
 
 #include "app/FormScaler.h"
 #include "app/Module1.h"
+#include "app/Resources.h"
 #include "app/StandardControls.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "platform/forms/FormDescription.h"
@@ -23,6 +24,7 @@ using prompts::Buttons;
 using prompts::Icon;
 
 std::unique_ptr<frmmain> frmmain::Create(Services services, QString* error) {
+    app::InitResources();
     auto description = forms::LoadFormDescription(services.description, *services.fonts);
     if (!description.form) {
         *error = description.error;

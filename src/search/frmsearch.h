@@ -70,7 +70,7 @@ private:
     void SearchFolder(const QString& folder);
     void Unload();
     void CentreOnOwner();
-    static void ShowCaption(QLabel* label, const QString& text);
+    static void ShowCaption(QLabel* label, QString& caption, const QString& text);
 
     SearchServices services_;
     Yield ownYield_;

@@ -57,8 +57,9 @@ TEST_F(FileListTest, AddFileListsPathAndBareNameUnderTheNextNumber) {
 TEST_F(FileListTest, PathListedInAnotherLetterCaseIsRefusedWithMessage) {
     const QString path = MakeFile("Cert.pfx");
     harness.AddThroughDialog(path);
+    harness.prompts.AnswerOpenFile(path.toUpper());
     harness.prompts.AnswerMessage(Answer::Ok);
-    harness.AddThroughDialog(path.toUpper() == path ? path.toLower() : path.toUpper());
+    harness.Window().cmdadd_Click();
 
     EXPECT_EQ(harness.Grid().Rows(), 2);
     const AskedPrompt& message = harness.prompts.Asked().back();

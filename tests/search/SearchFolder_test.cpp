@@ -6,65 +6,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 #include "search/SearchFolder.h"
+#include "search/FakeFileSystem.h"
 
 namespace kiv::search {
 namespace {
 
 namespace fs = std::filesystem;
-using filesystem::FileEntry;
 using filesystem::FolderId;
-using filesystem::Listing;
-
-// An in-memory tree. Folders not described cannot be opened.
-class FakeFileSystem final : public filesystem::FileSystem {
-public:
-    struct Folder {
-        std::vector<std::string> files;  // bare names, in delivery order
-        std::vector<std::string> subFolders;
-        bool filesOk = true;
-        bool subFoldersOk = true;
-        std::optional<FolderId> id;
-    };
-
-    Folder& Add(const std::string& path, std::vector<std::string> files, std::vector<std::string> subFolders) {
-        Folder& folder = folders_[path];
-        folder.files = std::move(files);
-        folder.subFolders = std::move(subFolders);
-        return folder;
-    }
-
-    bool FileExists(const std::string&) override { return false; }
-    std::optional<std::string> FileName(const std::string&) override { return std::nullopt; }
-    Listing<FileEntry> Files(const std::string& folder) override {
-        ++filesCalls[folder];
-        Listing<FileEntry> listing;
-        const auto it = folders_.find(folder);
-        if (it == folders_.end()) return listing;
-        for (const auto& name : it->second.files) listing.items.push_back({name, ChildPath(folder, name)});
-        listing.ok = it->second.filesOk;
-        return listing;
-    }
-    Listing<std::string> SubFolders(const std::string& folder) override {
-        Listing<std::string> listing;
-        const auto it = folders_.find(folder);
-        if (it == folders_.end()) return listing;
-        listing.items = it->second.subFolders;
-        listing.ok = it->second.subFoldersOk;
-        return listing;
-    }
-    std::optional<FolderId> Identity(const std::string& folder) override {
-        const auto it = folders_.find(folder);
-        return it == folders_.end() ? std::nullopt : it->second.id;
-    }
-
-    std::map<std::string, int> filesCalls;
-
-private:
-    std::map<std::string, Folder> folders_;
-};
+using kiv::testing::FakeFileSystem;
 
 // Records what the walk reports and can ask it to stop at the k-th yield.
 struct Recorder {
@@ -167,7 +118,7 @@ TEST_F(SearchFolderStop, StopBeforeAFileKeepsEarlierFilesAndEntersNoFurtherFolde
     SearchFolder(&files, "/r", record.Hooks());
     EXPECT_EQ(record.added, (Paths{"/r/f1.pfx"}));
     EXPECT_EQ(record.entered, (Paths{"/r"}));
-    EXPECT_EQ(files.filesCalls.count("/r/s"), 0u);
+    EXPECT_EQ(files.FilesListed("/r/s"), 0);
     EXPECT_EQ(record.yields, 3);
 }
 

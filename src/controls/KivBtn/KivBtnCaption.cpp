@@ -7,12 +7,24 @@ CaptionLayout LayoutCaption(int w, int h, int picturePosition, QSize pictureSize
     const int pw = pictureSize.width(), ph = pictureSize.height();
     Rect measuring;
     switch (picturePosition) {
-        case 0: measuring = {pw + 1, 1, w - 2, h - 2}; break;
-        case 1: measuring = {1, 1, w - pw - 2, h - 2}; break;
-        case 2: measuring = {1, ph + 1, w - 2, h - 2}; break;
-        case 3: measuring = {1, 1, w - 2, h - ph - 2}; break;
-        case 4: measuring = {1, 1, w - 2, h - 2}; break;
-        default: measuring = previous.pressedRect; break;
+        case 0:
+            measuring = {pw + 1, 1, w - 2, h - 2};
+            break;
+        case 1:
+            measuring = {1, 1, w - pw - 2, h - 2};
+            break;
+        case 2:
+            measuring = {1, ph + 1, w - 2, h - 2};
+            break;
+        case 3:
+            measuring = {1, 1, w - 2, h - ph - 2};
+            break;
+        case 4:
+            measuring = {1, 1, w - 2, h - 2};
+            break;
+        default:
+            measuring = previous.pressedRect;
+            break;
     }
     CaptionLayout out;
     Rect r = measure(measuring);
@@ -34,7 +46,8 @@ CaptionLayout LayoutCaption(int w, int h, int picturePosition, QSize pictureSize
             dx = (w - r.right) / 2;
             dy = (h - r.bottom) / 2;
             break;
-        default: break;
+        default:
+            break;
     }
     out.captionRect = r.Moved(dx, dy);
     out.pressedRect = out.captionRect.Moved(1, 1);
@@ -48,11 +61,16 @@ QPoint PlacePicture(const PictureInputs& in, QPoint previous) {
     if (in.caption.trimmed().isEmpty() || in.picturePosition == 4) return centred;
     const Rect& c = in.captionRect;
     switch (in.picturePosition) {
-        case 0: return {c.left - pw - 4, (in.h - ph) / 2};
-        case 1: return {c.right + 4, (in.h - ph) / 2};
-        case 2: return {(in.w - pw) / 2, c.top - ph - 2};
-        case 3: return {(in.w - pw) / 2, c.bottom + 2};
-        default: return previous;
+        case 0:
+            return {c.left - pw - 4, (in.h - ph) / 2};
+        case 1:
+            return {c.right + 4, (in.h - ph) / 2};
+        case 2:
+            return {(in.w - pw) / 2, c.top - ph - 2};
+        case 3:
+            return {(in.w - pw) / 2, c.bottom + 2};
+        default:
+            return previous;
     }
 }
 

@@ -1,13 +1,12 @@
 #pragma once
 
-#include "platform/raster/RasterSurface.h"
-
 #include <QChar>
 #include <QPoint>
 #include <QSize>
 #include <QString>
-
 #include <functional>
+
+#include "platform/raster/RasterSurface.h"
 
 namespace kiv::controls {
 

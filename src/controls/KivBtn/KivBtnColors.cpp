@@ -2,7 +2,6 @@
 
 #include <QGuiApplication>
 #include <QPalette>
-
 #include <algorithm>
 
 namespace kiv::controls {
@@ -12,27 +11,45 @@ namespace {
 QPalette::ColorRole RoleOfSystemColor(int index, QPalette::ColorGroup* group) {
     *group = QPalette::Active;
     switch (index) {
-        case 1: return QPalette::Window;           // desktop
-        case 5: return QPalette::Base;             // window
-        case 8: return QPalette::Text;             // window text
-        case 13: return QPalette::Highlight;
-        case 14: return QPalette::HighlightedText;
-        case 16: return QPalette::Dark;            // button shadow
-        case 17: *group = QPalette::Disabled; return QPalette::Text;  // grey text
-        case 18: return QPalette::ButtonText;
-        case 20: return QPalette::Light;           // button highlight
-        case 21: return QPalette::Shadow;          // dark shadow
-        case 22: return QPalette::Midlight;        // light
-        case 23: return QPalette::ToolTipText;
-        case 24: return QPalette::ToolTipBase;
-        default: return QPalette::Button;          // 15 button face and anything unknown
+        case 1:
+            return QPalette::Window;  // desktop
+        case 5:
+            return QPalette::Base;  // window
+        case 8:
+            return QPalette::Text;  // window text
+        case 13:
+            return QPalette::Highlight;
+        case 14:
+            return QPalette::HighlightedText;
+        case 16:
+            return QPalette::Dark;  // button shadow
+        case 17:
+            *group = QPalette::Disabled;
+            return QPalette::Text;  // grey text
+        case 18:
+            return QPalette::ButtonText;
+        case 20:
+            return QPalette::Light;  // button highlight
+        case 21:
+            return QPalette::Shadow;  // dark shadow
+        case 22:
+            return QPalette::Midlight;  // light
+        case 23:
+            return QPalette::ToolTipText;
+        case 24:
+            return QPalette::ToolTipBase;
+        default:
+            return QPalette::Button;  // 15 button face and anything unknown
     }
 }
 
-int Channel(ColorValue rgb, int shift) { return static_cast<int>((rgb >> shift) & 0xFF); }
+int Channel(ColorValue rgb, int shift) {
+    return static_cast<int>((rgb >> shift) & 0xFF);
+}
 
 ColorValue Pack(int r, int g, int b) {
-    return static_cast<ColorValue>(r) | (static_cast<ColorValue>(g) << 8) | (static_cast<ColorValue>(b) << 16);
+    return static_cast<ColorValue>(r) | (static_cast<ColorValue>(g) << 8) |
+           (static_cast<ColorValue>(b) << 16);
 }
 
 }  // namespace
@@ -49,7 +66,9 @@ QColor ToQColor(ColorValue value) {
     return QColor(Channel(rgb, 0), Channel(rgb, 8), Channel(rgb, 16));
 }
 
-ColorValue FromQColor(const QColor& color) { return Pack(color.red(), color.green(), color.blue()); }
+ColorValue FromQColor(const QColor& color) {
+    return Pack(color.red(), color.green(), color.blue());
+}
 
 ColorValue ShiftColor(ColorValue rgb, int offset, bool soft, bool proportionalBlue) {
     if (soft) offset /= 2;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QColor>
-
 #include <cstdint>
 
 namespace kiv::controls {
@@ -18,7 +17,9 @@ constexpr int kSysColorButtonHighlight = 20;
 constexpr int kSysColorDarkShadow = 21;
 constexpr int kSysColorLight = 22;
 
-constexpr ColorValue SystemColor(int index) { return kSystemColorFlag | static_cast<ColorValue>(index & 0xFF); }
+constexpr ColorValue SystemColor(int index) {
+    return kSystemColorFlag | static_cast<ColorValue>(index & 0xFF);
+}
 
 // Resolves a system colour reference to plain RGB against the application palette; plain values pass
 // with their top byte dropped.

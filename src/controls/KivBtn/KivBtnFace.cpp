@@ -1,9 +1,9 @@
 #include "controls/KivBtn/KivBtnFace.h"
 
-#include "controls/KivBtn/KivBtnPictures.h"
-
 #include <cmath>
 #include <cstdlib>
+
+#include "controls/KivBtn/KivBtnPictures.h"
 
 namespace kiv::controls {
 
@@ -12,9 +12,15 @@ namespace raster = platform::raster;
 namespace {
 
 class FacePainter {
-public:
+  public:
     FacePainter(raster::Surface& s, const FaceParams& p)
-        : s_(s), p_(p), c_(p.colors), W(p.w), H(p.h), lastStyle_(p.lastCaptionStyle), textColour_(p.colors.text) {}
+        : s_(s),
+          p_(p),
+          c_(p.colors),
+          W(p.w),
+          H(p.h),
+          lastStyle_(p.lastCaptionStyle),
+          textColour_(p.colors.text) {}
 
     int Paint() {
         raster::Clear(s_, p_.clearColor);
@@ -36,7 +42,7 @@ public:
         return lastStyle_;
     }
 
-private:
+  private:
     ColorValue Shift(ColorValue c, int n) const { return ShiftColor(c, n, p_.softBevel, false); }
     ColorValue ShiftP(ColorValue c, int n) const { return ShiftColor(c, n, p_.softBevel, true); }
 
@@ -109,18 +115,39 @@ private:
         const Rect& normal = layout.captionRect;
         const Rect& pressed = layout.pressedRect;
         switch (style) {
-            case 0: CaptionEffect(normal); Text(normal, c_.text); break;
-            case 1: CaptionEffect(normal); Text(normal, c_.textOver); break;
+            case 0:
+                CaptionEffect(normal);
+                Text(normal, c_.text);
+                break;
+            case 1:
+                CaptionEffect(normal);
+                Text(normal, c_.textOver);
+                break;
             case 2:
                 CaptionEffect(pressed);
                 Text(pressed, p_.buttonType == 4 ? c_.light : c_.textOver);
                 break;
-            case 3: Text(pressed, c_.highlight); Text(normal, c_.shadow); break;
-            case 4: Text(normal, c_.shadow); break;
-            case 5: Text(normal, ShiftP(c_.paleFace, -104)); break;
-            case 6: Text(pressed, c_.highlight); Text(normal, c_.face); break;
-            case 7: Text(pressed, Shift(c_.shadow, -50)); Text(normal, c_.highlight); break;
-            default: Text(normal, textColour_); break;
+            case 3:
+                Text(pressed, c_.highlight);
+                Text(normal, c_.shadow);
+                break;
+            case 4:
+                Text(normal, c_.shadow);
+                break;
+            case 5:
+                Text(normal, ShiftP(c_.paleFace, -104));
+                break;
+            case 6:
+                Text(pressed, c_.highlight);
+                Text(normal, c_.face);
+                break;
+            case 7:
+                Text(pressed, Shift(c_.shadow, -50));
+                Text(normal, c_.highlight);
+                break;
+            default:
+                Text(normal, textColour_);
+                break;
         }
     }
     void HoverCaption() { Caption(p_.isOver ? 1 : 0); }
@@ -219,7 +246,9 @@ private:
                     Line(2, 3, 2, H - 3, ShiftP(pf, -10));
                 }
                 break;
-            case 4: Type4Up(p_.isOver ? 1 : 0); break;
+            case 4:
+                Type4Up(p_.isOver ? 1 : 0);
+                break;
             case 5:
                 Box(1, 1, W - 1, H - 1, Shift(c_.face, 12));
                 HoverCaption();
@@ -274,7 +303,8 @@ private:
                 Type14Panel();
                 Focus();
                 break;
-            default: break;
+            default:
+                break;
         }
     }
 
@@ -354,7 +384,8 @@ private:
                 break;
             case 9:
                 if (p_.isOver) {
-                    Box(0, 0, W, H, p_.colorScheme == 2 ? Shift(c_.selectLight, -32) : TintColor(c_.select, 128));
+                    Box(0, 0, W, H,
+                        p_.colorScheme == 2 ? Shift(c_.selectLight, -32) : TintColor(c_.select, 128));
                 }
                 Caption(2);
                 Frame(0, 0, W, H, c_.select);
@@ -382,7 +413,8 @@ private:
                 Caption(7);
                 Focus();
                 break;
-            default: break;
+            default:
+                break;
         }
     }
 
@@ -403,7 +435,9 @@ private:
                 Frame(0, 0, W, H, ShiftP(c_.paleFace, -84));
                 Corners(ShiftP(c_.paleFace, -72));
                 break;
-            case 4: Type4Up(3); break;
+            case 4:
+                Type4Up(3);
+                break;
             case 5:
                 Caption(4);
                 Frame(0, 0, W, H, c_.shadow);
@@ -418,8 +452,12 @@ private:
                 break;
             case 8:
             case 12:
-            case 13: Caption(3); break;
-            case 9: Caption(4); break;
+            case 13:
+                Caption(3);
+                break;
+            case 9:
+                Caption(4);
+                break;
             case 11:
                 Background();
                 Caption(3);
@@ -429,7 +467,8 @@ private:
                 Type14Panel();
                 Caption(6);
                 break;
-            default: break;
+            default:
+                break;
         }
     }
 
@@ -529,6 +568,8 @@ private:
 
 }  // namespace
 
-int PaintFace(raster::Surface& s, const FaceParams& p) { return FacePainter(s, p).Paint(); }
+int PaintFace(raster::Surface& s, const FaceParams& p) {
+    return FacePainter(s, p).Paint();
+}
 
 }  // namespace kiv::controls

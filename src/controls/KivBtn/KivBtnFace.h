@@ -1,16 +1,15 @@
 #pragma once
 
-#include "controls/KivBtn/KivBtnCaption.h"
-#include "controls/KivBtn/KivBtnColors.h"
-#include "platform/raster/RasterSurface.h"
-
 #include <QFont>
 #include <QImage>
 #include <QPoint>
 #include <QSize>
 #include <QString>
-
 #include <cstdint>
+
+#include "controls/KivBtn/KivBtnCaption.h"
+#include "controls/KivBtn/KivBtnColors.h"
+#include "platform/raster/RasterSurface.h"
 
 namespace kiv::controls {
 
@@ -31,7 +30,7 @@ struct FaceParams {
     int colorScheme = 1;
     bool softBevel = false;
     int specialEffect = 0;
-    ColorSet colors;          // for a hover paint in scheme 2 already derived from BackOver
+    ColorSet colors;  // for a hover paint in scheme 2 already derived from BackOver
     ColorValue clearColor = 0;
 
     QString caption;
@@ -40,15 +39,15 @@ struct FaceParams {
     CaptionLayout layout;
     int picturePosition = 0;
 
-    QImage pictureNormal;     // null when none
+    QImage pictureNormal;  // null when none
     QImage pictureOver;
     QPoint picturePos;
     QSize pictureSize;
     bool useMaskColor = true;
     bool useGreyscale = false;
 
-    QImage background;        // what lies behind a see-through (type 11) button
-    int lastCaptionStyle = 0; // style of the previous caption drawing
+    QImage background;         // what lies behind a see-through (type 11) button
+    int lastCaptionStyle = 0;  // style of the previous caption drawing
 };
 
 // Paints the whole face onto the surface (already sized w x h). Returns the last caption style used.

@@ -1,7 +1,6 @@
 #include "controls/KivBtn/KivBtnPictures.h"
 
 #include <QPainter>
-
 #include <cmath>
 
 namespace kiv::controls {
@@ -9,11 +8,18 @@ namespace kiv::controls {
 namespace raster = platform::raster;
 
 namespace {
-int R(ColorValue c) { return static_cast<int>(c & 0xFF); }
-int G(ColorValue c) { return static_cast<int>((c >> 8) & 0xFF); }
-int B(ColorValue c) { return static_cast<int>((c >> 16) & 0xFF); }
+int R(ColorValue c) {
+    return static_cast<int>(c & 0xFF);
+}
+int G(ColorValue c) {
+    return static_cast<int>((c >> 8) & 0xFF);
+}
+int B(ColorValue c) {
+    return static_cast<int>((c >> 16) & 0xFF);
+}
 ColorValue Pack(int r, int g, int b) {
-    return static_cast<ColorValue>(r) | (static_cast<ColorValue>(g) << 8) | (static_cast<ColorValue>(b) << 16);
+    return static_cast<ColorValue>(r) | (static_cast<ColorValue>(g) << 8) |
+           (static_cast<ColorValue>(b) << 16);
 }
 }  // namespace
 
@@ -49,7 +55,8 @@ QImage PictureOnMask(const QImage& picture, int w, int h, ColorValue mask) {
     return canvas;
 }
 
-void BlitPicture(raster::Surface& target, int x, int y, int w, int h, const QImage& picture, const BlitOptions& o) {
+void BlitPicture(raster::Surface& target, int x, int y, int w, int h, const QImage& picture,
+                 const BlitOptions& o) {
     if (w == 0 || h == 0 || picture.isNull()) return;
     if (w < 0) w = picture.width();
     if (h < 0) h = picture.height();

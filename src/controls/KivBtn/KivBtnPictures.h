@@ -1,22 +1,21 @@
 #pragma once
 
-#include "controls/KivBtn/KivBtnColors.h"
-#include "platform/raster/RasterSurface.h"
-
 #include <QImage>
 #include <QSize>
-
 #include <optional>
+
+#include "controls/KivBtn/KivBtnColors.h"
+#include "platform/raster/RasterSurface.h"
 
 namespace kiv::controls {
 
 struct BlitOptions {
     ColorValue mask = 0xC0C0C0;
-    bool useMask = true;                // pixels in the mask colour stay background
-    std::optional<ColorValue> tint;     // paint a solid silhouette instead of the picture's colours
-    bool skipBright = false;            // with a tint: pixels brighter than 384 (r + g + b) stay background
+    bool useMask = true;             // pixels in the mask colour stay background
+    std::optional<ColorValue> tint;  // paint a solid silhouette instead of the picture's colours
+    bool skipBright = false;         // with a tint: pixels brighter than 384 (r + g + b) stay background
     bool greyscale = false;
-    bool blend = false;                 // two parts picture, one part background
+    bool blend = false;  // two parts picture, one part background
 };
 
 // The grey of a pixel, each product taken to the nearest integer the way the face expects.

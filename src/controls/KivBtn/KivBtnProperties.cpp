@@ -31,7 +31,7 @@ std::optional<qint64> WholeNumber(const QVariant& v) {
         const QString s = v.toString().trimmed();
         bool ok = false;
         const qint64 n = s.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? s.mid(2).toLongLong(&ok, 16)
-                                                                                  : s.toLongLong(&ok, 10);
+                                                                                : s.toLongLong(&ok, 10);
         return ok ? std::optional<qint64>(n) : std::nullopt;
     }
     if (!IsNumber(v)) return std::nullopt;
@@ -49,7 +49,7 @@ std::optional<qint64> WholeNumber(const QVariant& v) {
 }
 
 class Reader {
-public:
+  public:
     explicit Reader(const QVariantMap& set) {
         for (auto it = set.cbegin(); it != set.cend(); ++it) lower_.insert(it.key().toLower(), it.value());
     }
@@ -60,7 +60,8 @@ public:
         const QVariant* v = Find(key);
         if (!v) return def;
         const auto n = WholeNumber(*v);
-        if (!n || *n < std::numeric_limits<std::int32_t>::min() || *n > std::numeric_limits<std::int32_t>::max()) {
+        if (!n || *n < std::numeric_limits<std::int32_t>::min() ||
+            *n > std::numeric_limits<std::int32_t>::max()) {
             return Bad(key, "a 32-bit whole number", def);
         }
         return static_cast<std::int32_t>(*n);
@@ -70,7 +71,8 @@ public:
         const QVariant* v = Find(key);
         if (!v) return def;
         const auto n = WholeNumber(*v);
-        if (!n || *n < std::numeric_limits<std::int16_t>::min() || *n > std::numeric_limits<std::int16_t>::max()) {
+        if (!n || *n < std::numeric_limits<std::int16_t>::min() ||
+            *n > std::numeric_limits<std::int16_t>::max()) {
             return Bad(key, "a 16-bit whole number", def);
         }
         return static_cast<std::int16_t>(*n);
@@ -81,7 +83,8 @@ public:
         const QVariant* v = Find(key);
         if (!v) return def;
         const auto n = WholeNumber(*v);
-        if (!n || *n < std::numeric_limits<std::int32_t>::min() || *n > std::numeric_limits<std::uint32_t>::max()) {
+        if (!n || *n < std::numeric_limits<std::int32_t>::min() ||
+            *n > std::numeric_limits<std::uint32_t>::max()) {
             return Bad(key, "a colour value", def);
         }
         return static_cast<ColorValue>(static_cast<std::uint32_t>(*n));
@@ -140,7 +143,7 @@ public:
         return f;
     }
 
-private:
+  private:
     const QVariant* Find(const char* key) const {
         const auto it = lower_.constFind(QLatin1String(key));
         return it == lower_.cend() ? nullptr : &it.value();
@@ -163,13 +166,15 @@ QVariant FontEntry(const BtnFont& f) {
                        {QStringLiteral("underline"), f.underline}};
 }
 
-QVariant ColourEntry(ColorValue c) { return static_cast<qint32>(c); }
+QVariant ColourEntry(ColorValue c) {
+    return static_cast<qint32>(c);
+}
 
 }  // namespace
 
 const QStringList& PersistedKeys() {
-    static const QStringList keys{"btype", "tx",    "enab",  "font",  "coltype", "focusr", "bcol",  "bcolo",
-                                  "fcol",  "fcolo", "mcol",  "mptr",  "micon",   "picn",   "pich",  "umcol",
+    static const QStringList keys{"btype", "tx",     "enab",  "font", "coltype", "focusr", "bcol", "bcolo",
+                                  "fcol",  "fcolo",  "mcol",  "mptr", "micon",   "picn",   "pich", "umcol",
                                   "soft",  "picpos", "ngrey", "fx",   "hand",    "check",  "value"};
     return keys;
 }

@@ -1,15 +1,14 @@
 #pragma once
 
-#include "controls/KivBtn/KivBtnColors.h"
-
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
-
 #include <cstdint>
 #include <utility>
+
+#include "controls/KivBtn/KivBtnColors.h"
 
 namespace kiv::controls {
 

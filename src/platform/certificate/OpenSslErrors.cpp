@@ -13,7 +13,9 @@ OpenSslErrors OpenSslErrors::Take() {
     return errors;
 }
 
-void OpenSslErrors::Clear() { ERR_clear_error(); }
+void OpenSslErrors::Clear() {
+    ERR_clear_error();
+}
 
 bool OpenSslErrors::UnsupportedAlgorithm() const {
     for (unsigned long code : codes_) {

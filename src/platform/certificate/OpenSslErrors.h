@@ -7,7 +7,7 @@ namespace kiv::certificate {
 
 // What the OpenSSL error queue of this thread held, oldest first. Taking it empties the queue.
 class OpenSslErrors {
-public:
+  public:
     static OpenSslErrors Take();
     static void Clear();
 
@@ -17,7 +17,7 @@ public:
     // "reason (library); reason (library)", or empty.
     std::string Text() const;
 
-private:
+  private:
     std::vector<unsigned long> codes_;
 };
 

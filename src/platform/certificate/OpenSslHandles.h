@@ -62,7 +62,7 @@ using OpenSslBytesPtr = std::unique_ptr<unsigned char, OpenSslFree>;
 
 // Bytes that may hold key material or a password: wiped before the memory is given back.
 class SecureBytes {
-public:
+  public:
     SecureBytes() = default;
     explicit SecureBytes(std::size_t size) : bytes_(size) {}
     SecureBytes(const SecureBytes&) = delete;
@@ -99,7 +99,7 @@ public:
     std::size_t size() const noexcept { return bytes_.size(); }
     bool operator==(const SecureBytes& other) const noexcept { return bytes_ == other.bytes_; }
 
-private:
+  private:
     std::vector<unsigned char> bytes_;
 };
 

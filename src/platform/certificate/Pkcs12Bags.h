@@ -49,13 +49,14 @@ inline constexpr const char* kWrongPasswordText = "The specified password is not
 
 // Opens a DER-encoded PKCS#12 file. Each MAC and each encrypted part is tried with every password of
 // `passwords` in turn; a part that opens with none of them is a wrong password.
-ReadResult ReadPkcs12(const unsigned char* der, std::size_t length, const std::vector<Pkcs12Password>& passwords,
-                      Pkcs12Contents& contents);
+ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
+                      const std::vector<Pkcs12Password>& passwords, Pkcs12Contents& contents);
 
 // Encodes `contents` protected with `password`: keys in shrouded bags and the other bags in one
 // encrypted safe, both PBES2 (PBKDF2-HMAC-SHA256, AES-256-CBC), and an HMAC-SHA256 MAC, each with
 // 10,000 iterations and its own random salt.
-CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password, std::vector<unsigned char>& der);
+CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
+                        std::vector<unsigned char>& der);
 
 // True when both hold the same keys, bags and attributes in the same order.
 bool SameContents(const Pkcs12Contents& a, const Pkcs12Contents& b);

@@ -23,14 +23,16 @@ void GridModel::SetRows(int rows) {
     if (rows < old) {
         beginRemoveRows({}, rows - 1, old - 2);
         cells_.resize(rows);
+        for (auto it = index_.begin(); it != index_.end();) it = it.value() >= rows ? index_.erase(it) : std::next(it);
         endRemoveRows();
-        RebuildIndex();
         return;
     }
     beginInsertRows({}, old - 1, rows - 2);
     QStringList empty;
     for (int c = 0; c < cols_; ++c) empty << QString();
     cells_.resize(rows, empty);
+    // Empty rows are listed under the empty key too, so the index answers as a scan would.
+    for (int r = old; r < rows; ++r) IndexRow(r);
     endInsertRows();
 }
 
@@ -66,9 +68,13 @@ int GridModel::AppendRow(const QStringList& texts) {
 void GridModel::RemoveRow(int row) {
     if (row < 1 || row >= Rows()) return;
     beginRemoveRows({}, row - 1, row - 1);
+    index_.remove(Key(cells_[row][keyColumn_]), row);
     cells_.erase(cells_.begin() + row);
+    // Shifting the row numbers is much cheaper than folding every key again.
+    for (auto it = index_.begin(); it != index_.end(); ++it) {
+        if (it.value() > row) --it.value();
+    }
     endRemoveRows();
-    RebuildIndex();
 }
 
 void GridModel::SetRangeText(int row1, int col1, int row2, int col2, const QString& text) {
@@ -106,12 +112,6 @@ int GridModel::FindRow(const QString& text, int startRow, int col) const {
 
 void GridModel::IndexRow(int row) { index_.insert(Key(cells_[row][keyColumn_]), row); }
 
-void GridModel::RebuildIndex() {
-    index_.clear();
-    index_.reserve(Rows());
-    for (int r = 1; r < Rows(); ++r) IndexRow(r);
-}
-
 int GridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Rows() - 1; }
 int GridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : cols_; }
 
@@ -129,8 +129,18 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
     return {};
 }
 
-FlexGrid::FlexGrid(int cols, int keyColumn, QWidget* parent) : QTableView(parent), model_(cols, keyColumn) {
+FlexGrid::FlexGrid(int cols, int keyColumn, QWidget* parent)
+    : QTableView(parent), model_(cols, keyColumn), widthUse_(model_.Cols()) {
     setModel(&model_);
+    connect(&model_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { OnRowsInserted(first, last); });
+    connect(&model_, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex&, int first, int last) { OnRowsAboutToBeRemoved(first, last); });
+    connect(&model_, &QAbstractItemModel::dataChanged, this, &FlexGrid::OnDataChanged);
+    connect(&model_, &QAbstractItemModel::modelReset, this, [this] {
+        cellWidths_.assign(static_cast<std::size_t>(model_.Rows() - 1) * model_.Cols(), -1);
+        ForgetWidths();
+    });
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -164,15 +174,72 @@ void FlexGrid::SetColWidth(int col, double twips) {
     setColumnWidth(col, std::max(0, static_cast<int>(std::nearbyint(twips / twipsPerPixel_))));
 }
 
+void FlexGrid::OnRowsInserted(int first, int last) {
+    const int cols = model_.Cols();
+    cellWidths_.insert(cellWidths_.begin() + static_cast<std::ptrdiff_t>(first) * cols,
+                       static_cast<std::size_t>(last - first + 1) * cols, -1);
+    unmeasured_ += (last - first + 1) * cols;
+}
+
+void FlexGrid::OnRowsAboutToBeRemoved(int first, int last) {
+    const int cols = model_.Cols();
+    const auto begin = cellWidths_.begin() + static_cast<std::ptrdiff_t>(first) * cols;
+    const auto end = cellWidths_.begin() + static_cast<std::ptrdiff_t>(last + 1) * cols;
+    for (auto it = begin; it != end; ++it) {
+        if (*it < 0) --unmeasured_;
+        ForgetWidth(static_cast<int>((it - cellWidths_.begin()) % cols), *it);
+    }
+    cellWidths_.erase(begin, end);
+}
+
+void FlexGrid::OnDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+    const int cols = model_.Cols();
+    for (int r = topLeft.row(); r <= bottomRight.row(); ++r) {
+        for (int c = topLeft.column(); c <= bottomRight.column(); ++c) {
+            int& width = cellWidths_[static_cast<std::size_t>(r) * cols + c];
+            if (width >= 0) ++unmeasured_;
+            ForgetWidth(c, width);
+        }
+    }
+}
+
+void FlexGrid::ForgetWidth(int col, int& width) {
+    if (width >= 0) {
+        auto& use = widthUse_[col];
+        const auto it = use.find(width);
+        if (it != use.end() && --it->second == 0) use.erase(it);
+    }
+    width = -1;
+}
+
+void FlexGrid::ForgetWidths() {
+    std::fill(cellWidths_.begin(), cellWidths_.end(), -1);
+    for (auto& use : widthUse_) use.clear();
+    unmeasured_ = static_cast<int>(cellWidths_.size());
+}
+
+int FlexGrid::WidestCell(int col) {
+    const int cols = model_.Cols();
+    if (unmeasured_ > 0) {
+        const QFontMetrics metrics(font());
+        for (std::size_t i = col; i < cellWidths_.size(); i += cols) {
+            if (cellWidths_[i] >= 0) continue;
+            const QString& text = model_.CellText(static_cast<int>(i / cols) + 1, col);
+            cellWidths_[i] = text.isEmpty() ? 0 : metrics.horizontalAdvance(text);
+            ++widthUse_[col][cellWidths_[i]];
+            --unmeasured_;
+        }
+    }
+    const auto& use = widthUse_[col];
+    return use.empty() ? -1 : use.rbegin()->first;
+}
+
 void FlexGrid::AutoSize(int firstCol, int lastCol) {
-    const QFontMetrics cellMetrics(font());
     const QFontMetrics headerMetrics(horizontalHeader()->font());
     const int padding = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 8;
     for (int c = std::max(firstCol, 0); c <= std::min(lastCol, model_.Cols() - 1); ++c) {
         int widest = headerMetrics.horizontalAdvance(model_.TextMatrix(0, c)) + padding + 4;
-        for (int r = 1; r < model_.Rows(); ++r) {
-            widest = std::max(widest, cellMetrics.horizontalAdvance(model_.TextMatrix(r, c)) + padding);
-        }
+        if (const int cell = WidestCell(c); cell >= 0) widest = std::max(widest, cell + padding);
         double twips = widest * twipsPerPixel_;
         if (ColWidthMin > 0) twips = std::max(twips, ColWidthMin);
         if (ColWidthMax > 0) twips = std::min(twips, ColWidthMax);
@@ -191,6 +258,7 @@ void FlexGrid::changeEvent(QEvent* event) {
     QTableView::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         horizontalHeader()->setFont(font());
+        ForgetWidths();
         FitRowHeight();
     }
 }

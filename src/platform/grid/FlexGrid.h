@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTableView>
 
+#include <map>
 #include <vector>
 
 namespace kiv::grid {
@@ -20,6 +21,8 @@ public:
     int Cols() const { return cols_; }
     void SetRows(int rows);
     QString TextMatrix(int row, int col) const;
+    // The cell's text without a copy; row and col must be in range.
+    const QString& CellText(int row, int col) const { return cells_[row][col]; }
     void SetTextMatrix(int row, int col, const QString& text);
     // Appends one data row holding `texts` (missing columns empty); returns its row index.
     int AppendRow(const QStringList& texts);
@@ -37,7 +40,6 @@ public:
 private:
     static QString Key(const QString& text) { return text.toCaseFolded(); }
     void IndexRow(int row);
-    void RebuildIndex();
 
     int cols_;
     int keyColumn_;
@@ -88,8 +90,20 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Text widths of the data cells, in pixels of the current font, kept in step with the model so
+    // that fitting the columns of a long list measures only the cells that changed.
+    void OnRowsInserted(int first, int last);
+    void OnRowsAboutToBeRemoved(int first, int last);
+    void OnDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
+    void ForgetWidths();
+    void ForgetWidth(int col, int& width);
+    int WidestCell(int col);
+
     GridModel model_;
     double twipsPerPixel_ = 15.0;
+    std::vector<int> cellWidths_;               // row-major over data rows; -1 not measured yet
+    std::vector<std::map<int, int>> widthUse_;  // per column: measured width -> number of cells
+    int unmeasured_ = 0;
 };
 
 }  // namespace kiv::grid

@@ -3,7 +3,6 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPen>
-
 #include <algorithm>
 #include <cstdlib>
 
@@ -19,7 +18,9 @@ QFont Aliased(const QFont& font) {
     return f;
 }
 
-QColor ToQColor(Rgb colour) { return QColor::fromRgb(ToQRgb(colour)); }
+QColor ToQColor(Rgb colour) {
+    return QColor::fromRgb(ToQRgb(colour));
+}
 
 }  // namespace
 
@@ -33,17 +34,22 @@ Rgb FromQRgb(QRgb argb) {
            (static_cast<Rgb>(qBlue(argb)) << 16);
 }
 
-Surface::Surface(int width, int height) { Resize(width, height); }
+Surface::Surface(int width, int height) {
+    Resize(width, height);
+}
 
 void Surface::Resize(int width, int height) {
     if (width <= 0 || height <= 0) {
         image_ = QImage();
         return;
     }
-    if (image_.width() != width || image_.height() != height) image_ = QImage(width, height, QImage::Format_RGB32);
+    if (image_.width() != width || image_.height() != height)
+        image_ = QImage(width, height, QImage::Format_RGB32);
 }
 
-Rgb Surface::Pixel(int x, int y) const { return Contains(x, y) ? FromQRgb(image_.pixel(x, y)) : 0; }
+Rgb Surface::Pixel(int x, int y) const {
+    return Contains(x, y) ? FromQRgb(image_.pixel(x, y)) : 0;
+}
 
 void Clear(Surface& s, Rgb colour) {
     if (!s.Image().isNull()) s.Image().fill(ToQRgb(colour));
@@ -117,8 +123,9 @@ void InvertFocusRect(Surface& s, const Rect& r) {
 Rect MeasureText(const Rect& r, const QString& text, const QFont& font) {
     if (text.isEmpty()) return {r.left, r.top, r.left, r.top};
     const QFontMetrics fm(Aliased(font));
-    const QRect br = fm.boundingRect(QRect(r.left, r.top, std::max(r.Width(), 1), 1 << 20),
-                                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap | Qt::TextShowMnemonic, text);
+    const QRect br =
+        fm.boundingRect(QRect(r.left, r.top, std::max(r.Width(), 1), 1 << 20),
+                        Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap | Qt::TextShowMnemonic, text);
     return {r.left, r.top, r.left + br.width(), r.top + br.height()};
 }
 

@@ -4,7 +4,6 @@
 #include <QImage>
 #include <QRect>
 #include <QString>
-
 #include <cstdint>
 
 namespace kiv::platform::raster {
@@ -31,7 +30,7 @@ struct Rect {
 
 // An image that keeps its pixels between paints. Everything drawn is clipped to it.
 class Surface {
-public:
+  public:
     Surface() = default;
     Surface(int width, int height);
 
@@ -44,7 +43,7 @@ public:
     QImage& Image() { return image_; }
     const QImage& Image() const { return image_; }
 
-private:
+  private:
     QImage image_;
 };
 

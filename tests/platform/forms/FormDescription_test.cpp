@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/Resources.h"
 #include "app/StandardControls.h"
 #include "platform/forms/FormDescription.h"
 #include "platform/forms/FormHost.h"
@@ -89,6 +90,7 @@ TEST(FormDescriptionTest, TwipsBecomePixelsEdgeByEdge) {
 }
 
 TEST(FormDescriptionTest, MainWindowDescriptionHoldsEveryControl) {
+    app::InitResources();
     QtFontSystem fonts;
     const DescriptionResult result = LoadFormDescription(":/forms/frmmain.json", fonts);
     ASSERT_TRUE(result.form) << result.error.toStdString();

@@ -75,7 +75,7 @@ TEST(QtPromptsTest, CancelledOpenDialogGivesNothingAndAChosenFileItsFullPath) {
     WhenShown<QFileDialog>([&](QFileDialog* dialog) {
         filters = dialog->nameFilters();
         dialog->selectFile(path);
-        dialog->accept();
+        QMetaObject::invokeMethod(dialog, "accept");
     });
     EXPECT_EQ(prompts.OpenFile(nullptr, "Pfx Files|*.Pfx", QString()), path);
     EXPECT_EQ(filters, QStringList{"Pfx Files (*.[pP][fF][xX])"});

@@ -33,7 +33,9 @@ using Pbkdf2Ptr = std::unique_ptr<PBKDF2PARAM, FreeWith<PBKDF2PARAM_free>>;
 using PbeParamPtr = std::unique_ptr<PBEPARAM, FreeWith<PBEPARAM_free>>;
 using P8Ptr = std::unique_ptr<PKCS8_PRIV_KEY_INFO, FreeWith<PKCS8_PRIV_KEY_INFO_free>>;
 struct BagsFree {
-    void operator()(STACK_OF(PKCS12_SAFEBAG) * s) const { sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free); }
+    void operator()(STACK_OF(PKCS12_SAFEBAG) * s) const {
+        sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free);
+    }
 };
 struct SafesFree {
     void operator()(STACK_OF(PKCS7) * s) const { sk_PKCS7_pop_free(s, PKCS7_free); }
@@ -51,22 +53,25 @@ void LoadProviders() {
     (void)loaded;
 }
 
-CertPtr MakeCert(const char* commonName, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey, bool ca, long serial) {
+CertPtr MakeCert(const char* commonName, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey, bool ca,
+                 long serial) {
     CertPtr cert(X509_new());
     X509_set_version(cert.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial);
     X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600L * 24 * 365);
     X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Kiv Test"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName), -1, -1,
-                               0);
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Kiv Test"),
+                               -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName),
+                               -1, -1, 0);
     X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
     X509_set_pubkey(cert.get(), key);
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, issuer ? issuer : cert.get(), cert.get(), nullptr, nullptr, 0);
-    ExtPtr constraints(X509V3_EXT_conf_nid(nullptr, &ctx, NID_basic_constraints, ca ? "critical,CA:TRUE" : "CA:FALSE"));
+    ExtPtr constraints(
+        X509V3_EXT_conf_nid(nullptr, &ctx, NID_basic_constraints, ca ? "critical,CA:TRUE" : "CA:FALSE"));
     if (constraints) X509_add_ext(cert.get(), constraints.get(), -1);
     if (!X509_sign(cert.get(), issuerKey ? issuerKey : key, EVP_sha256())) return nullptr;
     return cert;
@@ -91,9 +96,10 @@ const TestPki& Pki() {
         p->root = MakeCert("Kiv Test Root CA", p->rootKey.get(), nullptr, nullptr, true, 1);
         p->intermediate = MakeCert("Kiv Test Intermediate CA", p->intermediateKey.get(), p->root.get(),
                                    p->rootKey.get(), true, 2);
-        p->leaf = MakeCert("Kiv Test Leaf", p->leafKey.get(), p->intermediate.get(), p->intermediateKey.get(), false, 3);
-        p->ecLeaf = MakeCert("Kiv Test EC Leaf", p->ecLeafKey.get(), p->intermediate.get(), p->intermediateKey.get(),
-                             false, 4);
+        p->leaf = MakeCert("Kiv Test Leaf", p->leafKey.get(), p->intermediate.get(), p->intermediateKey.get(),
+                           false, 3);
+        p->ecLeaf = MakeCert("Kiv Test EC Leaf", p->ecLeafKey.get(), p->intermediate.get(),
+                             p->intermediateKey.get(), false, 4);
         p->ok = p->root && p->intermediate && p->leaf && p->ecLeaf;
         return p;
     }();
@@ -101,8 +107,8 @@ const TestPki& Pki() {
 }
 
 struct Recipe {
-    int keyPbe = NID_aes_256_cbc;  // -1: plain key bag
-    int certPbe = NID_aes_256_cbc;  // -1: plain safe
+    int keyPbe = NID_aes_256_cbc;      // -1: plain key bag
+    int certPbe = NID_aes_256_cbc;     // -1: plain safe
     const EVP_MD* mac = EVP_sha256();  // nullptr: no MAC
     bool nullPassword = false;
     bool withKey = true;
@@ -115,17 +121,43 @@ Recipe RecipeFor(PfxVariant variant) {
     Recipe r;
     constexpr int k3des = NID_pbe_WithSHA1And3_Key_TripleDES_CBC;
     switch (variant) {
-        case PfxVariant::EmptyPasswordMac: r.keyPbe = r.certPbe = k3des; r.mac = EVP_sha1(); break;
-        case PfxVariant::NullPasswordMac: r.keyPbe = r.certPbe = k3des; r.mac = EVP_sha1(); r.nullPassword = true; break;
-        case PfxVariant::NoMac: r.keyPbe = r.certPbe = k3des; r.mac = nullptr; break;
-        case PfxVariant::UnencryptedBags: r.keyPbe = r.certPbe = -1; break;
-        case PfxVariant::Pbes2Aes: break;
-        case PfxVariant::Legacy: r.keyPbe = k3des; r.certPbe = NID_pbe_WithSHA1And40BitRC2_CBC; r.mac = EVP_sha1(); break;
-        case PfxVariant::PasswordProtected: break;
-        case PfxVariant::ExtraAttributes: r.extraAttributes = true; break;
-        case PfxVariant::CertificatesOnly: r.withKey = false; break;
-        case PfxVariant::KeyOnly: r.withCerts = false; break;
-        case PfxVariant::EcKey: r.ecLeaf = true; break;
+        case PfxVariant::EmptyPasswordMac:
+            r.keyPbe = r.certPbe = k3des;
+            r.mac = EVP_sha1();
+            break;
+        case PfxVariant::NullPasswordMac:
+            r.keyPbe = r.certPbe = k3des;
+            r.mac = EVP_sha1();
+            r.nullPassword = true;
+            break;
+        case PfxVariant::NoMac:
+            r.keyPbe = r.certPbe = k3des;
+            r.mac = nullptr;
+            break;
+        case PfxVariant::UnencryptedBags:
+            r.keyPbe = r.certPbe = -1;
+            break;
+        case PfxVariant::Pbes2Aes:
+            break;
+        case PfxVariant::Legacy:
+            r.keyPbe = k3des;
+            r.certPbe = NID_pbe_WithSHA1And40BitRC2_CBC;
+            r.mac = EVP_sha1();
+            break;
+        case PfxVariant::PasswordProtected:
+            break;
+        case PfxVariant::ExtraAttributes:
+            r.extraAttributes = true;
+            break;
+        case PfxVariant::CertificatesOnly:
+            r.withKey = false;
+            break;
+        case PfxVariant::KeyOnly:
+            r.withCerts = false;
+            break;
+        case PfxVariant::EcKey:
+            r.ecLeaf = true;
+            break;
     }
     return r;
 }
@@ -138,17 +170,28 @@ bool AddSafe(STACK_OF(PKCS7) * *safes, STACK_OF(PKCS12_SAFEBAG) * bags, int pbe,
 
 std::string VariantName(PfxVariant variant) {
     switch (variant) {
-        case PfxVariant::EmptyPasswordMac: return "EmptyPasswordMac";
-        case PfxVariant::NullPasswordMac: return "NullPasswordMac";
-        case PfxVariant::NoMac: return "NoMac";
-        case PfxVariant::UnencryptedBags: return "UnencryptedBags";
-        case PfxVariant::Pbes2Aes: return "Pbes2Aes";
-        case PfxVariant::Legacy: return "Legacy";
-        case PfxVariant::PasswordProtected: return "PasswordProtected";
-        case PfxVariant::ExtraAttributes: return "ExtraAttributes";
-        case PfxVariant::CertificatesOnly: return "CertificatesOnly";
-        case PfxVariant::KeyOnly: return "KeyOnly";
-        case PfxVariant::EcKey: return "EcKey";
+        case PfxVariant::EmptyPasswordMac:
+            return "EmptyPasswordMac";
+        case PfxVariant::NullPasswordMac:
+            return "NullPasswordMac";
+        case PfxVariant::NoMac:
+            return "NoMac";
+        case PfxVariant::UnencryptedBags:
+            return "UnencryptedBags";
+        case PfxVariant::Pbes2Aes:
+            return "Pbes2Aes";
+        case PfxVariant::Legacy:
+            return "Legacy";
+        case PfxVariant::PasswordProtected:
+            return "PasswordProtected";
+        case PfxVariant::ExtraAttributes:
+            return "ExtraAttributes";
+        case PfxVariant::CertificatesOnly:
+            return "CertificatesOnly";
+        case PfxVariant::KeyOnly:
+            return "KeyOnly";
+        case PfxVariant::EcKey:
+            return "EcKey";
     }
     return "Unknown";
 }
@@ -157,7 +200,8 @@ bool WritePfx(const std::string& path, PfxVariant variant, const std::string& pa
     const TestPki& pki = Pki();
     if (!pki.ok) return false;
     const Recipe recipe = RecipeFor(variant);
-    std::string secret = variant == PfxVariant::PasswordProtected ? (password.empty() ? kTestPassword : password) : "";
+    std::string secret =
+        variant == PfxVariant::PasswordProtected ? (password.empty() ? kTestPassword : password) : "";
     const char* pass = recipe.nullPassword ? nullptr : secret.c_str();
     EVP_PKEY* leafKey = recipe.ecLeaf ? pki.ecLeafKey.get() : pki.leafKey.get();
     X509* leaf = recipe.ecLeaf ? pki.ecLeaf.get() : pki.leaf.get();
@@ -171,7 +215,8 @@ bool WritePfx(const std::string& path, PfxVariant variant, const std::string& pa
         for (const auto& [cert, name] : chain) {
             PKCS12_SAFEBAG* bag = PKCS12_add_cert(&raw, cert);
             if (bag == nullptr) return false;
-            if (cert == leaf && recipe.withKey) PKCS12_add_localkeyid(bag, const_cast<unsigned char*>(kKeyId), sizeof kKeyId);
+            if (cert == leaf && recipe.withKey)
+                PKCS12_add_localkeyid(bag, const_cast<unsigned char*>(kKeyId), sizeof kKeyId);
             if (recipe.extraAttributes) PKCS12_add_friendlyname(bag, name, -1);
         }
         BagsPtr bags(raw);
@@ -219,15 +264,16 @@ std::optional<PemFiles> WritePem(const std::string& folder) {
         const bool ok = body(out);
         return std::fclose(out) == 0 && ok;
     };
-    const bool ok =
-        write(files.key,
-              [&](FILE* out) {
-                  return PEM_write_PrivateKey(out, pki.leafKey.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
-              }) &&
-        write(files.leaf, [&](FILE* out) { return PEM_write_X509(out, pki.leaf.get()) == 1; }) &&
-        write(files.chain, [&](FILE* out) {
-            return PEM_write_X509(out, pki.intermediate.get()) == 1 && PEM_write_X509(out, pki.root.get()) == 1;
-        });
+    const bool ok = write(files.key,
+                          [&](FILE* out) {
+                              return PEM_write_PrivateKey(out, pki.leafKey.get(), nullptr, nullptr, 0,
+                                                          nullptr, nullptr) == 1;
+                          }) &&
+                    write(files.leaf, [&](FILE* out) { return PEM_write_X509(out, pki.leaf.get()) == 1; }) &&
+                    write(files.chain, [&](FILE* out) {
+                        return PEM_write_X509(out, pki.intermediate.get()) == 1 &&
+                               PEM_write_X509(out, pki.root.get()) == 1;
+                    });
     if (!ok) return std::nullopt;
     return files;
 }
@@ -244,7 +290,9 @@ std::string Hex(const unsigned char* data, int length) {
     return text;
 }
 
-std::string Hex(const ASN1_STRING* s) { return s ? Hex(ASN1_STRING_get0_data(s), ASN1_STRING_length(s)) : ""; }
+std::string Hex(const ASN1_STRING* s) {
+    return s ? Hex(ASN1_STRING_get0_data(s), ASN1_STRING_length(s)) : "";
+}
 
 std::string ValueText(const ASN1_TYPE* value) {
     const int type = ASN1_TYPE_get(value);
@@ -292,7 +340,8 @@ std::string Describe(const X509_ALGOR* algorithm, std::vector<std::string>& salt
         std::string text = OBJ_nid2sn(nid);
         std::unique_ptr<ASN1_TYPE, FreeWith<ASN1_TYPE_free>> wrapped(ASN1_TYPE_new());
         ASN1_TYPE_set1(wrapped.get(), parameterType, parameter);
-        PbeParamPtr pbe(static_cast<PBEPARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBEPARAM), wrapped.get())));
+        PbeParamPtr pbe(
+            static_cast<PBEPARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBEPARAM), wrapped.get())));
         if (pbe) {
             salts.push_back(Hex(pbe->salt));
             text += " iter=" + std::to_string(ASN1_INTEGER_get(pbe->iter));
@@ -301,7 +350,8 @@ std::string Describe(const X509_ALGOR* algorithm, std::vector<std::string>& salt
     }
     std::unique_ptr<ASN1_TYPE, FreeWith<ASN1_TYPE_free>> wrapped(ASN1_TYPE_new());
     ASN1_TYPE_set1(wrapped.get(), parameterType, parameter);
-    Pbe2Ptr pbe2(static_cast<PBE2PARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM), wrapped.get())));
+    Pbe2Ptr pbe2(
+        static_cast<PBE2PARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM), wrapped.get())));
     if (!pbe2) return "PBES2 ?";
     std::string text = "PBES2";
     const int kdfNid = OBJ_obj2nid(pbe2->keyfunc->algorithm);
@@ -311,9 +361,11 @@ std::string Describe(const X509_ALGOR* algorithm, std::vector<std::string>& salt
         Pbkdf2Ptr kdf(static_cast<PBKDF2PARAM*>(
             ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), pbe2->keyfunc->parameter)));
         if (kdf) {
-            text += std::string(" ") + OBJ_nid2sn(kdf->prf ? OBJ_obj2nid(kdf->prf->algorithm) : NID_hmacWithSHA1);
+            text +=
+                std::string(" ") + OBJ_nid2sn(kdf->prf ? OBJ_obj2nid(kdf->prf->algorithm) : NID_hmacWithSHA1);
             iterations = " iter=" + std::to_string(ASN1_INTEGER_get(kdf->iter));
-            if (kdf->salt && kdf->salt->type == V_ASN1_OCTET_STRING) salts.push_back(Hex(kdf->salt->value.octet_string));
+            if (kdf->salt && kdf->salt->type == V_ASN1_OCTET_STRING)
+                salts.push_back(Hex(kdf->salt->value.octet_string));
         }
     }
     text += std::string(" ") + OBJ_nid2sn(OBJ_obj2nid(pbe2->encryption->algorithm)) + iterations;

@@ -1,0 +1,193 @@
+#include "platform/certificate/NewFileWriter.h"
+
+#include <fcntl.h>
+#include <openssl/rand.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+#include <vector>
+
+namespace kiv::certificate {
+namespace {
+
+std::string SystemMessage(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
+
+CallResult SystemFailure(const std::string& what, int error) {
+    return CallResult::Failure(what + ": " + SystemMessage(error) + ".");
+}
+
+CallResult AlreadyExists() {
+    return {false, "The file already exists.", true};
+}
+
+class Descriptor {
+  public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+    void reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+  private:
+    int fd_;
+};
+
+// A file name in a folder that is removed again unless it is released.
+class NameGuard {
+  public:
+    explicit NameGuard(int folder) : folder_(folder) {}
+    NameGuard(const NameGuard&) = delete;
+    NameGuard& operator=(const NameGuard&) = delete;
+    ~NameGuard() {
+        if (!name_.empty()) ::unlinkat(folder_, name_.c_str(), 0);
+    }
+    void Set(std::string name) { name_ = std::move(name); }
+    const std::string& name() const { return name_; }
+    void Release() { name_.clear(); }
+
+  private:
+    int folder_;
+    std::string name_;
+};
+
+bool WriteAll(int fd, std::span<const unsigned char> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool ReadBack(int fd, std::vector<unsigned char>& bytes) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    bytes.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// For file systems that can neither rename without replacing nor hard-link: create the name
+// exclusively and write into it. Not atomic, but it still never replaces anything.
+CallResult WriteUnderFinalName(int folder, const std::string& name, std::span<const unsigned char> bytes,
+                               mode_t mode) {
+    Descriptor fd(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.get() < 0) {
+        if (errno == EEXIST) return AlreadyExists();
+        return SystemFailure("The output file cannot be created", errno);
+    }
+    NameGuard created(folder);
+    created.Set(name);
+    if (!WriteAll(fd.get(), bytes)) return SystemFailure("The output file cannot be written", errno);
+    if (::fsync(fd.get()) != 0) return SystemFailure("The output file cannot be flushed to disk", errno);
+    if (::fchmod(fd.get(), mode) != 0)
+        return SystemFailure("The output file's permissions cannot be set", errno);
+    created.Release();
+    return CallResult::Success();
+}
+
+}  // namespace
+
+CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> bytes, mode_t mode,
+                        const WrittenFileCheck& check) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folderPath = slash == std::string::npos
+                                       ? std::string(".")
+                                       : (slash == 0 ? std::string("/") : path.substr(0, slash));
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..")
+        return CallResult::Failure("The output path does not name a file.");
+
+    Descriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) return SystemFailure("The output folder cannot be opened", errno);
+
+    const long nameMax = ::fpathconf(folder.get(), _PC_NAME_MAX);
+    if (nameMax > 0 && name.size() > static_cast<std::size_t>(nameMax)) {
+        return SystemFailure("The output file cannot be created", ENAMETOOLONG);
+    }
+    struct stat existing {};
+    if (::fstatat(folder.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) return AlreadyExists();
+    if (errno != ENOENT) return SystemFailure("The output file cannot be created", errno);
+
+    NameGuard temporary(folder.get());
+    Descriptor file;
+    for (int attempt = 0; attempt < 16 && file.get() < 0; ++attempt) {
+        unsigned char random[8];
+        if (RAND_bytes(random, sizeof random) != 1)
+            return CallResult::Failure("No random numbers are available.");
+        char candidate[40];
+        std::snprintf(candidate, sizeof candidate, ".kivpfx-%02x%02x%02x%02x%02x%02x%02x%02x.tmp", random[0],
+                      random[1], random[2], random[3], random[4], random[5], random[6], random[7]);
+        file.reset(
+            ::openat(folder.get(), candidate, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (file.get() >= 0) {
+            temporary.Set(candidate);
+        } else if (errno != EEXIST) {
+            return SystemFailure("A temporary file cannot be created in the output folder", errno);
+        }
+    }
+    if (file.get() < 0)
+        return SystemFailure("A temporary file cannot be created in the output folder", EEXIST);
+
+    if (!WriteAll(file.get(), bytes)) return SystemFailure("The output file cannot be written", errno);
+    if (::fsync(file.get()) != 0) return SystemFailure("The output file cannot be flushed to disk", errno);
+    std::vector<unsigned char> written;
+    if (!ReadBack(file.get(), written)) return SystemFailure("The output file cannot be read back", errno);
+    if (check) {
+        CallResult checked = check(written);
+        if (!checked.ok) return checked;
+    }
+    if (::fchmod(file.get(), mode) != 0)
+        return SystemFailure("The output file's permissions cannot be set", errno);
+    file.reset(-1);
+
+    if (::renameat2(folder.get(), temporary.name().c_str(), folder.get(), name.c_str(), RENAME_NOREPLACE) ==
+        0) {
+        temporary.Release();
+    } else if (errno == EEXIST) {
+        return AlreadyExists();
+    } else if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP || errno == EOPNOTSUPP) {
+        // No RENAME_NOREPLACE here: a hard link never replaces either, then the temporary name goes.
+        if (::linkat(folder.get(), temporary.name().c_str(), folder.get(), name.c_str(), 0) != 0) {
+            if (errno == EEXIST) return AlreadyExists();
+            if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS &&
+                errno != EMLINK) {
+                return SystemFailure("The output file cannot be created", errno);
+            }
+            CallResult direct = WriteUnderFinalName(folder.get(), name, written, mode);
+            if (!direct.ok) return direct;
+        }
+    } else {
+        return SystemFailure("The output file cannot be created", errno);
+    }
+    // Makes the new name itself durable; a folder that cannot be flushed leaves the file in place.
+    ::fsync(folder.get());
+    return CallResult::Success();
+}
+
+}  // namespace kiv::certificate

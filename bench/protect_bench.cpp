@@ -141,9 +141,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < n; ++i) {
         const std::string in = (theirs / ("file" + std::to_string(i) + ".pfx")).string();
         const std::string out = (theirs / ("file" + std::to_string(i) + "_Password.Pfx")).string();
-        if (!Run("openssl pkcs12 -in '" + in + "' -passin pass: -nodes 2>/dev/null | openssl pkcs12 -export -out '" + out +
-                 "' -passout pass:" + kPassword +
-                 " -keypbe AES-256-CBC -certpbe AES-256-CBC -macalg sha256 -iter 10000 2>/dev/null"))
+        const std::string pem = (theirs / ("file" + std::to_string(i) + ".pem")).string();
+        if (!Run("openssl pkcs12 -in '" + in + "' -passin pass: -nodes -out '" + pem + "' 2>/dev/null && "
+                 "openssl pkcs12 -export -in '" + pem + "' -out '" + out + "' -passout pass:" + kPassword +
+                 " -keypbe AES-256-CBC -certpbe AES-256-CBC -macalg sha256 -iter 10000 2>/dev/null && rm -f '" + pem + "'"))
             return 1;
     }
     const double theirSeconds = std::chrono::duration<double>(Clock::now() - theirStart).count();

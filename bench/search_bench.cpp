@@ -2,12 +2,11 @@
 // `find DIR -iname '*.pfx'` on the same tree. Prints both times, their ratio, and the time of a
 // second search of the same tree, when every file found is already listed.
 //   search_bench [FILES [PFX]]   (default 100000 files, 20000 of them .pfx)
-#include <QApplication>
-#include <QScrollBar>
-
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QScrollBar>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,16 +26,18 @@ namespace {
 
 // The folder chooser always picks the tree; nothing else is ever asked.
 class ChooseTree final : public kiv::prompts::Prompts {
-public:
+  public:
     explicit ChooseTree(QString folder) : folder_(std::move(folder)) {}
     kiv::prompts::Answer ShowMessage(QWidget*, const kiv::prompts::Message& message) override {
         std::fprintf(stderr, "search_bench: unexpected message: %s\n", qPrintable(message.text));
         return kiv::prompts::Answer::No;
     }
-    std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override {
+        return std::nullopt;
+    }
     std::optional<QString> ChooseFolder(QWidget*, const QString&) override { return folder_; }
 
-private:
+  private:
     QString folder_;
 };
 
@@ -65,13 +66,16 @@ void BuildTree(const fs::path& root, int files, int pfx) {
     for (int i = 0; i < files; ++i) {
         const fs::path& folder = folders[i % folders.size()];
         const bool isPfx = made < pfx && i % every == 0;
-        std::string name = "file" + std::to_string(i) + (isPfx ? kCases[made % 4] : (i % 3 ? ".txt" : ".pfx.bak"));
+        std::string name =
+            "file" + std::to_string(i) + (isPfx ? kCases[made % 4] : (i % 3 ? ".txt" : ".pfx.bak"));
         if (isPfx) ++made;
         Touch((folder / name).string());
     }
 }
 
-double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double Seconds(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 }  // namespace
 

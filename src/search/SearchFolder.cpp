@@ -8,11 +8,14 @@ namespace {
 
 struct FolderIdHash {
     std::size_t operator()(const filesystem::FolderId& id) const {
-        return std::hash<std::uint64_t>()(id.inode) ^ (std::hash<std::uint64_t>()(id.device) * 0x9E3779B97F4A7C15ULL);
+        return std::hash<std::uint64_t>()(id.inode) ^
+               (std::hash<std::uint64_t>()(id.device) * 0x9E3779B97F4A7C15ULL);
     }
 };
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char Upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // One folder whose subfolders are still being walked. Kept on an explicit stack so that a deep tree
 // costs heap, not call stack.
@@ -23,7 +26,7 @@ struct Level {
 };
 
 class Walk {
-public:
+  public:
     Walk(filesystem::FileSystem* files, const ScanHooks& hooks) : files_(files), hooks_(hooks) {}
 
     void Run(const std::string& root) {
@@ -39,7 +42,7 @@ public:
         }
     }
 
-private:
+  private:
     bool Stopped() const { return hooks_.stopRequested && hooks_.stopRequested(); }
 
     // Searches the folder's own files and queues its subfolders; false once a stop is seen.

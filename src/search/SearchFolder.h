@@ -10,9 +10,9 @@ namespace kiv::search {
 
 // What the walk needs from the window that runs it. An empty hook is skipped.
 struct ScanHooks {
-    std::function<bool()> stopRequested;                   // polled at every folder entry and before every file
+    std::function<bool()> stopRequested;  // polled at every folder entry and before every file
     std::function<void(const std::string& folder)> enteringFolder;
-    std::function<void()> yield;                           // lets pending window events run once
+    std::function<void()> yield;  // lets pending window events run once
     std::function<void(const std::string& path, const std::string& name)> addFile;
 };
 

@@ -18,7 +18,9 @@ void frmmain::cmdsearch_Click() {
         search::SearchServices services;
         services.fonts = services_.fonts;
         services.yield = services_.yield;
-        services.addFile = [this](const QString& path, const QString& name) { return AddFileToList(path, name); };
+        services.addFile = [this](const QString& path, const QString& name) {
+            return AddFileToList(path, name);
+        };
         QString error;
         if (auto window = search::frmsearch::Create(std::move(services), this, &error)) {
             window->Form_Load();

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScreen>
-
 #include <algorithm>
 
 #include "app/FormScaler.h"
@@ -34,7 +33,8 @@ std::unique_ptr<frmsearch> frmsearch::Create(SearchServices services, QWidget* o
         *error = description.error;
         return nullptr;
     }
-    std::unique_ptr<frmsearch> window(new frmsearch(std::move(services), std::move(*description.form), owner));
+    std::unique_ptr<frmsearch> window(
+        new frmsearch(std::move(services), std::move(*description.form), owner));
     if (!window->Wire(error)) return nullptr;
     return window;
 }
@@ -78,7 +78,8 @@ void frmsearch::Form_Load() {
     app::ScaleForm(model);
     // The heading carries the searched folder; let it use the window's width rather than the
     // width of its design caption.
-    if (forms::Control* heading = model.Find(QStringLiteral("lblmain")); heading && heading->left && heading->width) {
+    if (forms::Control* heading = model.Find(QStringLiteral("lblmain"));
+        heading && heading->left && heading->width) {
         heading->width = std::max(*heading->width, model.width - 2 * *heading->left);
     }
     host_->Apply();
@@ -133,7 +134,8 @@ void frmsearch::Form_Activate() {
         return;
     }
     lblmainTag_ = kScanning;
-    ShowCaption(lblmain_, mainCaption_, QStringLiteral("Searching for Pfx Files ... [") + srchDir_ + QLatin1Char(']'));
+    ShowCaption(lblmain_, mainCaption_,
+                QStringLiteral("Searching for Pfx Files ... [") + srchDir_ + QLatin1Char(']'));
     running_ = true;
     try {
         SearchFolder(srchDir_);
@@ -144,13 +146,16 @@ void frmsearch::Form_Activate() {
     Unload();
 }
 
-void frmsearch::cmdstop_Click() { lblmainTag_ = kStopRequested; }
+void frmsearch::cmdstop_Click() {
+    lblmainTag_ = kStopRequested;
+}
 
 void frmsearch::SearchFolder(const QString& folder) {
     ScanHooks hooks;
     hooks.stopRequested = [this] { return lblmainTag_ == kStopRequested; };
     hooks.enteringFolder = [this](const std::string& path) {
-        ShowCaption(lblfld_, folderCaption_, QLatin1Char('[') + QString::fromStdString(path) + QLatin1Char(']'));
+        ShowCaption(lblfld_, folderCaption_,
+                    QLatin1Char('[') + QString::fromStdString(path) + QLatin1Char(']'));
     };
     hooks.yield = [this] { (*yield_)(); };
     hooks.addFile = [this](const std::string& path, const std::string& name) {

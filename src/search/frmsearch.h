@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 
@@ -31,7 +30,7 @@ struct SearchServices {
 // under SrchDir on its first activation and unloads itself when the walk returns.
 class frmsearch final : public QWidget {
     Q_OBJECT
-public:
+  public:
     // Makes the window from its description, owned by `owner`; nullptr with `error` set when it
     // cannot be made.
     static std::unique_ptr<frmsearch> Create(SearchServices services, QWidget* owner, QString* error);
@@ -58,13 +57,13 @@ public:
     QString FolderCaption() const { return folderCaption_; }
     forms::FormHost& Host() { return *host_; }
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     frmsearch(SearchServices services, forms::FormModel model, QWidget* owner);
     bool Wire(QString* error);
     void SearchFolder(const QString& folder);

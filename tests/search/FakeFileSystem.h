@@ -14,7 +14,7 @@ namespace kiv::testing {
 // An in-memory folder tree. Folders not described cannot be opened. Copies share one tree, so a
 // test can keep one while the program owns another.
 class FakeFileSystem final : public filesystem::FileSystem {
-public:
+  public:
     struct Folder {
         std::vector<std::string> files;  // bare names, in delivery order
         std::vector<std::string> subFolders;
@@ -23,7 +23,8 @@ public:
         std::optional<filesystem::FolderId> id;
     };
 
-    Folder& Add(const std::string& path, std::vector<std::string> files, std::vector<std::string> subFolders) {
+    Folder& Add(const std::string& path, std::vector<std::string> files,
+                std::vector<std::string> subFolders) {
         Folder& folder = tree_->folders[path];
         folder.files = std::move(files);
         folder.subFolders = std::move(subFolders);
@@ -43,7 +44,8 @@ public:
         filesystem::Listing<filesystem::FileEntry> listing;
         const auto it = tree_->folders.find(folder);
         if (it == tree_->folders.end()) return listing;
-        for (const auto& name : it->second.files) listing.items.push_back({name, search::ChildPath(folder, name)});
+        for (const auto& name : it->second.files)
+            listing.items.push_back({name, search::ChildPath(folder, name)});
         listing.ok = it->second.filesOk;
         return listing;
     }
@@ -60,7 +62,7 @@ public:
         return it == tree_->folders.end() ? std::nullopt : it->second.id;
     }
 
-private:
+  private:
     struct Tree {
         std::map<std::string, Folder> folders;
         std::map<std::string, int> filesCalls;

@@ -1,8 +1,8 @@
 // The list grid under the changes a long search makes: its path index and its fitted widths must
 // always answer as a fresh look at the cells would.
-#include <QFont>
-
 #include <gtest/gtest.h>
+
+#include <QFont>
 
 #include "platform/grid/FlexGrid.h"
 
@@ -119,7 +119,8 @@ TEST(ListWidths, LongListKeepsIndexAndWidthsInStepWithRemovals) {
     for (int c = 0; c < kCols; ++c) grid.SetTextMatrix(0, c, "Head");
     for (int r = 1; r <= 20000; ++r) {
         ASSERT_EQ(grid.FindRow(pathOf(r).toUpper(), 1, kKey), -1);
-        grid.Model().AppendRow({QString::number(r), pathOf(r), QStringLiteral("cert-%1.pfx").arg(r), QString()});
+        grid.Model().AppendRow(
+            {QString::number(r), pathOf(r), QStringLiteral("cert-%1.pfx").arg(r), QString()});
     }
     EXPECT_EQ(grid.FindRow(pathOf(19999).toUpper(), 1, kKey), 19999);
     EXPECT_EQ(grid.FindRow(pathOf(20001), 1, kKey), -1);

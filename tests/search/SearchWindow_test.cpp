@@ -1,13 +1,12 @@
 // Search Files through the real main window: the chooser, the search window and its walk, Stop,
 // closing, and the list and grid it leaves behind.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
-
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
 
@@ -19,7 +18,9 @@
 #include "support/MainWindowHarness.h"
 
 // Readable failure messages for paths.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace kiv::testing {
 namespace {
@@ -40,7 +41,7 @@ void Touch(const fs::path& file) {
 }
 
 class SearchWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { harness.Show(); }
     void TearDown() override {
         harness.yield.afterYield = nullptr;
@@ -77,7 +78,8 @@ protected:
         EXPECT_EQ(harness.Window().focusWidget(), SearchButton());
         const QFontMetrics metrics(harness.Grid().font());
         for (int row = 1; row < harness.Grid().Rows(); ++row) {
-            EXPECT_GE(harness.Grid().columnWidth(1), metrics.horizontalAdvance(harness.Path(row))) << "row " << row;
+            EXPECT_GE(harness.Grid().columnWidth(1), metrics.horizontalAdvance(harness.Path(row)))
+                << "row " << row;
         }
     }
 
@@ -100,7 +102,8 @@ TEST_F(SearchWindowTest, FindsFilesAtEveryDepthInPreOrderAndTidiesTheList) {
     Search(QString::fromStdString(root.string()));
 
     const QString r = QString::fromStdString(root.string());
-    EXPECT_EQ(Paths(), (QStringList{r + "/one.pfx", r + "/a/two.PFX", r + "/a/" + QString::fromStdString(deep) + "/three.Pfx"}));
+    EXPECT_EQ(Paths(), (QStringList{r + "/one.pfx", r + "/a/two.PFX",
+                                    r + "/a/" + QString::fromStdString(deep) + "/three.Pfx"}));
     for (int row = 1; row < harness.Grid().Rows(); ++row) {
         EXPECT_EQ(harness.Grid().TextMatrix(row, 0), QString::number(row));
         EXPECT_TRUE(harness.Status(row).isEmpty());
@@ -123,7 +126,8 @@ TEST_F(SearchWindowTest, ListedPathsInAnyLetterCaseAreSkippedSilentlyAndASecondS
     EXPECT_EQ(Paths(), (QStringList{(r + "/A.PFX").toUpper(), r + "/sub/b.pfx"}));
     Search(r);
     EXPECT_EQ(harness.Grid().Rows(), 3);
-    EXPECT_EQ(harness.prompts.Asked().size(), 3u) << "the open-file dialog and two folder choices, no message";
+    EXPECT_EQ(harness.prompts.Asked().size(), 3u)
+        << "the open-file dialog and two folder choices, no message";
     ExpectListTidied();
 }
 
@@ -177,13 +181,8 @@ TEST_F(SearchWindowTest, WindowLooksAsDesignedWhileItSearches) {
         ASSERT_NE(stop, nullptr);
         EXPECT_EQ(stop->Caption(), "  &Stop");
         EXPECT_EQ(stop->ButtonType(), 3);
-        EXPECT_EQ(stop->ColorScheme(), 2);
-        EXPECT_EQ(stop->BackColor(), 0x00C0E0FFu);
-        EXPECT_EQ(stop->ForeOver(), 0x00400000u);
-        EXPECT_FALSE(stop->ShowFocusRect());
-        EXPECT_TRUE(stop->HandPointer());
-        EXPECT_EQ(stop->SpecialEffect(), 3);
-        EXPECT_TRUE(stop->geometry().right() < window.width());
+        EXPECT_TRUE(stop->ReadProblems().isEmpty()) << stop->ReadProblems().join("; ").toStdString();
+        EXPECT_LT(stop->geometry().right(), window.width());
     });
     Search(longDir);
     EXPECT_TRUE(seen);
@@ -191,7 +190,7 @@ TEST_F(SearchWindowTest, WindowLooksAsDesignedWhileItSearches) {
 }
 
 class SearchStopTest : public SearchWindowTest {
-protected:
+  protected:
     void SetUp() override {
         SearchWindowTest::SetUp();
         UseFake();
@@ -247,7 +246,8 @@ TEST_F(SearchWindowTest, RootIsJoinedWithoutDoubledSeparatorAndUnreadableFolders
     QStringList captions;
     harness.yield.afterYield = [&](int) {
         if (frmsearch* window = OpenSearchWindow()) {
-            if (captions.isEmpty() || captions.back() != window->FolderCaption()) captions << window->FolderCaption();
+            if (captions.isEmpty() || captions.back() != window->FolderCaption())
+                captions << window->FolderCaption();
         }
     };
     Search("/");
@@ -258,13 +258,13 @@ TEST_F(SearchWindowTest, RootIsJoinedWithoutDoubledSeparatorAndUnreadableFolders
 
 // Plays a window manager that never activates the window.
 class SwallowActivation final : public QObject {
-public:
+  public:
     bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::WindowActivate; }
 };
 
 // The window on its own, without the launcher.
 class SearchWindowAloneTest : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<frmsearch> Make() {
         search::SearchServices services;
         services.fonts = &fonts;
@@ -319,15 +319,6 @@ TEST_F(SearchWindowAloneTest, StopOrCloseBeforeTheWalkBeginsStillClosesTheWindow
         EXPECT_TRUE(window->Unloaded());
         EXPECT_TRUE(added.isEmpty());
     }
-}
-
-TEST_F(SearchWindowAloneTest, MissingDescriptionIsReported) {
-    search::SearchServices services;
-    services.fonts = &fonts;
-    services.description = ":/forms/none.json";
-    QString error;
-    EXPECT_EQ(frmsearch::Create(std::move(services), nullptr, &error), nullptr);
-    EXPECT_FALSE(error.isEmpty());
 }
 
 }  // namespace

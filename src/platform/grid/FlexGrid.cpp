@@ -3,14 +3,16 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
-
 #include <algorithm>
 #include <cmath>
 
 namespace kiv::grid {
 
 GridModel::GridModel(int cols, int keyColumn, QObject* parent)
-    : QAbstractTableModel(parent), cols_(cols), keyColumn_(keyColumn), alignments_(cols, Qt::AlignLeft | Qt::AlignVCenter) {
+    : QAbstractTableModel(parent),
+      cols_(cols),
+      keyColumn_(keyColumn),
+      alignments_(cols, Qt::AlignLeft | Qt::AlignVCenter) {
     QStringList header;
     for (int c = 0; c < cols_; ++c) header << QString();
     cells_.push_back(header);
@@ -23,7 +25,8 @@ void GridModel::SetRows(int rows) {
     if (rows < old) {
         beginRemoveRows({}, rows - 1, old - 2);
         cells_.resize(rows);
-        for (auto it = index_.begin(); it != index_.end();) it = it.value() >= rows ? index_.erase(it) : std::next(it);
+        for (auto it = index_.begin(); it != index_.end();)
+            it = it.value() >= rows ? index_.erase(it) : std::next(it);
         endRemoveRows();
         return;
     }
@@ -110,10 +113,16 @@ int GridModel::FindRow(const QString& text, int startRow, int col) const {
     return -1;
 }
 
-void GridModel::IndexRow(int row) { index_.insert(Key(cells_[row][keyColumn_]), row); }
+void GridModel::IndexRow(int row) {
+    index_.insert(Key(cells_[row][keyColumn_]), row);
+}
 
-int GridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Rows() - 1; }
-int GridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : cols_; }
+int GridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Rows() - 1;
+}
+int GridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : cols_;
+}
 
 QVariant GridModel::data(const QModelIndex& at, int role) const {
     if (!at.isValid()) return {};
@@ -168,7 +177,9 @@ void FlexGrid::SetRow(int row) {
     setCurrentIndex(model_.index(row - 1, 0));
 }
 
-double FlexGrid::ColWidth(int col) const { return columnWidth(col) * twipsPerPixel_; }
+double FlexGrid::ColWidth(int col) const {
+    return columnWidth(col) * twipsPerPixel_;
+}
 
 void FlexGrid::SetColWidth(int col, double twips) {
     setColumnWidth(col, std::max(0, static_cast<int>(std::nearbyint(twips / twipsPerPixel_))));
@@ -251,7 +262,8 @@ void FlexGrid::FitRowHeight() {
     double twips = (QFontMetrics(font()).height() + 4) * twipsPerPixel_;
     if (RowHeightMin > 0) twips = std::max(twips, RowHeightMin);
     if (RowHeightMax > 0) twips = std::min(twips, RowHeightMax);
-    verticalHeader()->setDefaultSectionSize(std::max(1, static_cast<int>(std::nearbyint(twips / twipsPerPixel_))));
+    verticalHeader()->setDefaultSectionSize(
+        std::max(1, static_cast<int>(std::nearbyint(twips / twipsPerPixel_))));
 }
 
 void FlexGrid::changeEvent(QEvent* event) {

@@ -4,7 +4,6 @@
 #include <QHash>
 #include <QStringList>
 #include <QTableView>
-
 #include <map>
 #include <vector>
 
@@ -14,7 +13,7 @@ namespace kiv::grid {
 // is indexed without regard to letter case, so whole-text lookups stay constant time on big lists.
 class GridModel final : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     explicit GridModel(int cols, int keyColumn, QObject* parent = nullptr);
 
     int Rows() const { return static_cast<int>(cells_.size()); }
@@ -37,7 +36,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-private:
+  private:
     static QString Key(const QString& text) { return text.toCaseFolded(); }
     void IndexRow(int row);
 
@@ -52,7 +51,7 @@ private:
 // the window description gives in twips are converted with the grid's twips per pixel.
 class FlexGrid final : public QTableView {
     Q_OBJECT
-public:
+  public:
     FlexGrid(int cols, int keyColumn, QWidget* parent = nullptr);
 
     GridModel& Model() { return model_; }
@@ -62,7 +61,9 @@ public:
     void SetRows(int rows) { model_.SetRows(rows); }
     QString TextMatrix(int row, int col) const { return model_.TextMatrix(row, col); }
     void SetTextMatrix(int row, int col, const QString& text) { model_.SetTextMatrix(row, col, text); }
-    int FindRow(const QString& text, int startRow, int col) const { return model_.FindRow(text, startRow, col); }
+    int FindRow(const QString& text, int startRow, int col) const {
+        return model_.FindRow(text, startRow, col);
+    }
     void RemoveItem(int row) { model_.RemoveRow(row); }
 
     // The current row, 1..n, or -1 when no data row is current.
@@ -86,10 +87,10 @@ public:
     // Applies the row-height limits to the current font's row height.
     void FitRowHeight();
 
-protected:
+  protected:
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     // Text widths of the data cells, in pixels of the current font, kept in step with the model so
     // that fitting the columns of a long list measures only the cells that changed.
     void OnRowsInserted(int first, int last);

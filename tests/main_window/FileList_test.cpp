@@ -150,5 +150,15 @@ TEST_F(FileListTest, FittedColumnsShowTheLongestPath) {
     EXPECT_GE(harness.Grid().ColWidth(1), needed);
 }
 
+TEST_F(FileListTest, FittedColumnsKeepToTheGridsWidthLimits) {
+    auto& grid = harness.Grid();
+    grid.ColWidthMax = 1500;
+    grid.ColWidthMin = 900;
+    harness.AddThroughDialog(MakeFile(QString(120, 'n') + ".pfx"));
+    const double pixel = grid.TwipsPerPixel();
+    EXPECT_NEAR(grid.ColWidth(1), 1500, pixel);
+    EXPECT_NEAR(grid.ColWidth(0), 900, pixel) << "a narrow column is widened to the minimum";
+}
+
 }  // namespace
 }  // namespace kiv::testing

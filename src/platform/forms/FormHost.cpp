@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 
 namespace kiv::forms {
@@ -80,7 +81,31 @@ void FormHost::Apply() {
         }
         widget->setVisible(control.visible);
     }
+    for (const Control& control : model_.controls) {
+        if (control.kind != ControlKind::Label || control.autoSize.value_or(false)) continue;
+        if (auto* label = qobject_cast<QLabel*>(Widget(control.name, control.index))) WidenToText(label);
+    }
     window_->setFixedSize(px(model_.width), px(model_.height));
+}
+
+// The stand-in faces and the display's font sizes can make a one-line caption a few pixels wider
+// than the box it was designed for. Rather than cut its end off, the box grows into free space to
+// its right, never over a neighbour or past its container.
+void FormHost::WidenToText(QLabel* label) {
+    if (label->wordWrap() || label->text().contains(QLatin1Char('\n'))) return;
+    const int needed = label->sizeHint().width();
+    if (needed <= label->width() || !label->parentWidget()) return;
+    const QRect box = label->geometry();
+    int limit = label->parentWidget()->width() - box.left();
+    for (QObject* child : label->parentWidget()->children()) {
+        auto* sibling = qobject_cast<QWidget*>(child);
+        if (!sibling || sibling == label || sibling->isWindow()) continue;
+        const QRect other = sibling->geometry();
+        const bool beside = other.top() < box.bottom() && other.bottom() > box.top();
+        if (beside && other.left() >= box.right()) limit = std::min(limit, other.left() - box.left() - 1);
+    }
+    const int width = std::min(needed, limit);
+    if (width > box.width()) label->resize(width, box.height());
 }
 
 QWidget* FormHost::Widget(const QString& name, int index) const { return widgets_.value(Key(name, index)); }

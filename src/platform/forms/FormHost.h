@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class QLabel;
+
 #include "platform/forms/ControlModel.h"
 
 namespace kiv::forms {
@@ -40,6 +42,7 @@ public:
 
 private:
     static QString Key(const QString& name, int index);
+    static void WidenToText(QLabel* label);
 
     QWidget* window_;
     FormModel model_;

@@ -111,3 +111,31 @@ TEST(FormDescriptionTest, MainWindowDescriptionHoldsEveryControl) {
 
 }  // namespace
 }  // namespace kiv::forms
+
+namespace kiv::forms {
+namespace {
+
+TEST(FormHostTest, CaptionTooWideForItsBoxGrowsIntoFreeSpaceButNotOverANeighbour) {
+    const DescriptionResult result = Read(
+        "{\"name\": \"f\", \"width\": 6000, \"height\": 1000, \"controls\": ["
+        "{\"name\": \"free\", \"type\": \"Label\", \"left\": 0, \"top\": 0, \"width\": 300, \"height\": 300, "
+        "\"caption\": \"A caption far wider than its box\"},"
+        "{\"name\": \"boxed\", \"type\": \"Label\", \"left\": 0, \"top\": 500, \"width\": 300, \"height\": 300, "
+        "\"caption\": \"A caption far wider than its box\"},"
+        "{\"name\": \"next\", \"type\": \"TextBox\", \"left\": 600, \"top\": 500, \"width\": 1000, \"height\": 300}]}");
+    ASSERT_TRUE(result.form) << result.error.toStdString();
+    QWidget window;
+    FormHost host(&window, *result.form);
+    app::RegisterStandardControls(host);
+    QString error;
+    ASSERT_TRUE(host.Build(&error)) << error.toStdString();
+    host.Apply();
+    auto* free = host.As<QLabel>("free");
+    EXPECT_GE(free->width(), free->sizeHint().width());
+    QWidget* next = host.Widget("next");
+    EXPECT_LT(host.Widget("boxed")->geometry().right(), next->geometry().left());
+    EXPECT_GT(host.Widget("boxed")->width(), 20);
+}
+
+}  // namespace
+}  // namespace kiv::forms

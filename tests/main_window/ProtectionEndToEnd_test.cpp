@@ -1,0 +1,110 @@
+// Proceed with the real certificate component: the files on disk are what the user gets.
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/grid/FlexGrid.h"
+#include "support/MainWindowHarness.h"
+#include "support/pkcs12/Pkcs12Maker.h"
+
+namespace kiv::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ProtectionEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        harness.Show();
+        harness.SetPasswords(kPassword, kPassword);
+    }
+    QString Make(const QString& name, PfxVariant variant, const std::string& password = "") {
+        const QString path = dir.File(name);
+        EXPECT_TRUE(WritePfx(path.toStdString(), variant, password)) << name.toStdString();
+        harness.AddThroughDialog(path);
+        return path;
+    }
+    std::string Out(const char* name) { return dir.File(name).toStdString(); }
+
+    static constexpr const char* kPassword = "Ünïcode-pass 1";
+    TempDir dir;
+    MainWindowHarness harness;
+};
+
+TEST_F(ProtectionEndToEndTest, PasswordLessFilesComeOutProtectedWithTheirWholeChain) {
+    const QString source = Make("server.PFX", PfxVariant::EmptyPasswordMac);
+    Make("legacy.pfx", PfxVariant::Legacy);
+    Make("nomac.Pfx", PfxVariant::NoMac);
+    harness.ProceedConfirmed();
+    for (int row = 1; row <= 3; ++row) EXPECT_EQ(harness.Status(row), "OK") << harness.Path(row).toStdString();
+
+    const auto before = ReadPfx(source.toStdString(), "");
+    const auto after = ReadPfx(Out("server_Password.Pfx"), kPassword);
+    ASSERT_TRUE(before && after);
+    ASSERT_EQ(after->certs.size(), static_cast<size_t>(kChainLength));
+    for (size_t i = 0; i < after->certs.size(); ++i) EXPECT_EQ(after->certs[i].der, before->certs[i].der);
+    ASSERT_EQ(after->keys.size(), 1u);
+    EXPECT_EQ(after->keys[0].der, before->keys[0].der);
+    EXPECT_FALSE(ReadPfx(Out("server_Password.Pfx"), ""));
+    EXPECT_FALSE(ReadPfx(Out("server_Password.Pfx"), "wrong"));
+
+    // The command line opens it with the password and shows every certificate.
+    const std::string command = "openssl pkcs12 -in '" + Out("legacy_Password.Pfx") + "' -passin 'pass:" + kPassword +
+                                "' -nokeys 2>/dev/null | grep -c 'BEGIN CERTIFICATE'";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_TRUE(pipe);
+    char line[32] = {};
+    ASSERT_TRUE(fgets(line, sizeof line, pipe));
+    pclose(pipe);
+    EXPECT_EQ(std::atoi(line), kChainLength);
+}
+
+TEST_F(ProtectionEndToEndTest, ProtectedSourcesAndEarlierOutputsAreRecognised) {
+    Make("locked.pfx", PfxVariant::PasswordProtected, "other");
+    Make("plain.pfx", PfxVariant::Pbes2Aes);
+    harness.ProceedConfirmed();
+    EXPECT_EQ(harness.Status(1), "File is already password protected");
+    EXPECT_EQ(harness.Status(2), "OK");
+    EXPECT_FALSE(fs::exists(Out("locked_Password.Pfx")));
+
+    // A search would list the output too: it is protected, so it is left as it is.
+    harness.AddThroughDialog(dir.File("plain_Password.Pfx"));
+    harness.ProceedConfirmed();
+    EXPECT_EQ(harness.Status(2), "File [" + dir.File("plain_Password.Pfx") + "] already exists");
+    EXPECT_EQ(harness.Status(3), "File is already password protected");
+}
+
+TEST_F(ProtectionEndToEndTest, FailuresAreReportedAndLeaveNothingBehind) {
+    const QString garbage = dir.File("garbage.pfx");
+    std::ofstream(garbage.toStdString()) << "this is not a certificate";
+    harness.AddThroughDialog(garbage);
+    const QString longName = QString(251, 'n') + ".pfx";  // its output name is longer than the file system allows
+    Make(longName, PfxVariant::Pbes2Aes);
+    harness.ProceedConfirmed();
+
+    EXPECT_TRUE(harness.Status(1).startsWith("Error Loading : ")) << harness.Status(1).toStdString();
+    EXPECT_GT(harness.Status(1).size(), 20);
+    EXPECT_TRUE(harness.Status(2).startsWith("Error Saving : ")) << harness.Status(2).toStdString();
+    size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(dir.Path())) files += entry.is_regular_file();
+    EXPECT_EQ(files, 2u) << "only the two sources";
+}
+
+TEST_F(ProtectionEndToEndTest, CopyIsNoMoreReadableThanItsSource) {
+    const QString source = Make("private.pfx", PfxVariant::Pbes2Aes);
+    ::chmod(source.toStdString().c_str(), 0600);
+    harness.ProceedConfirmed();
+    ASSERT_EQ(harness.Status(1), "OK");
+    struct stat info {};
+    ASSERT_EQ(::stat(Out("private_Password.Pfx").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+}  // namespace
+}  // namespace kiv::testing

@@ -9,7 +9,8 @@ program="${KIV_BUILD_DIR:-$root/build}/src/kivpfxutil"
 display=":$(( 90 + RANDOM % 500 ))"
 Xvfb "$display" -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $program_pid $xvfb 2>/dev/null || true' EXIT
+runtime=""; program_pid=""
+trap 'kill $program_pid $xvfb 2>/dev/null || true; [ -n "$runtime" ] && rm -rf "$runtime"' EXIT
 for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
 echo "Xft.dpi: $dpi" | DISPLAY="$display" xrdb -merge
 # Its own runtime folder, so a copy running on the desktop does not count as a previous instance.

@@ -18,6 +18,15 @@ DescriptionResult Read(const char* json) {
     return ReadFormDescription(QByteArray(json), fonts);
 }
 
+// A window built from a description with the program's control types.
+struct BuiltWindow {
+    explicit BuiltWindow(const FormModel& model) : host(&window, model) { app::RegisterStandardControls(host); }
+    bool Build() { return host.Build(&error); }
+    QWidget window;
+    FormHost host;
+    QString error;
+};
+
 TEST(FormDescriptionTest, BrokenDescriptionsSayWhatIsWrong) {
     struct Case {
         const char* json;
@@ -62,12 +71,9 @@ TEST(FormDescriptionTest, UnknownControlTypeStopsTheBuild) {
     const DescriptionResult result = Read(
         "{\"name\": \"f\", \"width\": 100, \"height\": 100, \"controls\": [{\"name\": \"x\", \"type\": \"Gauge\"}]}");
     ASSERT_TRUE(result.form);
-    QWidget window;
-    FormHost host(&window, *result.form);
-    app::RegisterStandardControls(host);
-    QString error;
-    EXPECT_FALSE(host.Build(&error));
-    EXPECT_TRUE(error.contains("Gauge")) << error.toStdString();
+    BuiltWindow built(*result.form);
+    EXPECT_FALSE(built.Build());
+    EXPECT_TRUE(built.error.contains("Gauge")) << built.error.toStdString();
 }
 
 TEST(FormDescriptionTest, TwipsBecomePixelsEdgeByEdge) {
@@ -75,11 +81,10 @@ TEST(FormDescriptionTest, TwipsBecomePixelsEdgeByEdge) {
         "{\"name\": \"f\", \"width\": 11520, \"height\": 7320, \"controls\": [{\"name\": \"l\", \"type\": \"Label\", "
         "\"left\": 120, \"top\": 720, \"width\": 11295, \"height\": 5535, \"caption\": \"x\"}]}");
     ASSERT_TRUE(result.form);
-    QWidget window;
-    FormHost host(&window, *result.form);
-    app::RegisterStandardControls(host);
-    QString error;
-    ASSERT_TRUE(host.Build(&error)) << error.toStdString();
+    BuiltWindow built(*result.form);
+    ASSERT_TRUE(built.Build()) << built.error.toStdString();
+    FormHost& host = built.host;
+    QWidget& window = built.window;
     host.Apply();
     const double twips = host.TwipsPerPixel();
     const auto px = [twips](double t) { return static_cast<int>(std::nearbyint(t / twips)); };
@@ -124,11 +129,9 @@ TEST(FormHostTest, CaptionTooWideForItsBoxGrowsIntoFreeSpaceButNotOverANeighbour
         "\"caption\": \"A caption far wider than its box\"},"
         "{\"name\": \"next\", \"type\": \"TextBox\", \"left\": 600, \"top\": 500, \"width\": 1000, \"height\": 300}]}");
     ASSERT_TRUE(result.form) << result.error.toStdString();
-    QWidget window;
-    FormHost host(&window, *result.form);
-    app::RegisterStandardControls(host);
-    QString error;
-    ASSERT_TRUE(host.Build(&error)) << error.toStdString();
+    BuiltWindow built(*result.form);
+    ASSERT_TRUE(built.Build()) << built.error.toStdString();
+    FormHost& host = built.host;
     host.Apply();
     auto* free = host.As<QLabel>("free");
     EXPECT_GE(free->width(), free->sizeHint().width());

@@ -72,7 +72,12 @@ void frmmain::cmdproceed_Click() {
 void frmmain::ProtectListedFiles() {
     const int n = vs1_->Rows() - 1;
     ClearStatuses();
-    WipedString password{txtpass_[0]->text().toStdString()};
+    WipedString password;
+    {
+        QByteArray utf8 = txtpass_[0]->text().toUtf8();
+        password.text.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+        OPENSSL_cleanse(utf8.data(), static_cast<std::size_t>(utf8.size()));
+    }
     for (int i = 1; i <= n; ++i) {
         if (!fampgTag_.isEmpty()) break;
         pb_->setValue(i);

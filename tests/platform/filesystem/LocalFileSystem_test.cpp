@@ -1,0 +1,84 @@
+// The file-system object over a real temporary folder.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/filesystem/FileSystem.h"
+
+namespace kiv::filesystem {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LocalFileSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() / ("kivpfx-fs-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(root / "sub" / "deeper");
+        std::ofstream(root / "a.pfx") << "x";
+        std::ofstream(root / "Other.PFX") << "x";
+        fs::create_symlink(root / "a.pfx", root / "link.pfx");
+        fs::create_symlink(root / "nowhere", root / "dangling.pfx");
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    static std::vector<std::string> Sorted(std::vector<std::string> names) {
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path root;
+    std::unique_ptr<FileSystem> files = CreateLocalFileSystem();
+};
+
+TEST_F(LocalFileSystemTest, ExistenceIsForFilesOnly) {
+    EXPECT_TRUE(files->FileExists((root / "a.pfx").string()));
+    EXPECT_TRUE(files->FileExists((root / "link.pfx").string())) << "a link to a file is that file";
+    EXPECT_FALSE(files->FileExists((root / "dangling.pfx").string()));
+    EXPECT_FALSE(files->FileExists((root / "sub").string()));
+    EXPECT_FALSE(files->FileExists((root / "missing.pfx").string()));
+    EXPECT_FALSE(files->FileExists(""));
+    EXPECT_EQ(files->FileName((root / "Other.PFX").string()), "Other.PFX");
+    EXPECT_FALSE(files->FileName((root / "sub").string()));
+}
+
+TEST_F(LocalFileSystemTest, ListingsSeparateFilesFromFolders) {
+    const Listing<FileEntry> listed = files->Files(root.string());
+    ASSERT_TRUE(listed.ok);
+    std::vector<std::string> names, paths;
+    for (const FileEntry& entry : listed.items) {
+        names.push_back(entry.name);
+        paths.push_back(entry.path);
+    }
+    EXPECT_EQ(Sorted(names), (std::vector<std::string>{"Other.PFX", "a.pfx", "link.pfx"}));
+    EXPECT_EQ(Sorted(paths).front(), (root / "Other.PFX").string());
+    const Listing<std::string> folders = files->SubFolders(root.string());
+    ASSERT_TRUE(folders.ok);
+    EXPECT_EQ(folders.items, std::vector<std::string>{"sub"});
+}
+
+TEST_F(LocalFileSystemTest, MissingFolderIsAFailedListingAndHasNoIdentity) {
+    const std::string missing = (root / "gone").string();
+    EXPECT_FALSE(files->Files(missing).ok);
+    EXPECT_FALSE(files->SubFolders(missing).ok);
+    EXPECT_FALSE(files->Files((root / "a.pfx").string()).ok) << "a file is not a folder";
+    EXPECT_FALSE(files->Identity(missing));
+    EXPECT_FALSE(files->Identity((root / "a.pfx").string()));
+}
+
+TEST_F(LocalFileSystemTest, FolderReachedThroughALinkHasTheSameIdentity) {
+    fs::create_directory_symlink(root, root / "sub" / "back");
+    const auto direct = files->Identity(root.string());
+    const auto linked = files->Identity((root / "sub" / "back").string());
+    ASSERT_TRUE(direct && linked);
+    EXPECT_EQ(*direct, *linked);
+    EXPECT_NE(*direct, *files->Identity((root / "sub").string()));
+}
+
+}  // namespace
+}  // namespace kiv::filesystem

@@ -186,23 +186,14 @@ class OpenSslCertificate final : public Certificate {
         if (!ValidUtf8(password)) return CallResult::Failure("The password is not valid UTF-8 text.");
 
         const Pkcs12Password key{password.data(), static_cast<int>(password.size())};
+        // Writing and the check of the written file share the keys; wiped when this returns.
+        DerivedKeys keys;
         std::vector<unsigned char> der;
-        CallResult encoded = EncodePkcs12(contents_, key, der);
+        CallResult encoded = EncodePkcs12(contents_, key, keys, der);
         if (!encoded.ok) return encoded;
 
         const auto sameAsSource = [&](std::span<const unsigned char> written) {
-            Pkcs12Contents reread;
-            const ReadResult result = ReadPkcs12(written.data(), written.size(), {key}, reread);
-            OpenSslErrors::Clear();
-            if (!result.ok()) {
-                return CallResult::Failure("The written file does not open with the password: " +
-                                           result.description);
-            }
-            if (!SameContents(contents_, reread)) {
-                return CallResult::Failure(
-                    "The written file does not hold the same keys and certificates as the source.");
-            }
-            return CallResult::Success();
+            return CheckWrittenPkcs12(written, key, keys, contents_);
         };
         CallResult written = WriteNewFile(path, der, sourceMode_, sameAsSource);
         OpenSslErrors::Clear();

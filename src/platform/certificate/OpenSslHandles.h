@@ -32,6 +32,9 @@ using Pkcs8Ptr = std::unique_ptr<PKCS8_PRIV_KEY_INFO, FreeWith<PKCS8_PRIV_KEY_IN
 using X509SigPtr = std::unique_ptr<X509_SIG, FreeWith<X509_SIG_free>>;
 using X509AlgorPtr = std::unique_ptr<X509_ALGOR, FreeWith<X509_ALGOR_free>>;
 using Asn1OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, FreeWith<ASN1_OCTET_STRING_free>>;
+using CipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, FreeWith<EVP_CIPHER_CTX_free>>;
+using Pbe2ParamPtr = std::unique_ptr<PBE2PARAM, FreeWith<PBE2PARAM_free>>;
+using Pbkdf2ParamPtr = std::unique_ptr<PBKDF2PARAM, FreeWith<PBKDF2PARAM_free>>;
 
 struct X509StackFree {
     void operator()(STACK_OF(X509) * s) const noexcept { sk_X509_pop_free(s, X509_free); }

@@ -1,11 +1,16 @@
 #include "platform/certificate/Pkcs12Bags.h"
 
 #include <openssl/asn1.h>
+#include <openssl/crypto.h>
+#include <openssl/hmac.h>
 #include <openssl/objects.h>
+#include <openssl/rand.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "platform/certificate/OpenSslErrors.h"
 
@@ -13,6 +18,7 @@ namespace kiv::certificate {
 namespace {
 
 constexpr int kSaltLength = 16;
+constexpr int kKeyLength = 32;  // AES-256
 // Safe contents may nest; real files never go deeper than one level.
 constexpr int kMaxNesting = 4;
 
@@ -132,8 +138,11 @@ ReadResult TryPasswords(const std::vector<Pkcs12Password>& passwords, const X509
     return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
 }
 
-ReadResult TakeBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const std::vector<Pkcs12Password>& passwords,
-                    Pkcs12Contents& contents, int depth) {
+// Decrypts the key of a shrouded key bag.
+using KeyOpener = std::function<ReadResult(const PKCS12_SAFEBAG*, Pkcs8Ptr&)>;
+
+ReadResult TakeBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const KeyOpener& openKey, Pkcs12Contents& contents,
+                    int depth) {
     for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
         const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
         Pkcs12Item item;
@@ -146,19 +155,14 @@ ReadResult TakeBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const std::vector<Pkc
                 break;
             }
             case NID_pkcs8ShroudedKeyBag: {
-                const X509_ALGOR* algorithm = nullptr;
-                X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), &algorithm, nullptr);
-                ReadResult opened = TryPasswords(passwords, algorithm, [&](Pkcs12Password password) {
-                    item.key.reset(PKCS12_decrypt_skey(bag, password.data, password.length));
-                    return item.key != nullptr;
-                });
+                ReadResult opened = openKey(bag, item.key);
                 if (!opened.ok()) return opened;
                 break;
             }
             case NID_safeContentsBag: {
                 if (depth >= kMaxNesting)
                     return Failure(ReadFailure::Damaged, "The file's safe contents nest too deep.");
-                ReadResult nested = TakeBags(PKCS12_SAFEBAG_get0_safes(bag), passwords, contents, depth + 1);
+                ReadResult nested = TakeBags(PKCS12_SAFEBAG_get0_safes(bag), openKey, contents, depth + 1);
                 if (!nested.ok()) return nested;
                 continue;
             }
@@ -183,38 +187,252 @@ ReadResult TakeBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const std::vector<Pkc
     return {};
 }
 
-X509AlgorPtr Pbes2Algorithm() {
-    return X509AlgorPtr(PKCS5_pbe2_set_iv_ex(EVP_aes_256_cbc(), kProtectionIterations, nullptr, kSaltLength,
-                                             nullptr, NID_hmacWithSHA256, nullptr));
+KeyRequest EncryptionKey(Pkcs12Password password, std::vector<unsigned char> salt) {
+    return {KeyKind::Pbkdf2, password, std::move(salt), kProtectionIterations, EVP_sha256(), kKeyLength};
 }
 
-SafeBagPtr ShroudedKeyBag(const Pkcs12Item& item, Pkcs12Password password) {
-    X509AlgorPtr algorithm = Pbes2Algorithm();
-    if (!algorithm) return nullptr;
-    X509SigPtr encrypted(
-        PKCS8_set0_pbe_ex(password.data, password.length, item.key.get(), algorithm.get(), nullptr, nullptr));
-    if (!encrypted) return nullptr;
-    algorithm.release();  // now owned by `encrypted`
-    SafeBagPtr bag(PKCS12_SAFEBAG_create0_pkcs8(encrypted.get()));
+KeyRequest MacKey(Pkcs12Password password, std::vector<unsigned char> salt) {
+    return {KeyKind::Pkcs12Mac,    password,     std::move(salt),
+            kProtectionIterations, EVP_sha256(), static_cast<std::size_t>(EVP_MD_get_size(EVP_sha256()))};
+}
+
+std::vector<unsigned char> Random(std::size_t size) {
+    std::vector<unsigned char> bytes(size);
+    if (RAND_bytes(bytes.data(), static_cast<int>(size)) != 1) bytes.clear();
+    return bytes;
+}
+
+// CBC with the padding PBES2 prescribes; a wrong key almost always shows as bad padding.
+bool Crypt(const EVP_CIPHER* cipher, const SecureBytes& key, const unsigned char* iv, const unsigned char* in,
+           std::size_t length, bool encrypt, SecureBytes& out) {
+    if (length > INT_MAX / 2 || key.size() != static_cast<std::size_t>(EVP_CIPHER_get_key_length(cipher)))
+        return false;
+    CipherCtxPtr context(EVP_CIPHER_CTX_new());
+    if (!context || EVP_CipherInit_ex(context.get(), cipher, nullptr, key.data(), iv, encrypt ? 1 : 0) != 1)
+        return false;
+    out.Resize(length + static_cast<std::size_t>(EVP_CIPHER_get_block_size(cipher)));
+    int done = 0;
+    int last = 0;
+    if (EVP_CipherUpdate(context.get(), out.data(), &done, in, static_cast<int>(length)) != 1 ||
+        EVP_CipherFinal_ex(context.get(), out.data() + done, &last) != 1) {
+        out.Wipe();
+        return false;
+    }
+    out.Resize(static_cast<std::size_t>(done + last));
+    return true;
+}
+
+// One encrypted part: its PBES2 AlgorithmIdentifier and ciphertext.
+struct Encrypted {
+    X509AlgorPtr algorithm;
+    Asn1OctetStringPtr data;
+};
+
+bool Pbes2Encrypt(const unsigned char* plain, std::size_t length, Pkcs12Password password,
+                  const std::vector<unsigned char>& salt, DerivedKeys& keys, Encrypted& out) {
+    std::vector<unsigned char> iv =
+        Random(static_cast<std::size_t>(EVP_CIPHER_get_iv_length(EVP_aes_256_cbc())));
+    const SecureBytes* key = keys.Get(EncryptionKey(password, salt));
+    if (iv.empty() || key == nullptr) return false;
+    out.algorithm.reset(PKCS5_pbe2_set_iv_ex(
+        EVP_aes_256_cbc(), kProtectionIterations, const_cast<unsigned char*>(salt.data()),
+        static_cast<int>(salt.size()), iv.data(), NID_hmacWithSHA256, nullptr));
+    SecureBytes ciphertext;
+    if (!out.algorithm || !Crypt(EVP_aes_256_cbc(), *key, iv.data(), plain, length, true, ciphertext))
+        return false;
+    out.data.reset(ASN1_OCTET_STRING_new());
+    return out.data &&
+           ASN1_OCTET_STRING_set(out.data.get(), ciphertext.data(), static_cast<int>(ciphertext.size())) == 1;
+}
+
+SafeBagPtr ShroudedKeyBag(const Pkcs12Item& item, Pkcs12Password password,
+                          const std::vector<unsigned char>& salt, DerivedKeys& keys) {
+    const SecureBytes plain = KeyDer(item.key.get());
+    Encrypted encrypted;
+    if (plain.size() == 0 || !Pbes2Encrypt(plain.data(), plain.size(), password, salt, keys, encrypted))
+        return nullptr;
+    X509SigPtr shrouded(X509_SIG_new());
+    if (!shrouded) return nullptr;
+    X509_ALGOR* algorithm = nullptr;
+    ASN1_OCTET_STRING* data = nullptr;
+    X509_SIG_getm(shrouded.get(), &algorithm, &data);
+    if (X509_ALGOR_copy(algorithm, encrypted.algorithm.get()) != 1 ||
+        ASN1_STRING_copy(data, encrypted.data.get()) != 1) {
+        return nullptr;
+    }
+    SafeBagPtr bag(PKCS12_SAFEBAG_create0_pkcs8(shrouded.get()));
     if (!bag) return nullptr;
-    encrypted.release();  // now owned by `bag`
+    shrouded.release();  // now owned by `bag`
     return WithAttributes(std::move(bag), item.keyAttributes);
 }
 
-Pkcs7Ptr EncryptedSafe(const STACK_OF(PKCS12_SAFEBAG) * bags, Pkcs12Password password) {
-    X509AlgorPtr algorithm = Pbes2Algorithm();
+Pkcs7Ptr EncryptedSafe(const STACK_OF(PKCS12_SAFEBAG) * bags, Pkcs12Password password,
+                       const std::vector<unsigned char>& salt, DerivedKeys& keys) {
+    unsigned char* der = nullptr;
+    const int length =
+        ASN1_item_i2d(reinterpret_cast<const ASN1_VALUE*>(bags), &der, ASN1_ITEM_rptr(PKCS12_SAFEBAGS));
+    if (length <= 0) return nullptr;
+    // Secret bags may be among them.
+    struct Wipe {
+        unsigned char* p;
+        int n;
+        ~Wipe() { OPENSSL_clear_free(p, static_cast<std::size_t>(n)); }
+    } wipe{der, length};
+    Encrypted encrypted;
+    if (!Pbes2Encrypt(der, static_cast<std::size_t>(length), password, salt, keys, encrypted)) return nullptr;
     Pkcs7Ptr safe(PKCS7_new());
-    if (!algorithm || !safe || !PKCS7_set_type(safe.get(), NID_pkcs7_encrypted)) return nullptr;
-    ASN1_OCTET_STRING* data = PKCS12_item_i2d_encrypt_ex(
-        algorithm.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAGS), password.data, password.length,
-        const_cast<STACK_OF(PKCS12_SAFEBAG)*>(bags), 1, nullptr, nullptr);
-    if (data == nullptr) return nullptr;
+    if (!safe || !PKCS7_set_type(safe.get(), NID_pkcs7_encrypted)) return nullptr;
     PKCS7_ENC_CONTENT* content = safe->d.encrypted->enc_data;
     ASN1_OCTET_STRING_free(content->enc_data);
-    content->enc_data = data;
+    content->enc_data = encrypted.data.release();
     X509_ALGOR_free(content->algorithm);
-    content->algorithm = algorithm.release();
+    content->algorithm = encrypted.algorithm.release();
     return safe;
+}
+
+bool EncodeDer(const PKCS12* p12, std::vector<unsigned char>& der) {
+    const int length = i2d_PKCS12(p12, nullptr);
+    if (length <= 0) return false;
+    der.resize(static_cast<std::size_t>(length));
+    unsigned char* out = der.data();
+    return i2d_PKCS12(p12, &out) == length;
+}
+
+// Steps into the next element, which must be of the given class, tag and form.
+bool Expect(const unsigned char*& p, const unsigned char* end, int xclass, int tag, bool constructed,
+            long& length) {
+    int gotTag = 0;
+    int gotClass = 0;
+    const int flags = ASN1_get_object(&p, &length, &gotTag, &gotClass, end - p);
+    return (flags & 0x80) == 0 && (flags & 1) == 0 && length <= end - p && gotClass == xclass &&
+           gotTag == tag && ((flags & V_ASN1_CONSTRUCTED) != 0) == constructed;
+}
+
+// PFX ::= SEQUENCE { version, authSafe ContentInfo, macData }, the ContentInfo being
+// SEQUENCE { id-data, [0] EXPLICIT OCTET STRING }: the MAC covers that OCTET STRING's contents
+// exactly as they are in the file.
+bool AuthSafeContents(std::span<const unsigned char> der, std::span<const unsigned char>& contents) {
+    static const unsigned char kIdData[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x01};
+    const unsigned char* p = der.data();
+    const unsigned char* end = der.data() + der.size();
+    long length = 0;
+    if (der.size() > LONG_MAX || !Expect(p, end, V_ASN1_UNIVERSAL, V_ASN1_SEQUENCE, true, length))
+        return false;
+    end = p + length;
+    if (!Expect(p, end, V_ASN1_UNIVERSAL, V_ASN1_INTEGER, false, length)) return false;
+    p += length;
+    if (!Expect(p, end, V_ASN1_UNIVERSAL, V_ASN1_SEQUENCE, true, length)) return false;
+    end = p + length;
+    if (!Expect(p, end, V_ASN1_UNIVERSAL, V_ASN1_OBJECT, false, length) || length != sizeof kIdData ||
+        std::memcmp(p, kIdData, sizeof kIdData) != 0) {
+        return false;
+    }
+    p += length;
+    if (!Expect(p, end, V_ASN1_CONTEXT_SPECIFIC, 0, true, length)) return false;
+    end = p + length;
+    if (!Expect(p, end, V_ASN1_UNIVERSAL, V_ASN1_OCTET_STRING, false, length)) return false;
+    contents = {p, static_cast<std::size_t>(length)};
+    return true;
+}
+
+bool Hmac(const EVP_MD* digest, const SecureBytes& key, std::span<const unsigned char> data,
+          unsigned char* mac, unsigned int& macLength) {
+    return HMAC(digest, key.data(), static_cast<int>(key.size()), data.data(), data.size(), mac,
+                &macLength) != nullptr;
+}
+
+std::vector<unsigned char> Bytes(const ASN1_STRING* text) {
+    if (text == nullptr) return {};
+    const unsigned char* data = ASN1_STRING_get0_data(text);
+    return std::vector<unsigned char>(data, data + ASN1_STRING_length(text));
+}
+
+ReadResult Unsupported(const X509_ALGOR* algorithm) {
+    return Failure(ReadFailure::UnsupportedAlgorithm,
+                   "The file is encrypted with " + AlgorithmName(algorithm) + ", which is not available.");
+}
+
+// Decrypts one PBES2 part with the salt, count, PRF, cipher and IV its AlgorithmIdentifier names.
+ReadResult Pbes2Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data, Pkcs12Password password,
+                        DerivedKeys& keys, SecureBytes& plain) {
+    if (algorithm == nullptr || data == nullptr)
+        return Failure(ReadFailure::Damaged, "An encrypted part of the file is empty.");
+    const ASN1_OBJECT* object = nullptr;
+    int type = 0;
+    const void* parameter = nullptr;
+    X509_ALGOR_get0(&object, &type, &parameter, algorithm);
+    if (OBJ_obj2nid(object) != NID_pbes2 || type != V_ASN1_SEQUENCE) return Unsupported(algorithm);
+    Pbe2ParamPtr pbe2(static_cast<PBE2PARAM*>(
+        ASN1_item_unpack(static_cast<const ASN1_STRING*>(parameter), ASN1_ITEM_rptr(PBE2PARAM))));
+    if (!pbe2) return Failure(ReadFailure::Damaged, "The encryption parameters of the file are damaged.");
+    X509_ALGOR_get0(&object, &type, &parameter, pbe2->keyfunc);
+    if (OBJ_obj2nid(object) != NID_id_pbkdf2 || type != V_ASN1_SEQUENCE) return Unsupported(algorithm);
+    Pbkdf2ParamPtr kdf(static_cast<PBKDF2PARAM*>(
+        ASN1_item_unpack(static_cast<const ASN1_STRING*>(parameter), ASN1_ITEM_rptr(PBKDF2PARAM))));
+    if (!kdf || kdf->salt == nullptr || kdf->salt->type != V_ASN1_OCTET_STRING)
+        return Failure(ReadFailure::Damaged, "The encryption parameters of the file are damaged.");
+
+    const EVP_CIPHER* cipher = EVP_get_cipherbyobj(pbe2->encryption->algorithm);
+    if (cipher == nullptr || EVP_CIPHER_get_mode(cipher) != EVP_CIPH_CBC_MODE) return Unsupported(algorithm);
+    const int prf = kdf->prf != nullptr ? OBJ_obj2nid(kdf->prf->algorithm) : NID_hmacWithSHA1;
+    int digestId = NID_undef;
+    if (EVP_PBE_find(EVP_PBE_TYPE_PRF, prf, nullptr, &digestId, nullptr) != 1) return Unsupported(algorithm);
+    const EVP_MD* digest = EVP_get_digestbynid(digestId);
+    if (digest == nullptr) return Unsupported(algorithm);
+
+    unsigned char iv[EVP_MAX_IV_LENGTH] = {};
+    const long iterations = ASN1_INTEGER_get(kdf->iter);
+    const auto keyLength = static_cast<std::size_t>(EVP_CIPHER_get_key_length(cipher));
+    if (pbe2->encryption->parameter == nullptr ||
+        ASN1_TYPE_get_octetstring(pbe2->encryption->parameter, iv, sizeof iv) !=
+            EVP_CIPHER_get_iv_length(cipher) ||
+        iterations <= 0 || iterations > INT_MAX ||
+        (kdf->keylength != nullptr && ASN1_INTEGER_get(kdf->keylength) != static_cast<long>(keyLength))) {
+        return Failure(ReadFailure::Damaged, "The encryption parameters of the file are damaged.");
+    }
+    const KeyRequest request{
+        KeyKind::Pbkdf2, password, Bytes(kdf->salt->value.octet_string), static_cast<int>(iterations),
+        digest,          keyLength};
+    const SecureBytes* key = keys.Get(request);
+    if (key == nullptr) return Failure(ReadFailure::Damaged, "A key could not be derived from the password.");
+    if (!Crypt(cipher, *key, iv, data->data, static_cast<std::size_t>(data->length), false, plain))
+        return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
+    return {};
+}
+
+ReadResult VerifyMac(const PKCS12* p12, std::span<const unsigned char> der, Pkcs12Password password,
+                     DerivedKeys& keys) {
+    if (!PKCS12_mac_present(p12)) return Failure(ReadFailure::Damaged, "The file has no integrity check.");
+    const ASN1_OCTET_STRING* mac = nullptr;
+    const X509_ALGOR* algorithm = nullptr;
+    const ASN1_OCTET_STRING* salt = nullptr;
+    const ASN1_INTEGER* iterations = nullptr;
+    PKCS12_get0_mac(&mac, &algorithm, &salt, &iterations, p12);
+    const ASN1_OBJECT* object = nullptr;
+    X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
+    const EVP_MD* digest = EVP_get_digestbyobj(object);
+    if (digest == nullptr || mac == nullptr) {
+        return Failure(
+            ReadFailure::UnsupportedAlgorithm,
+            "The file's integrity check uses " + AlgorithmName(algorithm) + ", which is not available.");
+    }
+    const long count = iterations != nullptr ? ASN1_INTEGER_get(iterations) : 1;
+    std::span<const unsigned char> authSafe;
+    if (count <= 0 || count > INT_MAX || !AuthSafeContents(der, authSafe))
+        return Failure(ReadFailure::Damaged, "The file's integrity check could not be computed.");
+    const KeyRequest request{
+        KeyKind::Pkcs12Mac,      password, Bytes(salt),
+        static_cast<int>(count), digest,   static_cast<std::size_t>(EVP_MD_get_size(digest))};
+    const SecureBytes* key = keys.Get(request);
+    unsigned char computed[EVP_MAX_MD_SIZE];
+    unsigned int computedLength = 0;
+    if (key == nullptr || !Hmac(digest, *key, authSafe, computed, computedLength))
+        return Failure(ReadFailure::Damaged, "The file's integrity check could not be computed.");
+    if (static_cast<int>(computedLength) != ASN1_STRING_length(mac) ||
+        CRYPTO_memcmp(computed, ASN1_STRING_get0_data(mac), computedLength) != 0) {
+        return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
+    }
+    return {};
 }
 
 }  // namespace
@@ -231,54 +449,52 @@ std::size_t Pkcs12Contents::CertificateCount() const {
     return count;
 }
 
-ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
-                      const std::vector<Pkcs12Password>& passwords, Pkcs12Contents& contents) {
-    contents.items.clear();
-    OpenSslErrors::Clear();
-    if (length == 0 || length > LONG_MAX)
-        return Failure(ReadFailure::NotPkcs12, "The file is not a PKCS#12 file.");
-    const unsigned char* in = der;
-    Pkcs12Ptr p12(d2i_PKCS12(nullptr, &in, static_cast<long>(length)));
-    if (!p12) {
-        return Failure(
-            ReadFailure::NotPkcs12,
-            WithDetails("The file is not a PKCS#12 file, or it is damaged.", OpenSslErrors::Take()));
+// Tries the MAC with each password; runs on a thread of its own, so it reports through its result.
+ReadResult CheckMac(PKCS12* p12, const std::vector<Pkcs12Password>& passwords) {
+    const X509_ALGOR* macAlgorithm = nullptr;
+    PKCS12_get0_mac(nullptr, &macAlgorithm, nullptr, nullptr, p12);
+    OpenSslErrors errors;
+    bool verified = false;
+    for (std::size_t i = 0; i < passwords.size(); ++i) {
+        OpenSslErrors::Clear();
+        if (PKCS12_verify_mac(p12, passwords[i].data, passwords[i].length) == 1) {
+            verified = true;
+            break;
+        }
+        // A mismatch leaves the queue empty; anything in it means the MAC could not be computed.
+        errors = OpenSslErrors::Take();
+        if (!errors.Empty()) break;
     }
-
-    if (PKCS12_mac_present(p12.get())) {
-        const X509_ALGOR* macAlgorithm = nullptr;
-        PKCS12_get0_mac(nullptr, &macAlgorithm, nullptr, nullptr, p12.get());
-        OpenSslErrors errors;
-        bool verified = false;
-        for (const Pkcs12Password& password : passwords) {
-            OpenSslErrors::Clear();
-            if (PKCS12_verify_mac(p12.get(), password.data, password.length) == 1) {
-                verified = true;
-                break;
-            }
-            // A mismatch leaves the queue empty; anything in it means the MAC could not be computed.
-            errors = OpenSslErrors::Take();
-            if (!errors.Empty()) break;
-        }
-        if (!verified && errors.UnsupportedAlgorithm()) {
-            return Failure(ReadFailure::UnsupportedAlgorithm,
-                           WithDetails("The file's integrity check uses " + AlgorithmName(macAlgorithm) +
-                                           ", which is not available.",
-                                       errors));
-        }
-        if (!verified && !errors.Empty()) {
-            return Failure(ReadFailure::Damaged,
-                           WithDetails("The file's integrity check could not be computed.", errors));
-        }
-        if (!verified) return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
+    if (!verified && errors.UnsupportedAlgorithm()) {
+        return Failure(ReadFailure::UnsupportedAlgorithm,
+                       WithDetails("The file's integrity check uses " + AlgorithmName(macAlgorithm) +
+                                       ", which is not available.",
+                                   errors));
     }
+    if (!verified && !errors.Empty()) {
+        return Failure(ReadFailure::Damaged,
+                       WithDetails("The file's integrity check could not be computed.", errors));
+    }
+    if (!verified) return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
+    return {};
+}
 
-    Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12.get()));
+ReadResult ReadParts(const PKCS12* p12, const std::vector<Pkcs12Password>& passwords,
+                     Pkcs12Contents& contents) {
+    Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12));
     if (!safes) {
         return Failure(ReadFailure::Damaged,
                        WithDetails("The contents of the file are damaged or use public-key protection.",
                                    OpenSslErrors::Take()));
     }
+    const KeyOpener openKey = [&](const PKCS12_SAFEBAG* bag, Pkcs8Ptr& key) {
+        const X509_ALGOR* algorithm = nullptr;
+        X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), &algorithm, nullptr);
+        return TryPasswords(passwords, algorithm, [&](Pkcs12Password password) {
+            key.reset(PKCS12_decrypt_skey(bag, password.data, password.length));
+            return key != nullptr;
+        });
+    };
     for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
         PKCS7* safe = sk_PKCS7_value(safes.get(), i);
         SafeBagStackPtr bags;
@@ -305,14 +521,66 @@ ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
             return Failure(ReadFailure::UnsupportedAlgorithm,
                            "A part of the file uses public-key encryption, which this program cannot open.");
         }
-        ReadResult taken = TakeBags(bags.get(), passwords, contents, 0);
+        ReadResult taken = TakeBags(bags.get(), openKey, contents, 0);
         if (!taken.ok()) return taken;
+    }
+    return {};
+}
+
+ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
+                      const std::vector<Pkcs12Password>& passwords, Pkcs12Contents& contents) {
+    contents.items.clear();
+    OpenSslErrors::Clear();
+    if (length == 0 || length > LONG_MAX)
+        return Failure(ReadFailure::NotPkcs12, "The file is not a PKCS#12 file.");
+    const unsigned char* in = der;
+    Pkcs12Ptr p12(d2i_PKCS12(nullptr, &in, static_cast<long>(length)));
+    if (!p12) {
+        return Failure(
+            ReadFailure::NotPkcs12,
+            WithDetails("The file is not a PKCS#12 file, or it is damaged.", OpenSslErrors::Take()));
+    }
+
+    // The MAC and the encrypted parts each need a key derivation of their own: the MAC is checked
+    // on a second thread meanwhile. Its result still decides first, as if it had been checked first.
+    ReadResult mac;
+    std::thread macThread;
+    if (PKCS12_mac_present(p12.get())) {
+        try {
+            macThread = std::thread([&]() noexcept {
+                try {
+                    mac = CheckMac(p12.get(), passwords);
+                } catch (...) {
+                    mac.failure = ReadFailure::Damaged;
+                }
+            });
+        } catch (...) {
+            mac = CheckMac(p12.get(), passwords);
+            if (!mac.ok()) return mac;
+        }
+    }
+    struct Joiner {
+        std::thread& thread;
+        ~Joiner() {
+            if (thread.joinable()) thread.join();
+        }
+    } joiner{macThread};
+    ReadResult parts = ReadParts(p12.get(), passwords, contents);
+    if (macThread.joinable()) macThread.join();
+    if (!mac.ok()) {
+        contents.items.clear();
+        if (mac.description.empty()) mac.description = "The file's integrity check could not be computed.";
+        return mac;
+    }
+    if (!parts.ok()) {
+        contents.items.clear();
+        return parts;
     }
     OpenSslErrors::Clear();
     return {};
 }
 
-CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
+CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password, DerivedKeys& keys,
                         std::vector<unsigned char>& der) {
     OpenSslErrors::Clear();
     const auto failed = [](const std::string& sentence) {
@@ -323,9 +591,31 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
     Pkcs7StackPtr safes(sk_PKCS7_new_null());
     if (!keyBags || !otherBags || !safes) return failed("Out of memory.");
 
+    // Every salt is chosen first so that all keys can be derived at once.
+    std::vector<KeyRequest> requests;
+    std::vector<std::vector<unsigned char>> keySalts;
+    bool otherBagsPresent = false;
     for (const Pkcs12Item& item : contents.items) {
         if (item.IsKey()) {
-            SafeBagPtr bag = ShroudedKeyBag(item, password);
+            keySalts.push_back(Random(kSaltLength));
+            requests.push_back(EncryptionKey(password, keySalts.back()));
+        } else {
+            otherBagsPresent = true;
+        }
+    }
+    const std::vector<unsigned char> safeSalt = Random(kSaltLength);
+    const std::vector<unsigned char> macSalt = Random(kSaltLength);
+    if (otherBagsPresent) requests.push_back(EncryptionKey(password, safeSalt));
+    requests.push_back(MacKey(password, macSalt));
+    for (const KeyRequest& request : requests) {
+        if (request.salt.empty()) return failed("No random numbers are available.");
+    }
+    if (!keys.Prepare(requests)) return failed("The keys could not be derived from the password.");
+
+    std::size_t nextKey = 0;
+    for (const Pkcs12Item& item : contents.items) {
+        if (item.IsKey()) {
+            SafeBagPtr bag = ShroudedKeyBag(item, password, keySalts[nextKey++], keys);
             if (!bag || !sk_PKCS12_SAFEBAG_push(keyBags.get(), bag.get())) {
                 return failed("A private key could not be encrypted.");
             }
@@ -335,7 +625,7 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
         }
     }
     if (sk_PKCS12_SAFEBAG_num(otherBags.get()) > 0) {
-        Pkcs7Ptr safe = EncryptedSafe(otherBags.get(), password);
+        Pkcs7Ptr safe = EncryptedSafe(otherBags.get(), password, safeSalt, keys);
         if (!safe || !sk_PKCS7_push(safes.get(), safe.get()))
             return failed("The certificates could not be encrypted.");
         safe.release();
@@ -348,15 +638,99 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
     }
     Pkcs12Ptr p12(PKCS12_add_safes(safes.get(), 0));
     if (!p12) return failed("The PKCS#12 structure could not be built.");
-    if (!PKCS12_set_mac(p12.get(), password.data, password.length, nullptr, kSaltLength,
-                        kProtectionIterations, EVP_sha256())) {
+
+    const SecureBytes* macKey = keys.Get(MacKey(password, macSalt));
+    std::span<const unsigned char> authSafe;
+    unsigned char mac[EVP_MAX_MD_SIZE];
+    unsigned int macLength = 0;
+    const ASN1_OCTET_STRING* digest = nullptr;
+    if (macKey == nullptr ||
+        !PKCS12_setup_mac(p12.get(), kProtectionIterations, const_cast<unsigned char*>(macSalt.data()),
+                          kSaltLength, EVP_sha256()) ||
+        !EncodeDer(p12.get(), der) || !AuthSafeContents(der, authSafe) ||
+        !Hmac(EVP_sha256(), *macKey, authSafe, mac, macLength)) {
         return failed("The integrity check could not be computed.");
     }
-    const int length = i2d_PKCS12(p12.get(), nullptr);
-    if (length <= 0) return failed("The PKCS#12 file could not be encoded.");
-    der.resize(static_cast<std::size_t>(length));
-    unsigned char* out = der.data();
-    if (i2d_PKCS12(p12.get(), &out) != length) return failed("The PKCS#12 file could not be encoded.");
+    PKCS12_get0_mac(&digest, nullptr, nullptr, nullptr, p12.get());
+    // OpenSSL only hands the digest out as const; it is p12's own, writable object.
+    if (digest == nullptr || ASN1_OCTET_STRING_set(const_cast<ASN1_OCTET_STRING*>(digest), mac,
+                                                   static_cast<int>(macLength)) != 1) {
+        return failed("The integrity check could not be computed.");
+    }
+    if (!EncodeDer(p12.get(), der)) return failed("The PKCS#12 file could not be encoded.");
+    return CallResult::Success();
+}
+
+ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Password password, DerivedKeys& keys,
+                               Pkcs12Contents& contents) {
+    contents.items.clear();
+    OpenSslErrors::Clear();
+    const unsigned char* in = der.data();
+    Pkcs12Ptr p12(der.empty() || der.size() > LONG_MAX
+                      ? nullptr
+                      : d2i_PKCS12(nullptr, &in, static_cast<long>(der.size())));
+    if (!p12 || in != der.data() + der.size())
+        return Failure(ReadFailure::NotPkcs12, "The file is not a PKCS#12 file, or it is damaged.");
+    ReadResult mac = VerifyMac(p12.get(), der, password, keys);
+    if (!mac.ok()) return mac;
+
+    Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12.get()));
+    if (!safes) return Failure(ReadFailure::Damaged, "The contents of the file are damaged.");
+    const KeyOpener openKey = [&](const PKCS12_SAFEBAG* bag, Pkcs8Ptr& key) {
+        const X509_ALGOR* algorithm = nullptr;
+        const ASN1_OCTET_STRING* data = nullptr;
+        const X509_SIG* shrouded = PKCS12_SAFEBAG_get0_pkcs8(bag);
+        if (shrouded != nullptr) X509_SIG_get0(shrouded, &algorithm, &data);
+        SecureBytes plain;
+        ReadResult opened = Pbes2Decrypt(algorithm, data, password, keys, plain);
+        if (!opened.ok()) return opened;
+        const unsigned char* p = plain.data();
+        key.reset(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(plain.size())));
+        if (!key || p != plain.data() + plain.size())
+            return Failure(ReadFailure::Damaged, "A private key in the file is damaged.");
+        return ReadResult{};
+    };
+    for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
+        PKCS7* safe = sk_PKCS7_value(safes.get(), i);
+        SafeBagStackPtr bags;
+        const int type = OBJ_obj2nid(safe->type);
+        if (type == NID_pkcs7_data) {
+            bags.reset(PKCS12_unpack_p7data(safe));
+        } else if (type == NID_pkcs7_encrypted) {
+            const PKCS7_ENC_CONTENT* content =
+                safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;
+            SecureBytes plain;
+            ReadResult opened =
+                Pbes2Decrypt(content != nullptr ? content->algorithm : nullptr,
+                             content != nullptr ? content->enc_data : nullptr, password, keys, plain);
+            if (!opened.ok()) return opened;
+            const unsigned char* p = plain.data();
+            bags.reset(static_cast<STACK_OF(PKCS12_SAFEBAG)*>(static_cast<void*>(ASN1_item_d2i(
+                nullptr, &p, static_cast<long>(plain.size()), ASN1_ITEM_rptr(PKCS12_SAFEBAGS)))));
+            if (bags && p != plain.data() + plain.size()) bags.reset();
+        } else {
+            return Failure(ReadFailure::UnsupportedAlgorithm,
+                           "A part of the file uses public-key encryption.");
+        }
+        if (!bags) return Failure(ReadFailure::Damaged, "A part of the file is damaged.");
+        ReadResult taken = TakeBags(bags.get(), openKey, contents, 0);
+        if (!taken.ok()) return taken;
+    }
+    OpenSslErrors::Clear();
+    return {};
+}
+
+CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Password password,
+                              DerivedKeys& keys, const Pkcs12Contents& source) {
+    Pkcs12Contents reread;
+    const ReadResult result = ReadProtectedPkcs12(written, password, keys, reread);
+    OpenSslErrors::Clear();
+    if (!result.ok())
+        return CallResult::Failure("The written file does not open with the password: " + result.description);
+    if (!SameContents(source, reread)) {
+        return CallResult::Failure(
+            "The written file does not hold the same keys and certificates as the source.");
+    }
     return CallResult::Success();
 }
 

@@ -1,20 +1,15 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "platform/certificate/Certificate.h"
+#include "platform/certificate/DerivedKeys.h"
 #include "platform/certificate/OpenSslHandles.h"
 
 namespace kiv::certificate {
-
-// A password as OpenSSL's PKCS#12 calls take it. `data == nullptr` is the "no password at all" that
-// some tools key a password-less file with; {"", 0} is the empty password.
-struct Pkcs12Password {
-    const char* data = nullptr;
-    int length = 0;
-};
 
 // One safe bag of a file. Keys are held decrypted, with the attribute set of their bag kept as the
 // bytes it was encoded in; every other bag (certificates, CRLs, secrets) is kept whole.
@@ -54,9 +49,18 @@ ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
 
 // Encodes `contents` protected with `password`: keys in shrouded bags and the other bags in one
 // encrypted safe, both PBES2 (PBKDF2-HMAC-SHA256, AES-256-CBC), and an HMAC-SHA256 MAC, each with
-// 10,000 iterations and its own random salt.
-CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
+// 10,000 iterations and its own random salt. The keys it derives stay in `keys`.
+CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password, DerivedKeys& keys,
                         std::vector<unsigned char>& der);
+
+// Opens a file this program wrote: verifies its MAC and decrypts every encrypted part with keys
+// for the salts, counts and algorithms the file names, taken from `keys` where already derived.
+ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Password password, DerivedKeys& keys,
+                               Pkcs12Contents& contents);
+
+// Succeeds when `written` opens that way with `password` and holds the same as `source`.
+CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Password password,
+                              DerivedKeys& keys, const Pkcs12Contents& source);
 
 // True when both hold the same keys, bags and attributes in the same order.
 bool SameContents(const Pkcs12Contents& a, const Pkcs12Contents& b);

@@ -1,12 +1,15 @@
 #include <fcntl.h>
+#include <openssl/pkcs12.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "platform/certificate/CertificateTestFolder.h"
 #include "platform/certificate/NewFileWriter.h"
+#include "platform/certificate/Pkcs12Bags.h"
 #include "support/pkcs12/Pkcs12Maker.h"
 
 namespace kiv::certificate::testing {
@@ -229,6 +232,28 @@ TEST_F(CertificateTest, WrongPasswordDescriptionIsThePlatformWording) {
     EXPECT_EQ(loaded.description, "The specified password is not correct.");
 }
 
+// The MAC is checked alongside the decryption of the parts; a bad one must still fail the load.
+TEST_F(CertificateTest, SourceWithABadMacButIntactPartsIsRefused) {
+    for (const PfxVariant variant : {PfxVariant::Pbes2Aes, PfxVariant::NullPasswordMac}) {
+        std::string bytes = ValidFile(variant);
+        const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+        Pkcs12Ptr p12(d2i_PKCS12(nullptr, &in, static_cast<long>(bytes.size())));
+        ASSERT_TRUE(p12);
+        const ASN1_OCTET_STRING* mac = nullptr;
+        PKCS12_get0_mac(&mac, nullptr, nullptr, nullptr, p12.get());
+        ASSERT_NE(mac, nullptr);
+        const std::size_t at = bytes.find(std::string(reinterpret_cast<const char*>(mac->data), mac->length));
+        ASSERT_NE(at, std::string::npos);
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
+        WriteFile(Path("bad-mac.pfx"), bytes);
+        auto certificate = Make();
+        const CallResult loaded = certificate->Load(Path("bad-mac.pfx"), "", 1, 0);
+        EXPECT_FALSE(loaded.ok) << kiv::testing::VariantName(variant);
+        EXPECT_EQ(loaded.description, kWrongPasswordText);
+        EXPECT_FALSE(certificate->Save(Path("out.pfx"), kPassword, 0, 1).ok);
+    }
+}
+
 // Damaged files of every length and with single bytes changed: never a crash or hang, and a
 // failure always says something.
 TEST_F(CertificateTest, DamagedFilesFailCleanly) {
@@ -347,6 +372,201 @@ INSTANTIATE_TEST_SUITE_P(Modes, SaveModeTest,
                          ::testing::Values(ModeCase{0600, 0600}, ModeCase{0644, 0644}, ModeCase{0640, 0640},
                                            ModeCase{0400, 0400}, ModeCase{0755, 0644}, ModeCase{04711, 0600}),
                          [](const auto& info) { return "Source" + std::to_string(info.param.source); });
+
+// --- Keys shared between writing and checking -------------------------------------------------
+
+std::vector<unsigned char> Direct(const KeyRequest& r) {
+    std::vector<unsigned char> key(r.length);
+    auto* salt = const_cast<unsigned char*>(r.salt.data());
+    const int saltLength = static_cast<int>(r.salt.size());
+    const int ok = r.kind == KeyKind::Pbkdf2
+                       ? PKCS5_PBKDF2_HMAC(r.password.data, r.password.length, salt, saltLength, r.iterations,
+                                           r.digest, static_cast<int>(r.length), key.data())
+                       : PKCS12_key_gen_utf8_ex(r.password.data, r.password.length, salt, saltLength,
+                                                PKCS12_MAC_ID, r.iterations, static_cast<int>(r.length),
+                                                key.data(), r.digest, nullptr, nullptr);
+    EXPECT_EQ(ok, 1);
+    return key;
+}
+
+// Each request differs from the first in one input only; a memo that ignored any of them would
+// hand back the first key.
+TEST(DerivedKeysTest, EveryInputOfTheDerivationSelectsItsOwnKey) {
+    const KeyRequest base{KeyKind::Pbkdf2, {"pw", 2}, {1, 2, 3, 4}, 3, EVP_sha256(), 32};
+    std::vector<KeyRequest> requests(9, base);
+    requests[1].kind = KeyKind::Pkcs12Mac;
+    requests[2].password = {"pX", 2};
+    requests[3].password = {"pw!", 3};
+    requests[4].salt = {1, 2, 3, 5};
+    requests[5].iterations = 4;
+    requests[6].digest = EVP_sha512();
+    requests[7].length = 16;
+    requests[8] = {KeyKind::Pkcs12Mac, {nullptr, 0}, {9}, 2, EVP_sha256(), 32};
+    KeyRequest empty = requests[8];
+    empty.password = {"", 0};  // differs from no password for the MAC key
+    requests.push_back(empty);
+
+    DerivedKeys keys;
+    ASSERT_TRUE(keys.Prepare(requests));
+    EXPECT_EQ(keys.Derivations(), requests.size());
+    std::set<std::vector<unsigned char>> distinct;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const SecureBytes* key = keys.Get(requests[i]);
+        ASSERT_NE(key, nullptr) << i;
+        const std::vector<unsigned char> got(key->data(), key->data() + key->size());
+        EXPECT_EQ(got, Direct(requests[i])) << i;
+        distinct.insert(got);
+    }
+    EXPECT_EQ(distinct.size(), requests.size());
+    EXPECT_EQ(keys.Derivations(), requests.size()) << "known keys are not derived again";
+
+    KeyRequest fresh = base;
+    fresh.salt = {7};
+    ASSERT_NE(keys.Get(fresh), nullptr);
+    EXPECT_EQ(keys.Derivations(), requests.size() + 1);
+    EXPECT_TRUE(keys.Prepare({base, fresh}));
+    EXPECT_EQ(keys.Derivations(), requests.size() + 1);
+}
+
+// The check of a written file, fed with bytes as a damaged or altered disk would return them.
+class WrittenFileCheckTest : public CertificateFolderTest {
+  protected:
+    void SetUp() override {
+        CertificateFolderTest::SetUp();
+        ASSERT_TRUE(WritePfx(Path("s.pfx"), PfxVariant::ExtraAttributes));
+        const std::string bytes = ReadFile(Path("s.pfx"));
+        ASSERT_TRUE(ReadPkcs12(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                               {{"", 0}, {nullptr, 0}}, source_)
+                        .ok());
+        const CallResult encoded = EncodePkcs12(source_, password_, keys_, der_);
+        ASSERT_TRUE(encoded.ok) << encoded.description;
+        ASSERT_EQ(keys_.Derivations(), 3u);  // the key, the certificates, the MAC
+    }
+
+    CallResult Check(const std::vector<unsigned char>& bytes) {
+        return CheckWrittenPkcs12(bytes, password_, keys_, source_);
+    }
+
+    // A valid MAC over altered contents, so that only decryption can notice.
+    std::vector<unsigned char> WithNewMac(const std::vector<unsigned char>& bytes) {
+        const unsigned char* in = bytes.data();
+        Pkcs12Ptr p12(d2i_PKCS12(nullptr, &in, static_cast<long>(bytes.size())));
+        EXPECT_TRUE(p12);
+        if (!p12) return {};
+        EXPECT_EQ(
+            PKCS12_set_mac(p12.get(), password_.data, password_.length, nullptr, 16, 10000, EVP_sha256()), 1);
+        std::vector<unsigned char> out(static_cast<std::size_t>(i2d_PKCS12(p12.get(), nullptr)));
+        unsigned char* o = out.data();
+        i2d_PKCS12(p12.get(), &o);
+        return out;
+    }
+
+    std::size_t Find(const unsigned char* data, std::size_t length) const {
+        const auto at = std::search(der_.begin(), der_.end(), data, data + length);
+        EXPECT_NE(at, der_.end());
+        return static_cast<std::size_t>(at - der_.begin());
+    }
+
+    // Offsets of the middle byte of the certificates' and the key's ciphertext.
+    std::vector<std::size_t> CiphertextMiddles() {
+        const unsigned char* in = der_.data();
+        Pkcs12Ptr p12(d2i_PKCS12(nullptr, &in, static_cast<long>(der_.size())));
+        Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12.get()));
+        EXPECT_EQ(sk_PKCS7_num(safes.get()), 2);
+        const ASN1_OCTET_STRING* certs = sk_PKCS7_value(safes.get(), 0)->d.encrypted->enc_data->enc_data;
+        SafeBagStackPtr keyBags(PKCS12_unpack_p7data(sk_PKCS7_value(safes.get(), 1)));
+        const ASN1_OCTET_STRING* key = nullptr;
+        X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(sk_PKCS12_SAFEBAG_value(keyBags.get(), 0)), nullptr, &key);
+        std::vector<std::size_t> middles;
+        for (const ASN1_OCTET_STRING* text : {certs, key})
+            middles.push_back(Find(text->data, static_cast<std::size_t>(text->length)) + text->length / 2);
+        return middles;
+    }
+
+    Pkcs12Password password_{kPassword, static_cast<int>(std::strlen(kPassword))};
+    Pkcs12Contents source_;
+    DerivedKeys keys_;
+    std::vector<unsigned char> der_;
+};
+
+TEST_F(WrittenFileCheckTest, UnchangedFilePassesWithoutDerivingAgain) {
+    const CallResult checked = Check(der_);
+    EXPECT_TRUE(checked.ok) << checked.description;
+    EXPECT_EQ(keys_.Derivations(), 3u);
+
+    DerivedKeys fresh;  // the same check with nothing known derives every key itself
+    EXPECT_TRUE(CheckWrittenPkcs12(der_, password_, fresh, source_).ok);
+    EXPECT_EQ(fresh.Derivations(), 3u);
+    EXPECT_FALSE(CheckWrittenPkcs12(der_, {"wrong", 5}, fresh, source_).ok);
+
+    const CallResult remaced = Check(WithNewMac(der_));  // the helper below leaves good files good
+    EXPECT_TRUE(remaced.ok) << remaced.description;
+}
+
+TEST_F(WrittenFileCheckTest, SaltsAndCountsAreTakenFromTheFile) {
+    ASSERT_TRUE(WriteNewFile(Path("w.pfx"), der_, 0600, {}).ok);
+    const auto read = ReadPfx(Path("w.pfx"), kPassword);
+    ASSERT_TRUE(read && read->salts.size() == 3);
+    std::vector<std::size_t> salts;
+    for (const std::string& hex : read->salts) {
+        std::vector<unsigned char> salt;
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+            salt.push_back(std::stoi(hex.substr(i, 2), nullptr, 16));
+        salts.push_back(Find(salt.data(), salt.size()));
+    }
+    std::sort(salts.begin(), salts.end());  // the MAC's comes last and a new MAC replaces it
+    for (std::size_t i = 0; i < salts.size(); ++i) {
+        std::vector<unsigned char> changed = der_;
+        changed[salts[i] + 3] ^= 0x01;
+        const std::size_t before = keys_.Derivations();
+        EXPECT_FALSE(Check(i + 1 < salts.size() ? WithNewMac(changed) : changed).ok) << i;
+        // Derived for real: the changed salt, and the new MAC's.
+        EXPECT_EQ(keys_.Derivations(), before + (i + 1 < salts.size() ? 2 : 1)) << i;
+    }
+    // 10,000 as DER: the key's, the certificates' and, last, the MAC's count.
+    const unsigned char count[] = {0x02, 0x02, 0x27, 0x10};
+    std::vector<std::size_t> counts;
+    for (auto at = der_.begin(); (at = std::search(at, der_.end(), count, count + 4)) != der_.end(); ++at)
+        counts.push_back(static_cast<std::size_t>(at - der_.begin()));
+    ASSERT_EQ(counts.size(), 3u);
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        std::vector<unsigned char> changed = der_;
+        changed[counts[i] + 3] = 0x11;
+        EXPECT_FALSE(Check(i + 1 < counts.size() ? WithNewMac(changed) : changed).ok) << i;
+    }
+}
+
+TEST_F(WrittenFileCheckTest, ChangedCiphertextOrMacFails) {
+    for (const std::size_t at : CiphertextMiddles()) {
+        std::vector<unsigned char> changed = der_;
+        changed[at] ^= 0x20;
+        EXPECT_FALSE(Check(changed).ok) << at;
+        EXPECT_FALSE(Check(WithNewMac(changed)).ok) << at;
+    }
+    std::vector<unsigned char> changed = der_;
+    const ASN1_OCTET_STRING* mac = nullptr;
+    {
+        const unsigned char* in = der_.data();
+        Pkcs12Ptr p12(d2i_PKCS12(nullptr, &in, static_cast<long>(der_.size())));
+        PKCS12_get0_mac(&mac, nullptr, nullptr, nullptr, p12.get());
+        changed[Find(mac->data, static_cast<std::size_t>(mac->length)) + mac->length - 1] ^= 0x01;
+    }
+    EXPECT_FALSE(Check(changed).ok);
+    changed = der_;
+    changed.push_back(0);  // trailing bytes
+    EXPECT_FALSE(Check(changed).ok);
+    EXPECT_FALSE(Check(std::vector<unsigned char>(der_.begin(), der_.end() - 1)).ok);
+}
+
+// Every byte but the version number is either covered by the MAC or an input of a derivation.
+TEST_F(WrittenFileCheckTest, NoSingleChangedByteGoesUnnoticed) {
+    for (std::size_t at = 0; at < der_.size(); ++at) {
+        if (at == 6) continue;  // SEQUENCE header of four bytes, then INTEGER 3
+        std::vector<unsigned char> changed = der_;
+        changed[at] ^= 0x04;
+        EXPECT_FALSE(Check(changed).ok) << at;
+    }
+}
 
 // The writer itself: what happens between the last check and the link.
 using NewFileWriterTest = CertificateFolderTest;

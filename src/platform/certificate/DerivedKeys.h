@@ -1,0 +1,76 @@
+#pragma once
+
+#include <openssl/evp.h>
+
+#include <cstddef>
+#include <deque>
+#include <vector>
+
+#include "platform/certificate/OpenSslHandles.h"
+
+namespace kiv::certificate {
+
+// A password as OpenSSL's PKCS#12 calls take it. `data == nullptr` is the "no password at all" that
+// some tools key a password-less file with; {"", 0} is the empty password.
+struct Pkcs12Password {
+    const char* data = nullptr;
+    int length = 0;
+};
+
+enum class KeyKind {
+    Pbkdf2,     // PBES2 encryption keys
+    Pkcs12Mac,  // the PKCS#12 MAC key (the password taken as BMPString)
+};
+
+struct KeyRequest {
+    KeyKind kind = KeyKind::Pbkdf2;
+    Pkcs12Password password;
+    std::vector<unsigned char> salt;
+    int iterations = 0;
+    const EVP_MD* digest = nullptr;
+    std::size_t length = 0;
+};
+
+// The keys derived during one save. Writing and then checking the written file need the same
+// keys, and each costs thousands of hash rounds; this derives each distinct request once. A
+// request matches only when every input of the derivation is the same, so a file whose salt or
+// count differs from what was written gets a real derivation. Keys are wiped on destruction.
+class DerivedKeys {
+  public:
+    DerivedKeys() = default;
+    DerivedKeys(const DerivedKeys&) = delete;
+    DerivedKeys& operator=(const DerivedKeys&) = delete;
+
+    // Derives the requests not known yet, side by side on up to three threads. False when one of
+    // them could not be derived.
+    bool Prepare(const std::vector<KeyRequest>& requests);
+
+    // The key for `request`, derived now when not known yet; null when it cannot be derived. Stays
+    // valid as long as this object.
+    const SecureBytes* Get(const KeyRequest& request);
+
+    // How many derivations were actually run.
+    std::size_t Derivations() const { return derivations_; }
+
+  private:
+    struct Entry {
+        KeyKind kind;
+        bool noPassword;
+        SecureBytes password;
+        std::vector<unsigned char> salt;
+        int iterations;
+        int digest;
+        std::size_t length;
+        SecureBytes key;
+        bool ok = false;
+    };
+
+    Entry* Find(const KeyRequest& request);
+    Entry& Add(const KeyRequest& request);
+    static bool Derive(Entry& entry, const EVP_MD* digest);
+
+    std::deque<Entry> entries_;  // stable addresses for Get's callers and the threads
+    std::size_t derivations_ = 0;
+};
+
+}  // namespace kiv::certificate

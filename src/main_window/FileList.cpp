@@ -8,13 +8,6 @@ using prompts::Answer;
 using prompts::Buttons;
 using prompts::Icon;
 
-namespace {
-constexpr int kNumberCol = 0;
-constexpr int kPathCol = 1;
-constexpr int kNameCol = 2;
-constexpr int kStatusCol = 3;
-}  // namespace
-
 int frmmain::FindListedFile(const QString& path) const { return vs1_->FindRow(path, 1, kPathCol); }
 
 bool frmmain::AddFileToList(const QString& path, const QString& name) {

@@ -17,8 +17,6 @@ using prompts::Buttons;
 using prompts::Icon;
 
 namespace {
-constexpr int kPathCol = 1;
-constexpr int kStatusCol = 3;
 
 const QString kConfirmation = QStringLiteral(
     "Note : It is highly recommended to keep original Pfx files saved with you.\r\n\r\n"

@@ -35,6 +35,12 @@ struct Services {
     QString description = QStringLiteral(":/forms/frmmain.json");
 };
 
+// The file list's columns: running number, full path (the key), bare name (hidden), status.
+inline constexpr int kNumberCol = 0;
+inline constexpr int kPathCol = 1;
+inline constexpr int kNameCol = 2;
+inline constexpr int kStatusCol = 3;
+
 // The output path of a source: its last four characters (the extension) replaced by the suffix.
 QString OutputPathFor(const QString& source);
 

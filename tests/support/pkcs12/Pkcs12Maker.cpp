@@ -1,5 +1,7 @@
 #include "support/pkcs12/Pkcs12Maker.h"
 
+#include "platform/certificate/OpenSslHandles.h"
+
 #include <openssl/asn1.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -17,31 +19,18 @@
 namespace kiv::testing {
 namespace {
 
-template <auto Free>
-struct FreeWith {
-    template <typename T>
-    void operator()(T* p) const noexcept {
-        Free(p);
-    }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, FreeWith<EVP_PKEY_free>>;
-using CertPtr = std::unique_ptr<X509, FreeWith<X509_free>>;
-using P12Ptr = std::unique_ptr<PKCS12, FreeWith<PKCS12_free>>;
+// The program's own OpenSSL owners, under the short names these helpers use.
+using certificate::FreeWith;
+using KeyPtr = certificate::EvpPkeyPtr;
+using CertPtr = certificate::X509Ptr;
+using P12Ptr = certificate::Pkcs12Ptr;
+using Pbe2Ptr = certificate::Pbe2ParamPtr;
+using Pbkdf2Ptr = certificate::Pbkdf2ParamPtr;
+using P8Ptr = certificate::Pkcs8Ptr;
+using BagsPtr = certificate::SafeBagStackPtr;
+using SafesPtr = certificate::Pkcs7StackPtr;
 using ExtPtr = std::unique_ptr<X509_EXTENSION, FreeWith<X509_EXTENSION_free>>;
-using Pbe2Ptr = std::unique_ptr<PBE2PARAM, FreeWith<PBE2PARAM_free>>;
-using Pbkdf2Ptr = std::unique_ptr<PBKDF2PARAM, FreeWith<PBKDF2PARAM_free>>;
 using PbeParamPtr = std::unique_ptr<PBEPARAM, FreeWith<PBEPARAM_free>>;
-using P8Ptr = std::unique_ptr<PKCS8_PRIV_KEY_INFO, FreeWith<PKCS8_PRIV_KEY_INFO_free>>;
-struct BagsFree {
-    void operator()(STACK_OF(PKCS12_SAFEBAG) * s) const {
-        sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free);
-    }
-};
-struct SafesFree {
-    void operator()(STACK_OF(PKCS7) * s) const { sk_PKCS7_pop_free(s, PKCS7_free); }
-};
-using BagsPtr = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), BagsFree>;
-using SafesPtr = std::unique_ptr<STACK_OF(PKCS7), SafesFree>;
 
 void LoadProviders() {
     static const bool loaded = [] {

@@ -1,12 +1,13 @@
 // The protection run: Proceed's checks and confirmation, and one protected copy per listed file.
+#include <openssl/crypto.h>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 
-#include <openssl/crypto.h>
-
 #include "app/Module1.h"
 #include "controls/KivBtn/KivBtn.h"
+#include "engine/ProtectFile.h"
 #include "main_window/frmmain.h"
 #include "platform/grid/FlexGrid.h"
 
@@ -32,7 +33,9 @@ struct WipedString {
 };
 }  // namespace
 
-QString OutputPathFor(const QString& source) { return source.left(source.size() - 4) + QStringLiteral("_Password.Pfx"); }
+QString OutputPathFor(const QString& source) {
+    return QString::fromStdString(engine::OutputPathFor(source.toStdString()));
+}
 
 void frmmain::cmdproceed_Click() {
     if (vs1_->Rows() == 1) {
@@ -90,35 +93,10 @@ void frmmain::ProtectListedFiles() {
 }
 
 QString frmmain::ProtectFile(const QString& source, const QString& output, const std::string& password) {
-    filesystem::FileSystem* files = app::SharedFileSystem();
-    if (!files) return QStringLiteral("Error Loading : the file system cannot be read");
-    const std::string outputPath = output.toStdString();
-    const std::string sourcePath = source.toStdString();
-    const QString exists = QStringLiteral("File [") + output + QStringLiteral("] already exists");
-    if (files->FileExists(outputPath)) return exists;
-    if (!files->FileExists(sourcePath)) return QStringLiteral("File not found");
-
-    std::unique_ptr<certificate::Certificate> certificate;
-    try {
-        if (services_.certificates) certificate = services_.certificates();
-    } catch (...) {
-        certificate.reset();
-    }
-    if (!certificate) return QStringLiteral("Can't create ActiveX object");
-
-    const certificate::CallResult loaded = certificate->Load(sourcePath, std::string(), 1, 0);
-    if (!loaded.ok) {
-        const QString description = QString::fromStdString(loaded.description);
-        if (description.toLower().contains(QLatin1String("password is not correct")))
-            return QStringLiteral("File is already password protected");
-        return QStringLiteral("Error Loading : ") + description;
-    }
-    const certificate::CallResult saved = certificate->Save(outputPath, password, 0, 1);
-    certificate.reset();
-    // A file that appeared at the output path while we wrote ours was left alone.
-    if (!saved.ok && saved.targetExists) return exists;
-    if (!saved.ok) return QStringLiteral("Error Saving : ") + QString::fromStdString(saved.description);
-    return files->FileExists(outputPath) ? QStringLiteral("OK") : QStringLiteral("Failed : Unknown Error");
+    const engine::FileResult result =
+        engine::ProtectFile(app::SharedFileSystem(), services_.certificates, source.toStdString(),
+                            output.toStdString(), password);
+    return QString::fromStdString(result.status);
 }
 
 }  // namespace kiv::main_window

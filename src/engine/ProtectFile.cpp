@@ -1,0 +1,58 @@
+#include "engine/ProtectFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+namespace kiv::engine {
+
+namespace {
+
+bool MeansWrongPassword(std::string description) {
+    std::transform(description.begin(), description.end(), description.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return description.find("password is not correct") != std::string::npos;
+}
+
+FileResult Result(Outcome outcome, std::string status) {
+    return {outcome, std::move(status)};
+}
+
+}  // namespace
+
+std::string OutputPathFor(std::string_view source) {
+    const std::size_t keep = source.size() >= 4 ? source.size() - 4 : 0;
+    return std::string(source.substr(0, keep)) + "_Password.Pfx";
+}
+
+FileResult ProtectFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
+                       const std::string& source, const std::string& output, const std::string& password) {
+    if (!files) return Result(Outcome::LoadError, "Error Loading : the file system cannot be read");
+    const std::string exists = "File [" + output + "] already exists";
+    if (files->FileExists(output)) return Result(Outcome::OutputExists, exists);
+    if (!files->FileExists(source)) return Result(Outcome::NotFound, "File not found");
+
+    std::unique_ptr<certificate::Certificate> certificate;
+    try {
+        if (certificates) certificate = certificates();
+    } catch (...) {
+        certificate.reset();
+    }
+    if (!certificate) return Result(Outcome::NoComponent, "Can't create ActiveX object");
+
+    const certificate::CallResult loaded = certificate->Load(source, std::string(), 1, 0);
+    if (!loaded.ok) {
+        if (MeansWrongPassword(loaded.description))
+            return Result(Outcome::AlreadyProtected, "File is already password protected");
+        return Result(Outcome::LoadError, "Error Loading : " + loaded.description);
+    }
+    const certificate::CallResult saved = certificate->Save(output, password, 0, 1);
+    certificate.reset();
+    // A file that appeared at the output path while we wrote ours was left alone.
+    if (!saved.ok && saved.targetExists) return Result(Outcome::OutputExists, exists);
+    if (!saved.ok) return Result(Outcome::SaveError, "Error Saving : " + saved.description);
+    if (files->FileExists(output)) return Result(Outcome::Ok, "OK");
+    return Result(Outcome::Unknown, "Failed : Unknown Error");
+}
+
+}  // namespace kiv::engine

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/certificate/Certificate.h"
+#include "platform/filesystem/FileSystem.h"
+
+namespace kiv::engine {
+
+// How protecting one file ended; the status text says the same for a person.
+enum class Outcome {
+    Ok,
+    OutputExists,      // the output name was taken: nothing written
+    NotFound,          // no source file
+    AlreadyProtected,  // the source has a password of its own
+    NoComponent,       // no certificate object could be made
+    LoadError,
+    SaveError,
+    Unknown,  // the save reported success but no output is there
+};
+
+struct FileResult {
+    Outcome outcome = Outcome::Unknown;
+    std::string status;  // the Status column's text
+};
+
+// True for the outcomes a run counts as done: the copy was written now or exists already.
+inline bool Succeeded(Outcome outcome) {
+    return outcome == Outcome::Ok || outcome == Outcome::OutputExists;
+}
+
+// The output path of a source: its last four bytes (the extension) replaced by "_Password.Pfx".
+std::string OutputPathFor(std::string_view source);
+
+// Protects one file: tests the output and the source, loads the source with the empty password and
+// saves a copy under `password` at `output`. Paths are the file system's bytes; the status texts
+// carry them as they are. Never throws and never replaces a file.
+FileResult ProtectFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
+                       const std::string& source, const std::string& output, const std::string& password);
+
+}  // namespace kiv::engine

@@ -1,0 +1,121 @@
+#include "engine/ProtectFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace kiv::engine {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A certificate object that fails or succeeds as told; a successful Save writes a small file.
+struct ScriptedCertificate final : certificate::Certificate {
+    certificate::CallResult load, save;
+    certificate::CallResult Load(const std::string&, const std::string&, int, int) override { return load; }
+    certificate::CallResult Save(const std::string& path, const std::string&, int, int) override {
+        if (save.ok) std::ofstream(path) << "copy";
+        return save;
+    }
+};
+
+class ProtectFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("kiv-engine-" + std::to_string(std::random_device()()));
+        fs::create_directories(folder_);
+        source_ = (folder_ / "Server.pfx").string();
+        std::ofstream(source_) << "source";
+        files_ = filesystem::CreateLocalFileSystem();
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    FileResult Run(certificate::CallResult load, certificate::CallResult save) {
+        certificate::CertificateFactory factory = [=] {
+            auto made = std::make_unique<ScriptedCertificate>();
+            made->load = load;
+            made->save = save;
+            return made;
+        };
+        return ProtectFile(files_.get(), factory, source_, OutputPathFor(source_), "pw");
+    }
+
+    fs::path folder_;
+    std::string source_;
+    std::unique_ptr<filesystem::FileSystem> files_;
+};
+
+TEST(OutputPathTest, ReplacesTheLastFourBytesWhateverTheName) {
+    EXPECT_EQ(OutputPathFor("/a/Server.pfx"), "/a/Server_Password.Pfx");
+    EXPECT_EQ(OutputPathFor("/a/B.PFX"), "/a/B_Password.Pfx");
+    EXPECT_EQ(OutputPathFor("/a/caf\xe9.pfx"), "/a/caf\xe9_Password.Pfx");
+    EXPECT_EQ(OutputPathFor("/\xc3\xa9t\xc3\xa9.Pfx"), "/\xc3\xa9t\xc3\xa9_Password.Pfx");
+}
+
+TEST_F(ProtectFileTest, EachOutcomeHasItsStatus) {
+    const std::string output = OutputPathFor(source_);
+    auto ok = certificate::CallResult::Success();
+
+    FileResult r = Run(certificate::CallResult::Failure("The specified password is not correct."), ok);
+    EXPECT_EQ(r.outcome, Outcome::AlreadyProtected);
+    EXPECT_EQ(r.status, "File is already password protected");
+
+    r = Run(certificate::CallResult::Failure("not a PKCS#12 file"), ok);
+    EXPECT_EQ(r.outcome, Outcome::LoadError);
+    EXPECT_EQ(r.status, "Error Loading : not a PKCS#12 file");
+
+    r = Run(ok, certificate::CallResult::Failure("disk full"));
+    EXPECT_EQ(r.outcome, Outcome::SaveError);
+    EXPECT_EQ(r.status, "Error Saving : disk full");
+    EXPECT_FALSE(fs::exists(output));
+
+    certificate::CallResult raced = certificate::CallResult::Failure("taken");
+    raced.targetExists = true;
+    r = Run(ok, raced);
+    EXPECT_EQ(r.outcome, Outcome::OutputExists);
+    EXPECT_EQ(r.status, "File [" + output + "] already exists");
+
+    r = Run(ok, ok);
+    EXPECT_EQ(r.outcome, Outcome::Ok);
+    EXPECT_EQ(r.status, "OK");
+    EXPECT_TRUE(Succeeded(r.outcome));
+
+    // The output is there now: it is never written again.
+    r = Run(ok, ok);
+    EXPECT_EQ(r.outcome, Outcome::OutputExists);
+    EXPECT_TRUE(Succeeded(r.outcome));
+}
+
+TEST_F(ProtectFileTest, MissingSourceAndMissingComponent) {
+    fs::remove(source_);
+    FileResult r = Run(certificate::CallResult::Success(), certificate::CallResult::Success());
+    EXPECT_EQ(r.outcome, Outcome::NotFound);
+    EXPECT_EQ(r.status, "File not found");
+
+    std::ofstream(source_) << "source";
+    certificate::CertificateFactory none = [] { return std::unique_ptr<certificate::Certificate>(); };
+    r = ProtectFile(files_.get(), none, source_, OutputPathFor(source_), "pw");
+    EXPECT_EQ(r.outcome, Outcome::NoComponent);
+    EXPECT_EQ(r.status, "Can't create ActiveX object");
+    certificate::CertificateFactory throws = []() -> std::unique_ptr<certificate::Certificate> {
+        throw std::runtime_error("no");
+    };
+    EXPECT_EQ(ProtectFile(files_.get(), throws, source_, OutputPathFor(source_), "pw").outcome,
+              Outcome::NoComponent);
+}
+
+TEST_F(ProtectFileTest, ASaveThatLeavesNoFileIsNotOk) {
+    struct Silent final : certificate::Certificate {
+        certificate::CallResult Load(const std::string&, const std::string&, int, int) override { return {}; }
+        certificate::CallResult Save(const std::string&, const std::string&, int, int) override { return {}; }
+    };
+    certificate::CertificateFactory silent = [] { return std::make_unique<Silent>(); };
+    const FileResult r = ProtectFile(files_.get(), silent, source_, OutputPathFor(source_), "pw");
+    EXPECT_EQ(r.outcome, Outcome::Unknown);
+    EXPECT_EQ(r.status, "Failed : Unknown Error");
+}
+
+}  // namespace
+}  // namespace kiv::engine

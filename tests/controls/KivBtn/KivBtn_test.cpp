@@ -464,6 +464,7 @@ TEST_F(KivBtnTest, NewInstanceDefaults) {
 TEST_F(KivBtnTest, ButtonMadeInCodeLaysOutLikeALoadedOne) {
     KivBtn* made = buttons[1];
     KivBtn* loaded = buttons[2];
+    Show();
     loaded->ReadProperties({{"tx", "Go"}, {"font", QVariantMap{{"name", made->FontName()}, {"size", 9}}}});
     made->SetFont(loaded->Font());
     made->SetCaption("Go");

@@ -194,8 +194,9 @@ int RenderOne(FaceCamera& camera, const QStringList& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The faces are drawn into the button's own image; no display is needed.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The faces are drawn into the button's own image, and the hover look moves the pointer: no
+    // display is needed, and a real pointer must not be taken over.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     kiv::app::InitResources();
     QStringList args = QCoreApplication::arguments().mid(1);

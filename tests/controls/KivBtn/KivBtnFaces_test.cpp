@@ -1,6 +1,7 @@
 // Every face of every button type, pixel for pixel against the committed references in faces/.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFontInfo>
@@ -79,10 +80,14 @@ TEST_P(KivBtnFacesTest, EveryFaceMatchesItsReference) {
     ASSERT_EQ(reference.size(), QSize(sheet->cell.width() * static_cast<int>(sheet->looks.size()),
                                       sheet->cell.height() * static_cast<int>(sheet->types.size())));
 
-    FaceCamera camera;
-    ASSERT_TRUE(camera.Ready());
     QStringList problems;
-    const QList<QList<QImage>> rows = RenderSheet(camera, *sheet, &problems);
+    QList<QList<QImage>> rows;
+    {
+        FaceCamera camera;
+        ASSERT_TRUE(camera.Ready());
+        rows = RenderSheet(camera, *sheet, &problems);
+    }
+    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
     EXPECT_TRUE(problems.isEmpty()) << problems.join(QLatin1Char('\n')).toStdString();
     for (int r = 0; r < rows.size(); ++r) {
         for (int c = 0; c < rows.at(r).size(); ++c) {

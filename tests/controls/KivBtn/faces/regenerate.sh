@@ -7,5 +7,5 @@ root="$(cd "$here/../../../.." && pwd)"
 build="${KIV_BUILD_DIR:-$root/build}"
 "$root/scripts/build.sh" kivbtn-gallery
 rm -f "$here"/*.png
-QT_QPA_PLATFORM=offscreen "$build/src/kivbtn-gallery" --references "$here"
+"$build/src/kivbtn-gallery" --references "$here"
 echo "regenerate: $(ls "$here"/*.png | wc -l) references in $here ($(du -ch "$here"/*.png | tail -1 | cut -f1))"

@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
@@ -69,8 +70,8 @@ void SendMouseMove(QWidget* w, QPoint local) {
 }  // namespace
 
 const QList<Look>& AllLooks() {
-    static const QList<Look> looks{Look::Up,    Look::Down,    Look::Disabled, Look::Hover,
-                                   Look::Focus, Look::Default, Look::Latched};
+    static const QList<Look> looks{Look::Up,    Look::Down,  Look::Pressed, Look::Disabled,
+                                   Look::Hover, Look::Focus, Look::Default, Look::Latched};
     return looks;
 }
 
@@ -80,6 +81,8 @@ QString NameOf(Look look) {
             return QStringLiteral("up");
         case Look::Down:
             return QStringLiteral("down");
+        case Look::Pressed:
+            return QStringLiteral("pressed");
         case Look::Disabled:
             return QStringLiteral("disabled");
         case Look::Hover:
@@ -176,17 +179,28 @@ Shot FaceCamera::Render(const QVariantMap& set, Look look, QSize size) {
     switch (look) {
         case Look::Up:
             break;
-        case Look::Down:
-            button->DrawButton(controls::FaceState::Down, true);
+        case Look::Down: {
+            QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+            QCoreApplication::sendEvent(button.get(), &space);
             break;
+        }
         case Look::Disabled:
             button->SetEnabled(false);
             break;
         case Look::Hover:
+        case Look::Pressed: {
             // Start away from the button so the move onto it is an entry.
             SendMouseMove(host_.get(), QPoint(host_->width() - 1, host_->height() - 1));
-            SendMouseMove(button.get(), button->rect().center());
+            const QPoint centre = button->rect().center();
+            SendMouseMove(button.get(), centre);
+            if (look == Look::Pressed) {
+                QMouseEvent press(QEvent::MouseButtonPress, QPointF(centre),
+                                  QPointF(button->mapToGlobal(centre)), Qt::LeftButton, Qt::LeftButton,
+                                  Qt::NoModifier);
+                QCoreApplication::sendEvent(button.get(), &press);
+            }
             break;
+        }
         case Look::Focus: {
             QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
             QCoreApplication::sendEvent(button.get(), &in);

@@ -15,7 +15,9 @@ class QWidget;
 namespace kiv::gallery {
 
 // The visual states a button can be shown in, each reached the way the host or the user reaches it.
-enum class Look { Up, Down, Disabled, Hover, Focus, Default, Latched };
+// Down is the pushed face with the pointer elsewhere (the Space key); Pressed is a mouse press on a
+// hovered button.
+enum class Look { Up, Down, Pressed, Disabled, Hover, Focus, Default, Latched };
 
 const QList<Look>& AllLooks();
 QString NameOf(Look look);

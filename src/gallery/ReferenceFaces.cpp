@@ -21,7 +21,8 @@ QVariantMap CaptionSet(QVariantMap set, const QString& caption) {
 }  // namespace
 
 QList<ReferenceSheet> ReferenceSheets(const QVariantMap& programSet) {
-    const QList<Look> looks{Look::Up, Look::Down, Look::Disabled, Look::Hover, Look::Focus};
+    const QList<Look> looks{Look::Up,    Look::Down,  Look::Pressed, Look::Disabled,
+                            Look::Hover, Look::Focus, Look::Default};
     QList<int> allTypes;
     for (int t = 0; t <= 14; ++t) allTypes << t;
     const QList<int> gradientTypes{3, 14};

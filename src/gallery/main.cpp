@@ -27,9 +27,10 @@ const char* const kUsageText =
     "\n"
     "The first form draws one button loaded from the persisted keys given (btype=12 coltype=2\n"
     "bcol=0xC0E0FF font=\"Trebuchet MS,8.25,bold\" tx=\"Proceed >>\" ...); --program starts from the\n"
-    "set the program's Proceed button stores. LOOK is up, down, disabled, hover, focus, default or\n"
-    "latched (default up); the size defaults to the program's buttons, 113x25. Pixels outside the\n"
-    "button's window region are transparent.\n"
+    "set the program's Proceed button stores. LOOK is up, down (pushed by the Space key), pressed\n"
+    "(pushed by the mouse, so hovered too), disabled, hover, focus, default or latched; up when not\n"
+    "given. The size defaults to the program's buttons, 113x25. Pixels outside the button's window\n"
+    "region are transparent.\n"
     "--all draws every type 0..14 in every look for the custom scheme with the program's colours\n"
     "and for the fixed scheme 3, one file per face and a contact sheet per scheme.\n"
     "--references writes the pixel tests' reference images.\n";

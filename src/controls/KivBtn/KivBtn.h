@@ -217,7 +217,7 @@ class KivBtn : public QWidget {
 
     ColorSet colors_;
     CaptionLayout layout_;
-    QSize pictureSize_;
+    QSize pictureSize_{0, 0};  // no picture until one is set or loaded
     QPoint picturePos_;
     int lastCaptionStyle_ = 0;
     QChar accessKey_;

@@ -3,43 +3,73 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <algorithm>
+#include <optional>
 
 namespace kiv::controls {
 
 namespace {
 
-QPalette::ColorRole RoleOfSystemColor(int index, QPalette::ColorGroup* group) {
-    *group = QPalette::Active;
+struct SystemRole {
+    QPalette::ColorGroup group;
+    QPalette::ColorRole role;
+};
+
+// The platform's system colour indexes 0..30 (25 is unassigned) and the palette entries that play
+// their part here.
+std::optional<SystemRole> RoleOfSystemColor(int index) {
+    constexpr auto A = QPalette::Active;
     switch (index) {
-        case 1:
-            return QPalette::Window;  // desktop
-        case 5:
-            return QPalette::Base;  // window
-        case 8:
-            return QPalette::Text;  // window text
-        case 13:
-            return QPalette::Highlight;
-        case 14:
-            return QPalette::HighlightedText;
-        case 16:
-            return QPalette::Dark;  // button shadow
-        case 17:
-            *group = QPalette::Disabled;
-            return QPalette::Text;  // grey text
-        case 18:
-            return QPalette::ButtonText;
-        case 20:
-            return QPalette::Light;  // button highlight
-        case 21:
-            return QPalette::Shadow;  // dark shadow
-        case 22:
-            return QPalette::Midlight;  // light
-        case 23:
-            return QPalette::ToolTipText;
-        case 24:
-            return QPalette::ToolTipBase;
+        case 0:   // scroll bar
+        case 15:  // button face
+            return SystemRole{A, QPalette::Button};
+        case 1:   // desktop
+        case 4:   // menu
+        case 10:  // active border
+        case 11:  // inactive border
+        case 30:  // menu bar
+            return SystemRole{A, QPalette::Window};
+        case 2:   // active caption
+        case 13:  // highlight
+        case 27:  // active caption gradient
+        case 29:  // menu highlight
+            return SystemRole{A, QPalette::Highlight};
+        case 3:   // inactive caption
+        case 28:  // inactive caption gradient
+            return SystemRole{QPalette::Inactive, QPalette::Highlight};
+        case 5:  // window
+            return SystemRole{A, QPalette::Base};
+        case 6:   // window frame
+        case 21:  // 3D dark shadow
+            return SystemRole{A, QPalette::Shadow};
+        case 7:  // menu text
+            return SystemRole{A, QPalette::WindowText};
+        case 8:  // window text
+            return SystemRole{A, QPalette::Text};
+        case 9:   // caption text
+        case 14:  // highlight text
+            return SystemRole{A, QPalette::HighlightedText};
+        case 12:  // application workspace
+            return SystemRole{A, QPalette::Mid};
+        case 16:  // button shadow
+            return SystemRole{A, QPalette::Dark};
+        case 17:  // grey text
+            return SystemRole{QPalette::Disabled, QPalette::Text};
+        case 18:  // button text
+            return SystemRole{A, QPalette::ButtonText};
+        case 19:  // inactive caption text
+            return SystemRole{QPalette::Inactive, QPalette::HighlightedText};
+        case 20:  // button highlight
+            return SystemRole{A, QPalette::Light};
+        case 22:  // 3D light
+            return SystemRole{A, QPalette::Midlight};
+        case 23:  // tooltip text
+            return SystemRole{A, QPalette::ToolTipText};
+        case 24:  // tooltip background
+            return SystemRole{A, QPalette::ToolTipBase};
+        case 26:  // hot-tracked item
+            return SystemRole{A, QPalette::Link};
         default:
-            return QPalette::Button;  // 15 button face and anything unknown
+            return std::nullopt;
     }
 }
 
@@ -55,10 +85,17 @@ ColorValue Pack(int r, int g, int b) {
 }  // namespace
 
 ColorValue TranslateColor(ColorValue value) {
-    if ((value & kSystemColorFlag) == 0) return value & 0x00FFFFFFu;
-    QPalette::ColorGroup group;
-    const QPalette::ColorRole role = RoleOfSystemColor(static_cast<int>(value & 0xFFu), &group);
-    return FromQColor(QGuiApplication::palette().color(group, role));
+    switch (value >> 24) {
+        case 0x00:
+            return value;
+        case 0x80: {
+            const auto entry = RoleOfSystemColor(static_cast<int>(value & 0xFFu));
+            if (!entry) return 0;
+            return FromQColor(QGuiApplication::palette().color(entry->group, entry->role));
+        }
+        default:
+            return 0;  // a palette index or anything else the translation does not know
+    }
 }
 
 QColor ToQColor(ColorValue value) {

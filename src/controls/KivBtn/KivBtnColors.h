@@ -21,8 +21,8 @@ constexpr ColorValue SystemColor(int index) {
     return kSystemColorFlag | static_cast<ColorValue>(index & 0xFF);
 }
 
-// Resolves a system colour reference to plain RGB against the application palette; plain values pass
-// with their top byte dropped.
+// Plain RGB (top byte 0x00) passes unchanged and a system colour reference (top byte 0x80, known
+// index 0..30) resolves against the application palette; anything else fails and gives 0 (black).
 ColorValue TranslateColor(ColorValue value);
 
 QColor ToQColor(ColorValue value);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QPalette>
+
 namespace kiv::controls {
 namespace {
 
@@ -41,10 +44,34 @@ TEST(TintColorTest, MixesTowardWhite) {
 
 TEST(TranslateColorTest, PlainValuesPassAndReferencesResolve) {
     EXPECT_EQ(TranslateColor(0x00C0E0FF), 0xC0E0FFu);
-    EXPECT_EQ(TranslateColor(0x7F123456), 0x123456u);  // only the high bit marks a reference
     const ColorValue face = TranslateColor(SystemColor(kSysColorButtonFace));
     EXPECT_LE(face, 0xFFFFFFu);
     EXPECT_EQ(face, CurrentSystemColors().face);
+    // only the low byte of a reference names the colour
+    EXPECT_EQ(TranslateColor(0x80FF0000u | kSysColorButtonFace), face);
+    for (int index = 0; index <= 30; ++index) {
+        if (index != 25) {
+            EXPECT_LE(TranslateColor(SystemColor(index)), 0xFFFFFFu) << index;
+        }
+    }
+}
+
+// Black, not the low bits and not the face colour: a bad value must not pass for a plausible colour.
+TEST(TranslateColorTest, UnknownHighBytesAndIndexesFailAsBlack) {
+    const QPalette saved = QGuiApplication::palette();
+    QPalette bright = saved;
+    for (int role = 0; role < QPalette::NColorRoles; ++role) {
+        bright.setColor(static_cast<QPalette::ColorRole>(role), QColor(0xF0, 0xF1, 0xF2));
+    }
+    QGuiApplication::setPalette(bright);
+    for (ColorValue bad :
+         {0x7F123456u, 0x01000005u, 0x02C0E0FFu, 0xFF123456u, 0x81000000u | kSysColorButtonFace,
+          0x80000000u | 25, 0x80000000u | 31, 0x800000FFu}) {
+        EXPECT_EQ(TranslateColor(bad), 0u) << std::hex << bad;
+    }
+    EXPECT_EQ(TranslateColor(SystemColor(kSysColorButtonFace)), 0xF2F1F0u);
+    EXPECT_EQ(ToQColor(0x7F123456u), QColor(Qt::black));
+    QGuiApplication::setPalette(saved);
 }
 
 class ColorSchemeTest : public ::testing::Test {

@@ -460,5 +460,21 @@ TEST_F(KivBtnTest, NewInstanceDefaults) {
     EXPECT_EQ(KivBtn::HandPointerImage().size(), QSize(32, 32));
 }
 
+// A button made in code has no picture, so its caption sits where a loaded button's does.
+TEST_F(KivBtnTest, ButtonMadeInCodeLaysOutLikeALoadedOne) {
+    KivBtn* made = buttons[1];
+    KivBtn* loaded = buttons[2];
+    Show();
+    loaded->ReadProperties({{"tx", "Go"}, {"font", QVariantMap{{"name", made->FontName()}, {"size", 9}}}});
+    made->SetFont(loaded->Font());
+    made->SetCaption("Go");
+    EXPECT_EQ(made->PictureSize(), QSize(0, 0));
+    for (int w : {113, 114}) {
+        made->resize(w, 25);
+        loaded->resize(w, 25);
+        EXPECT_EQ(made->Layout().captionRect, loaded->Layout().captionRect) << w;
+    }
+}
+
 }  // namespace
 }  // namespace kiv::controls

@@ -5,8 +5,19 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Kiv Pfx Utility developers")
 set(CPACK_PACKAGE_CONTACT "Kiv Pfx Utility developers <kivpfx@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "put a password on password-less PKCS#12 certificate files")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Kiv Pfx Utility writes password-protected copies of PKCS#12 certificate files (.pfx) that have no password. You list the files, one at a time or by searching a folder tree, type a password twice and proceed; every listed file gets a protected copy beside it, named after the source with the suffix _Password.Pfx.\n\nSource files are never changed and existing files are never overwritten. Each copy is read back with the password and compared with its source before it gets its name, and keeps every key and certificate of the chain.")
+# Wrapped by hand: dpkg shows the lines as they are.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Kiv Pfx Utility writes password-protected copies of PKCS#12 certificate\n"
+  "files (.pfx) that have no password. You list the files, one at a time or\n"
+  "by searching a folder tree, type a password twice and proceed; every\n"
+  "listed file gets a protected copy beside it, named after the source with\n"
+  "the suffix _Password.Pfx.\n"
+  "\n"
+  "Source files are never changed and existing files are never overwritten.\n"
+  "Each copy is read back with the password and compared with its source\n"
+  "before it gets its name, and keeps every key and certificate of the\n"
+  "chain."
+)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

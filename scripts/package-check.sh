@@ -19,7 +19,7 @@ echo "package-check: built $package"
 dpkg-deb --field "$package" Package Version Section Depends Recommends
 dpkg-deb --contents "$package"
 
-if lintian --fail-on error --no-tag-display-limit "$package"; then
+if lintian --fail-on error --tag-display-limit 0 "$package"; then
   pass "lintian reports no errors"
 else
   fail "lintian reports errors"

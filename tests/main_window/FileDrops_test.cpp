@@ -62,11 +62,15 @@ protected:
         return QString::fromStdString((temp.Path() / relative).string());
     }
 
-    // Drags `data` over `target` (the file list unless given) and drops it, as a file manager
-    // does; the event loop then gets its turn. True when the window took the drop.
-    bool Drop(const QMimeData& data, QWidget* target = nullptr, Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction,
+    // Drags `data` over the widget `under` the pointer (the file list unless given) and drops
+    // it, as a file manager does; the event loop then gets its turn. True when the window took
+    // the drop. Like the window system, the events go to the first widget from `under` up to its
+    // window that takes drops at all.
+    bool Drop(const QMimeData& data, QWidget* under = nullptr, Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction,
               bool thenRunEvents = true) {
-        if (!target) target = harness.Grid().viewport();
+        QWidget* target = under ? under : harness.Grid().viewport();
+        while (!target->isWindow() && !target->acceptDrops()) target = target->parentWidget();
+        if (!target->acceptDrops()) return false;
         const QPoint at = target->rect().center();
         QDragEnterEvent enter(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(target, &enter);

@@ -88,7 +88,7 @@ void frmmain::AddDroppedPaths(const QStringList& paths) {
     const bool single = paths.size() == 1;
     bool added = false;
     for (const QString& path : paths) {
-        if (ended_ || InRun()) break;
+        if (ended_) break;
         const std::string local = path.toStdString();
         if (files->Identity(local)) {
             SearchChosenFolder(path);

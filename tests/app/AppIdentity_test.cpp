@@ -1,14 +1,15 @@
 // The program's identity on the desktop: the id in the code and in the files installed with it
 // must agree, or the desktop shows a generic icon and cannot match windows to their entry.
+#include "app/AppIdentity.h"
+
+#include <gtest/gtest.h>
+
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QRegularExpression>
 #include <QSettings>
 
-#include <gtest/gtest.h>
-
-#include "app/AppIdentity.h"
 #include "support/FakeCertificate.h"
 #include "support/MainWindowHarness.h"
 
@@ -25,8 +26,9 @@ QString Read(const QString& path) {
 
 // The value of `key` in the desktop entry's main group.
 QString DesktopValue(const QString& entry, const QString& key) {
-    const QRegularExpression line(QStringLiteral("^") + QRegularExpression::escape(key) + QStringLiteral("=(.*)$"),
-                                  QRegularExpression::MultilineOption);
+    const QRegularExpression line(
+        QStringLiteral("^") + QRegularExpression::escape(key) + QStringLiteral("=(.*)$"),
+        QRegularExpression::MultilineOption);
     return line.match(entry).captured(1);
 }
 
@@ -56,12 +58,14 @@ TEST(AppIdentity, InstalledFilesCarryTheProgramsId) {
 
     const QString metainfo = Read(kPackaging + app::kAppId + ".metainfo.xml");
     EXPECT_TRUE(metainfo.contains("<id>" + app::kAppId + "</id>"));
-    EXPECT_TRUE(metainfo.contains("<launchable type=\"desktop-id\">" + app::kAppId + ".desktop</launchable>"));
+    EXPECT_TRUE(
+        metainfo.contains("<launchable type=\"desktop-id\">" + app::kAppId + ".desktop</launchable>"));
     EXPECT_TRUE(metainfo.contains("<binary>kivpfxutil</binary>"));
 
     EXPECT_TRUE(QFile::exists(kPackaging + "icons/" + app::kAppId + ".svg"));
     for (const int size : {16, 32, 48, 64, 128, 256}) {
-        const QString png = kPackaging + QStringLiteral("icons/hicolor/%1x%1/apps/").arg(size) + app::kAppId + ".png";
+        const QString png =
+            kPackaging + QStringLiteral("icons/hicolor/%1x%1/apps/").arg(size) + app::kAppId + ".png";
         const QImage image(png);
         EXPECT_EQ(image.size(), QSize(size, size)) << png.toStdString();
         EXPECT_TRUE(image.hasAlphaChannel()) << png.toStdString();

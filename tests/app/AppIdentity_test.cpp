@@ -56,7 +56,7 @@ TEST(AppIdentity, InstalledFilesCarryTheProgramsId) {
     app::ApplyAppIdentity();
     EXPECT_EQ(DesktopValue(entry, "StartupWMClass"), QGuiApplication::applicationName());
 
-    const QString metainfo = Read(kPackaging + app::kAppId + ".metainfo.xml");
+    const QString metainfo = Read(kPackaging + app::kAppId + ".metainfo.xml.in");
     EXPECT_TRUE(metainfo.contains("<id>" + app::kAppId + "</id>"));
     EXPECT_TRUE(
         metainfo.contains("<launchable type=\"desktop-id\">" + app::kAppId + ".desktop</launchable>"));

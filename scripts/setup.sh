@@ -18,6 +18,10 @@ packages=(
   gnutls-bin libnss3-tools
   # looking at the program: a virtual display and screenshots
   xvfb xauth x11-apps x11-utils x11-xserver-utils imagemagick
+  # the Wayland platform plugin, so the program runs on a Wayland desktop
+  qt6-wayland
+  # the Debian package and its checks (scripts/package.sh, scripts/package-check.sh)
+  dpkg-dev file lintian desktop-file-utils appstream man-db
 )
 
 missing=()

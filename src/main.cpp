@@ -1,16 +1,20 @@
 // Kiv Pfx Utility: gives password-less PKCS#12 files a password.
 #include <QApplication>
+#include <QTimer>
+#include <cstdio>
 
+#include "app/AppIdentity.h"
 #include "app/DisplayMetrics.h"
 #include "app/SingleInstance.h"
 #include "app/Startup.h"
 #include "platform/forms/FontStandIns.h"
 #include "platform/forms/QtFontSystem.h"
+#include "platform/grid/FlexGrid.h"
 #include "platform/prompts/Prompts.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("KivPfxUtil"));
+    kiv::app::ApplyAppIdentity();
     // The main window's quit question decides when the program ends, not its last window.
     QApplication::setQuitOnLastWindowClosed(false);
     kiv::forms::InstallFontStandIns();
@@ -31,5 +35,18 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<kiv::main_window::frmmain> window = kiv::app::StartUp(std::move(services));
     if (!window) return 0;
+    if (qEnvironmentVariableIsSet("KIVPFXUTIL_STARTUP_CHECK")) {
+        // For the package check: once the event loop has shown the loaded window, say what is on
+        // screen and end.
+        QTimer::singleShot(0, window.get(), [&window] {
+            const bool shown = window->isVisible() && window->Grid().isVisible();
+            std::printf("startup check: window \"%s\" %s, %d row(s), icon %s, desktop file %s\n",
+                        qPrintable(window->windowTitle()), shown ? "shown" : "not shown",
+                        window->Grid().Rows(), window->windowIcon().isNull() ? "missing" : "set",
+                        qPrintable(QGuiApplication::desktopFileName()));
+            std::fflush(stdout);
+            QCoreApplication::exit(shown ? 0 : 1);
+        });
+    }
     return application.exec();
 }

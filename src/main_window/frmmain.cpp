@@ -9,6 +9,7 @@
 
 #include <cmath>
 
+#include "app/AppIdentity.h"
 #include "app/FormScaler.h"
 #include "app/Module1.h"
 #include "app/Resources.h"
@@ -43,6 +44,8 @@ frmmain::frmmain(Services services, forms::FormModel model) : services_(std::mov
     palette.setColor(QPalette::Window, app::ToQColor(host_->Model().backColor));
     setPalette(palette);
     setAutoFillBackground(true);
+    setWindowIcon(app::AppIcon());
+    setAcceptDrops(true);
 }
 
 frmmain::~frmmain() { qApp->removeEventFilter(this); }
@@ -73,6 +76,9 @@ bool frmmain::Wire(QString* error) {
             return false;
         }
     }
+    // A path dragged over a password box belongs to the list, not in the password.
+    txtpass_[0]->setAcceptDrops(false);
+    txtpass_[1]->setAcceptDrops(false);
     connect(cmdadd_, &controls::KivBtn::Click, this, &frmmain::cmdadd_Click);
     connect(cmdsearch_, &controls::KivBtn::Click, this, &frmmain::cmdsearch_Click);
     connect(cmddelete_, &controls::KivBtn::Click, this, &frmmain::cmddelete_Click);
@@ -169,17 +175,18 @@ Answer frmmain::Ask(const QString& text, Icon icon, Buttons buttons) {
 void frmmain::cmdadd_Click() {
     const auto chosen = services_.prompts->OpenFile(this, QStringLiteral("Pfx Files|*.Pfx"), QString());
     if (!chosen) return;
-    const QString path = *chosen;
-    if (path.size() <= 4 || path.right(4).toUpper() != QLatin1String(".PFX")) return;
+    if (AddChosenFile(*chosen, true)) FitListColumns();
+}
+
+bool frmmain::AddChosenFile(const QString& path, bool reportListed) {
+    if (path.size() <= 4 || path.right(4).toUpper() != QLatin1String(".PFX")) return false;
     QString name;
     if (auto* files = app::SharedFileSystem()) {
         name = QString::fromStdString(files->FileName(path.toStdString()).value_or(std::string()));
     }
-    if (!AddFileToList(path, name)) {
-        Ask(QStringLiteral("File already exists in the List."), Icon::Information, Buttons::Ok);
-    } else {
-        FitListColumns();
-    }
+    if (AddFileToList(path, name)) return true;
+    if (reportListed) Ask(QStringLiteral("File already exists in the List."), Icon::Information, Buttons::Ok);
+    return false;
 }
 
 }  // namespace kiv::main_window

@@ -12,7 +12,11 @@
 #include "platform/forms/FormHost.h"
 #include "platform/prompts/Prompts.h"
 
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QLabel;
+class QMimeData;
 class QLineEdit;
 class QProgressBar;
 
@@ -72,6 +76,10 @@ public:
     void cmdproceed_Click();
     void cmdsearch_Click();
 
+    // Dropped files are listed as Add File lists them, dropped folders searched as Search Files
+    // searches them; nothing is taken during a protection run.
+    void AddDroppedPaths(const QStringList& paths);
+
     bool InRun() const;
     bool Ended() const { return ended_; }
     forms::FormHost& Host() { return *host_; }
@@ -81,6 +89,9 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     frmmain(Services services, forms::FormModel model);
@@ -88,6 +99,12 @@ private:
     prompts::Answer Ask(const QString& text, prompts::Icon icon, prompts::Buttons buttons);
     void ProtectListedFiles();
     QString ProtectFile(const QString& source, const QString& output, const std::string& password);
+    // Add File from the point where a path has been chosen: false when nothing was listed.
+    // `reportListed` shows the message for a path already in the list.
+    bool AddChosenFile(const QString& path, bool reportListed);
+    // Search Files from the point where a folder has been chosen.
+    void SearchChosenFolder(const QString& folder);
+    bool TakesDrop(const QMimeData* data) const;
 
     Services services_;
     std::unique_ptr<forms::FormHost> host_;
@@ -106,6 +123,8 @@ private:
     controls::KivBtn* cmdstop_ = nullptr;
     QString fampgTag_;  // the stop request of a run: empty goes on, anything else stops
     bool ended_ = false;
+    bool searching_ = false;
+    bool dropPending_ = false;
 };
 
 }  // namespace kiv::main_window

@@ -11,7 +11,11 @@ namespace kiv::main_window {
 void frmmain::cmdsearch_Click() {
     const QString folder = search::BrowseForFolder(services_.prompts, this);
     if (folder.isEmpty()) return;
+    SearchChosenFolder(folder);
+}
 
+void frmmain::SearchChosenFolder(const QString& folder) {
+    searching_ = true;
     // Hidden, the grid takes the appended rows without repainting for each one.
     vs1_->hide();
     try {
@@ -31,6 +35,7 @@ void frmmain::cmdsearch_Click() {
         // A search window that cannot be made or shown leaves the list as it is; the grid still
         // comes back below.
     }
+    searching_ = false;
     vs1_->show();
     cmdsearch_->setFocus();
     FitListColumns();

@@ -62,6 +62,9 @@ fail() {
 # No X call may hang the test.
 xdo() { timeout 5 xdotool "$@"; }
 
+# However the waits below add up, the whole test gives up after this many seconds.
+deadline=$((SECONDS + 45))
+
 # Polls `condition` (a command) every tenth of a second for at most `seconds`.
 wait_for() {
     local seconds="$1"
@@ -70,6 +73,7 @@ wait_for() {
     while ((tries-- > 0)); do
         "$@" && return 0
         kill -0 "$program_pid" 2>/dev/null || fail "the program ended early"
+        ((SECONDS < deadline)) || fail "out of time"
         sleep 0.1
     done
     return 1

@@ -9,6 +9,7 @@
 set -u
 
 program="${1:?usage: protect_e2e.sh PATH/TO/kivpfxutil}"
+[ -x "$program" ] && program="$(cd "$(dirname "$program")" && pwd)/$(basename "$program")"
 password='E2e-Secret.42'
 # The main window's design size and the rectangles of what the test clicks, in twips
 # (left, top, width, height on the window). The window scales both axes, so the centre of a
@@ -98,12 +99,13 @@ done
 [ -s "$work/display" ] || skip "Xvfb cannot start: $(cat "$work/xvfb.log")"
 export DISPLAY=":$(head -n1 "$work/display")"
 
-# Test files: one password-less PKCS#12 file to add by name, and a tree of them (names in several
+# Test files: password-less PKCS#12 files to add by name, and a tree of them (names in several
 # letter cases, beside a file that is not one) to search.
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=kiv-e2e -days 2 \
     -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 || fail "openssl cannot make a certificate"
 mkdir -p "$work/single" "$work/tree/sub/deeper" "$work/originals"
-sources=("$work/single/One.pfx" "$work/tree/a.PFX" "$work/tree/sub/b.pfx" "$work/tree/sub/deeper/c.Pfx")
+sources=("$work/single/One.pfx" "$work/single/Two.PFX" "$work/tree/a.PFX" "$work/tree/sub/b.pfx"
+    "$work/tree/sub/deeper/c.Pfx")
 for source in "${sources[@]}"; do
     openssl pkcs12 -export -in "$work/cert.pem" -inkey "$work/key.pem" -passout pass: \
         -keypbe NONE -certpbe NONE -nomac -out "$source" || fail "openssl cannot write $source"
@@ -164,9 +166,11 @@ answer_dialog() {
     fail "the dialog \"$title\" did not take $text"
 }
 
-# Add File: the open-file dialog, with a path typed by hand.
-click "${cmdadd[@]}"
-answer_dialog '^Open$' "$work/single/One.pfx"
+# Add File, twice: the open-file dialog, with a path typed by hand.
+for name in One.pfx Two.PFX; do
+    click "${cmdadd[@]}"
+    answer_dialog '^Open$' "$work/single/$name"
+done
 
 # Search Files: the folder chooser, then the search window until it has closed itself.
 click "${cmdsearch[@]}"

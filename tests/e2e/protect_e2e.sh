@@ -97,7 +97,8 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 [ -s "$work/display" ] || skip "Xvfb cannot start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(head -n1 "$work/display")"
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY
 
 # Test files: password-less PKCS#12 files to add by name, and a tree of them (names in several
 # letter cases, beside a file that is not one) to search.
@@ -179,12 +180,10 @@ only_main() { [ "$(xdo search --onlyvisible --pid "$program_pid" 2>/dev/null | w
 wait_for 10 only_main || fail "the search window did not close"
 
 # The passwords, typed into both boxes.
-for box in txtpass0 txtpass1; do
-    declare -n rect="$box"
-    click "${rect[@]}"
-    xdo type --delay 5 "$password" || fail "cannot type into $box"
-    unset -n rect
-done
+click "${txtpass0[@]}"
+xdo type --delay 5 "$password" || fail "cannot type the password"
+click "${txtpass1[@]}"
+xdo type --delay 5 "$password" || fail "cannot type the password again"
 
 # Proceed, and Yes at the confirmation (the message box carries the program's title too).
 click "${cmdproceed[@]}"

@@ -22,6 +22,8 @@ packages=(
   qt6-wayland
   # the Debian package and its checks (scripts/package.sh, scripts/package-check.sh)
   dpkg-dev file lintian desktop-file-utils appstream man-db
+  # the end-to-end test types and clicks into the real program on Xvfb
+  xdotool
 )
 
 missing=()

@@ -1,9 +1,8 @@
 // The file list as the user drives it: Add File, the duplicate test, the two deletes.
-#include <QApplication>
-#include <QTest>
-
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QTest>
 #include <fstream>
 
 #include "app/Module1.h"
@@ -17,7 +16,7 @@ using prompts::Answer;
 using prompts::Icon;
 
 class FileListTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { harness.Show(); }
     void TearDown() override { EXPECT_TRUE(harness.prompts.Pending() == 0); }
 
@@ -130,6 +129,55 @@ TEST_F(FileListTest, DeletesOnAnEmptyListExplainAndFocusTheGrid) {
     EXPECT_EQ(harness.prompts.Asked().back().text, "Nothing to Delete.");
     EXPECT_EQ(harness.prompts.Asked().back().icon, Icon::Information);
     EXPECT_EQ(QApplication::focusWidget(), &harness.Grid());
+}
+
+// Taking the focus must not choose a row: Delete would then remove a row nobody picked.
+TEST_F(FileListTest, FocusMovesNeverChooseTheRowDeleteRemoves) {
+    for (const char* name : {"a.pfx", "b.pfx", "c.pfx"}) harness.AddThroughDialog(MakeFile(name));
+    auto& grid = harness.Grid();
+    QApplication::setActiveWindow(&harness.Window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&harness.Window()));
+    harness.Window().Host().Widget("txtpass", 0)->setFocus();
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        harness.prompts.AnswerMessage(Answer::Ok);
+        harness.Window().cmddelete_Click();
+        EXPECT_EQ(harness.prompts.Asked().back().text, "Select a File.") << "attempt " << attempt;
+        EXPECT_EQ(QApplication::focusWidget(), &grid);
+        EXPECT_EQ(grid.Row(), -1);
+    }
+
+    // Tabbing in, either way round, leaves it unset as well.
+    for (const Qt::FocusReason reason :
+         {Qt::TabFocusReason, Qt::BacktabFocusReason, Qt::ActiveWindowFocusReason}) {
+        harness.Window().Host().Widget("txtpass", 1)->setFocus();
+        grid.setFocus(reason);
+        EXPECT_EQ(QApplication::focusWidget(), &grid);
+        EXPECT_EQ(grid.Row(), -1) << "focus reason " << reason;
+    }
+    QWidget* before = grid.previousInFocusChain();
+    while (before != &grid &&
+           !(before->isVisible() && before->isEnabled() && (before->focusPolicy() & Qt::TabFocus)))
+        before = before->previousInFocusChain();
+    before->setFocus();
+    QTest::keyClick(before, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), &grid);
+    EXPECT_EQ(grid.Row(), -1);
+    EXPECT_EQ(Column(2), (QStringList{"a.pfx", "b.pfx", "c.pfx"}));
+
+    // The row the user clicks is the one Delete asks about and removes; it stays chosen across
+    // focus moves.
+    const QRect second = grid.visualRect(grid.Model().index(1, kiv::main_window::kPathCol));
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, second.center());
+    EXPECT_EQ(grid.Row(), 2);
+    harness.Window().Host().Widget("txtpass", 0)->setFocus();
+    grid.setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(grid.Row(), 2);
+    harness.prompts.AnswerMessage(Answer::Yes);
+    harness.Window().cmddelete_Click();
+    EXPECT_EQ(harness.prompts.Asked().back().text,
+              "Do you really want to delete selected Item from the list?");
+    EXPECT_EQ(Column(2), (QStringList{"a.pfx", "c.pfx"}));
 }
 
 TEST_F(FileListTest, DeleteAllThenAddStartsNumberingAgain) {

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QHash>
+#include <QPointF>
 #include <QPointer>
 #include <QWidget>
-
 #include <functional>
+#include <vector>
 
 class QLabel;
 
@@ -16,7 +17,7 @@ namespace kiv::forms {
 // The model stays in twips; Apply() maps them to Qt's logical pixels at 1440 / (logical dpi)
 // twips a pixel, rounding each edge, so scaling the model never accumulates rounding.
 class FormHost {
-public:
+  public:
     // Makes the widget of one control, parented to `parent`; nullptr for a control with no widget
     // (a dialog component, a timer). Failure to make it is reported through `error`.
     using Factory = std::function<QWidget*(const Control& control, QWidget* parent, QString* error)>;
@@ -27,7 +28,9 @@ public:
     // Makes every control's widget in description order. False, with `error` set, when a type is
     // unknown or a widget cannot be made.
     bool Build(QString* error);
-    // Puts the model's geometry, fonts and visibility on the widgets and sizes the window.
+    // Puts the model's geometry, fonts and visibility on the widgets and sizes the window. A
+    // one-line label whose caption does not fit its box grows into free space, or failing that
+    // its font (in the model too) steps down until the caption fits.
     void Apply();
 
     FormModel& Model() { return model_; }
@@ -40,9 +43,12 @@ public:
     double TwipsPerPixel() const { return twipsPerPixel_; }
     static double ScreenTwipsPerPixel();
 
-private:
+  private:
     static QString Key(const QString& name, int index);
-    static void WidenToText(QLabel* label);
+    // The container's top-left on the window, in twips; the window's own is 0, 0.
+    QPointF OriginOf(const QString& containerName) const;
+    void FitLabel(Control& control, QLabel* label);
+    static std::vector<QWidget*> Siblings(const QWidget* widget);
 
     QWidget* window_;
     FormModel model_;

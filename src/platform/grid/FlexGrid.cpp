@@ -266,6 +266,18 @@ void FlexGrid::FitRowHeight() {
         std::max(1, static_cast<int>(std::nearbyint(twips / twipsPerPixel_))));
 }
 
+void FlexGrid::focusInEvent(QFocusEvent* event) {
+    if (currentIndex().isValid()) {
+        QTableView::focusInEvent(event);
+        return;
+    }
+    // Qt's view makes its first row current when it takes the focus without one. Here the current
+    // row is what Delete removes, so only the user may choose it: focus alone leaves it unset.
+    QAbstractScrollArea::focusInEvent(event);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    viewport()->update();
+}
+
 void FlexGrid::changeEvent(QEvent* event) {
     QTableView::changeEvent(event);
     if (event->type() == QEvent::FontChange) {

@@ -89,6 +89,7 @@ class FlexGrid final : public QTableView {
 
   protected:
     void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
   private:
     // Text widths of the data cells, in pixels of the current font, kept in step with the model so

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QString>
-
+#include <memory>
 #include <optional>
 
+class QFileDialog;
 class QWidget;
 
 namespace kiv::prompts {
@@ -22,7 +23,7 @@ struct Message {
 
 // Every modal question the program asks goes through here, so tests can answer by script.
 class Prompts {
-public:
+  public:
     virtual ~Prompts() = default;
 
     // Shows a modal message box owned by `owner` and returns the button chosen.
@@ -38,7 +39,7 @@ public:
 
 // The dialogs of the desktop.
 class QtPrompts final : public Prompts {
-public:
+  public:
     Answer ShowMessage(QWidget* owner, const Message& message) override;
     std::optional<QString> OpenFile(QWidget* owner, const QString& filter, const QString& fileName) override;
     std::optional<QString> ChooseFolder(QWidget* owner, const QString& instruction) override;
@@ -46,5 +47,10 @@ public:
 
 // Turns a "Description|*.ext" filter into a Qt name filter whose patterns match any letter case.
 QString ToQtNameFilter(const QString& filter);
+
+// The open-file dialog as OpenFile shows it, not yet shown: its type list names only the
+// description, while the patterns behind it match any letter case.
+std::unique_ptr<QFileDialog> MakeOpenFileDialog(QWidget* owner, const QString& filter,
+                                                const QString& fileName);
 
 }  // namespace kiv::prompts

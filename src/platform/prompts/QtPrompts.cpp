@@ -12,9 +12,15 @@ Answer QtPrompts::ShowMessage(QWidget* owner, const Message& message) {
     box.setWindowTitle(message.title);
     box.setText(message.text);
     switch (message.icon) {
-        case Icon::Information: box.setIcon(QMessageBox::Information); break;
-        case Icon::Question: box.setIcon(QMessageBox::Question); break;
-        case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+        case Icon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case Icon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case Icon::Critical:
+            box.setIcon(QMessageBox::Critical);
+            break;
     }
     if (message.buttons == Buttons::YesNo) {
         QPushButton* yes = box.addButton(QMessageBox::Yes);
@@ -47,14 +53,22 @@ QString ToQtNameFilter(const QString& filter) {
     return QStringLiteral("%1 (%2)").arg(description, patterns.join(QLatin1Char(' ')));
 }
 
+std::unique_ptr<QFileDialog> MakeOpenFileDialog(QWidget* owner, const QString& filter,
+                                                const QString& fileName) {
+    auto dialog = std::make_unique<QFileDialog>(owner);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    // The letter-case patterns are ours, not the user's business: the type list shows "Pfx Files".
+    dialog->setOption(QFileDialog::HideNameFilterDetails, true);
+    dialog->setNameFilter(ToQtNameFilter(filter));
+    dialog->selectFile(fileName);
+    return dialog;
+}
+
 std::optional<QString> QtPrompts::OpenFile(QWidget* owner, const QString& filter, const QString& fileName) {
-    QFileDialog dialog(owner);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(ToQtNameFilter(filter));
-    dialog.selectFile(fileName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return dialog.selectedFiles().constFirst();
+    const auto dialog = MakeOpenFileDialog(owner, filter, fileName);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return std::nullopt;
+    return dialog->selectedFiles().constFirst();
 }
 
 std::optional<QString> QtPrompts::ChooseFolder(QWidget* owner, const QString& instruction) {

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <limits>
 
+#include "controls/KivBtn/KivBtnAccessible.h"
 #include "controls/KivBtn/KivBtnRegion.h"
 
 namespace kiv::controls {
@@ -166,6 +167,7 @@ KivBtn::KivBtn(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
     overTimer_.setInterval(3);
     connect(&overTimer_, &QTimer::timeout, this, &KivBtn::OverTick);
+    InstallKivBtnAccessibility();
     // A button that is neither initialised nor loaded by its host still gets usable colours.
     InitProperties(QString());
 }
@@ -328,6 +330,7 @@ void KivBtn::SetCaption(const QString& value) {
     SetAccessKey();
     CalcCaptionRect();
     RepaintUp();
+    AnnounceNameChange(this);
     emit PropertyChanged(QStringLiteral("TX"));
 }
 
@@ -486,6 +489,7 @@ void KivBtn::SetCheckBoxBehaviour(bool value) {
 void KivBtn::SetValue(bool value) {
     value_ = value;
     if (checkBox_) RepaintUp();
+    AnnounceValueChange(this);
     emit PropertyChanged(QStringLiteral("VALUE"));
 }
 
@@ -803,6 +807,7 @@ void KivBtn::OverTick() {
 void KivBtn::HostClick() {
     if (lastButton_ != 1 || !enabled_ || !isEnabled()) return;
     if (checkBox_) value_ = !value_;
+    AnnounceValueChange(this);
     RepaintUp();
     repaint();  // the new face is on screen before a long handler runs
     emit Click();
@@ -872,6 +877,7 @@ void KivBtn::keyReleaseEvent(QKeyEvent* e) {
         return;
     }
     if (checkBox_) value_ = !value_;
+    AnnounceValueChange(this);
     DrawButton(FaceState::Up, false);
     repaint();
     emit Click();

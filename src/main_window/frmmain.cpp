@@ -73,6 +73,7 @@ bool frmmain::Wire(QString* error) {
             return false;
         }
     }
+    NameControls();
     connect(cmdadd_, &controls::KivBtn::Click, this, &frmmain::cmdadd_Click);
     connect(cmdsearch_, &controls::KivBtn::Click, this, &frmmain::cmdsearch_Click);
     connect(cmddelete_, &controls::KivBtn::Click, this, &frmmain::cmddelete_Click);

@@ -69,6 +69,8 @@ bool frmsearch::Wire(QString* error) {
     }
     mainCaption_ = lblmain_->text();
     folderCaption_ = lblfld_->text();
+    // The window has no title; this is what a screen reader calls it.
+    setAccessibleName(QStringLiteral("Searching for Pfx Files"));
     connect(cmdstop_, &controls::KivBtn::Click, this, &frmsearch::cmdstop_Click);
     return true;
 }
@@ -200,6 +202,7 @@ void frmsearch::ShowCaption(QLabel* label, QString& caption, const QString& text
     const QString shown = label->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(1, label->width()));
     label->setText(shown);
     label->setToolTip(shown == text ? QString() : text);
+    label->setAccessibleName(text);  // a screen reader reads the whole path, not the shortened one
 }
 
 }  // namespace kiv::search

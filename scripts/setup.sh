@@ -18,6 +18,9 @@ packages=(
   gnutls-bin libnss3-tools
   # looking at the program: a virtual display and screenshots
   xvfb xauth x11-apps x11-utils x11-xserver-utils imagemagick
+  # the accessibility tests: a private session bus, the AT-SPI bus and registry, the Python
+  # AT-SPI bindings the screen-reader check drives the program with, Qt's D-Bus module
+  dbus-daemon dbus-bin at-spi2-core python3 python3-pyatspi gir1.2-atspi-2.0 libqt6dbus6
 )
 
 missing=()

@@ -13,6 +13,7 @@
 #include "app/StandardControls.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "platform/forms/FormDescription.h"
+#include "platform/forms/WindowAccessible.h"
 #include "search/SearchFolder.h"
 
 namespace kiv::search {
@@ -24,6 +25,7 @@ constexpr int kFrame = 1;  // the window's border, in pixels
 }  // namespace
 
 std::unique_ptr<frmsearch> frmsearch::Create(SearchServices services, QWidget* owner, QString* error) {
+    forms::InstallWindowRole(staticMetaObject, QAccessible::Dialog);
     if (!services.fonts) {
         *error = QStringLiteral("The search window has no font system");
         return nullptr;

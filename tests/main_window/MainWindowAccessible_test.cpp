@@ -54,6 +54,7 @@ class MainWindowAccessibleTest : public ::testing::Test {
 TEST_F(MainWindowAccessibleTest, EveryCommandIsAPushButtonFoundByItsName) {
     harness.Show();
     EXPECT_EQ(Window()->text(QAccessible::Name), "Kiv Pfx Utility");
+    EXPECT_EQ(Window()->role(), QAccessible::Window);
     const QStringList names{"Add File", "SearcH Files", "Delete", "Delete All", "Proceed >>", "Exit"};
     for (const QString& name : names) {
         const QList<QAccessibleInterface*> found = Find(name, QAccessible::Button);

@@ -41,6 +41,7 @@ TEST(SearchWindowAccessibleTest, WindowLabelsAndStopAreNamedInFullWhileSearching
         QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(window);
         ASSERT_NE(iface, nullptr);
         EXPECT_EQ(iface->text(QAccessible::Name), "Searching for Pfx Files");
+        EXPECT_EQ(iface->role(), QAccessible::Dialog);
 
         auto* lblfld = window->Host().As<QLabel>("lblfld");
         ASSERT_NE(lblfld->text(), window->FolderCaption()) << "the label shows the path shortened";

@@ -228,9 +228,10 @@ TEST_F(KivBtnAccessibleTest, PressOnAButtonDeletedMeanwhileIsSafe) {
 TEST_F(KivBtnAccessibleTest, NameAndStateChangesAreAnnounced) {
     QElapsedTimer waited;
     waited.start();
-    while (!QAccessible::isActive() && waited.elapsed() < 5000) QTest::qWait(20);
+    const bool onBus = qEnvironmentVariableIsSet("KIV_A11Y_BUS");
+    while (onBus && !QAccessible::isActive() && waited.elapsed() < 5000) QTest::qWait(20);
     if (!QAccessible::isActive()) {
-        if (qEnvironmentVariableIsSet("KIV_A11Y_BUS")) FAIL() << "the accessibility bus did not come up";
+        if (onBus) FAIL() << "the accessibility bus did not come up";
         GTEST_SKIP() << "no accessibility bus on this platform";
     }
     ASSERT_NE(Interface(button), nullptr);

@@ -112,8 +112,9 @@ def find_main_window(app):
 
 
 def find_question(app):
+    main = find_main_window(app)
     for window in children(app):
-        if window.name == TITLE and find_main_window(app) is window:
+        if window == main or not showing(window):
             continue
         for node in walk(window):
             if node.name == QUESTION or (node.getRoleName() == "label" and QUESTION in node.name):
@@ -129,6 +130,13 @@ def press(node):
             action.doAction(names.index(wanted))
             return
     raise Failure("%r offers no press action, only %s" % (node.name, names))
+
+
+def answer(question, name):
+    buttons = [n for n in walk(question) if n.getRole() == pyatspi.ROLE_PUSH_BUTTON and n.name == name]
+    if not buttons:
+        raise Failure("the quit question has no %s button" % name)
+    press(buttons[0])
 
 
 def check(program):
@@ -152,15 +160,23 @@ def check(program):
                               % (name, len(buttons.get(name, [])), sorted(buttons)))
         print("found the six commands as push buttons: %s" % ", ".join(COMMANDS))
 
+        # No keeps the window, and one press asks once: no second question follows.
         press(buttons["Exit"][0])
         question = wait_for("the quit question", lambda: find_question(app), 15)
         print("Exit's press action asked:")
         print("\n".join(dump(question)))
+        answer(question, "No")
+        wait_for("the question gone after No", lambda: find_question(app) is None, 10)
+        time.sleep(1.0)
+        if find_question(app) is not None:
+            raise Failure("a second quit question followed one press of Exit")
+        if proc.poll() is not None or not showing(window):
+            raise Failure("No did not keep the main window")
+        print("No kept the main window; one press asked once")
 
-        yes = [n for n in walk(question) if n.getRole() == pyatspi.ROLE_PUSH_BUTTON and n.name == "Yes"]
-        if not yes:
-            raise Failure("the quit question has no Yes button")
-        press(yes[0])
+        press(buttons["Exit"][0])
+        question = wait_for("the quit question again", lambda: find_question(app), 15)
+        answer(question, "Yes")
         try:
             code = proc.wait(timeout=15)
         except subprocess.TimeoutExpired:

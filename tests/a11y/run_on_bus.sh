@@ -41,6 +41,9 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+# The buses' sockets and the program's single-instance lock stay in a folder of this run alone.
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR="$work/runtime"
 
 # Waits up to $1 tenths of a second for the command after it to succeed.
 wait_until() {
@@ -68,8 +71,6 @@ owned() {
 }
 wait_until 100 owned || skip "the accessibility bus did not start: $(tail -3 "$work/atspi.log")"
 
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime"
 export QT_QPA_PLATFORM=xcb
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 export NO_AT_BRIDGE=0

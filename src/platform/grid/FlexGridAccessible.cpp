@@ -111,6 +111,23 @@ class GridCell final : public QAccessibleInterface, public QAccessibleTableCellI
     int column_;
 };
 
+void AnnounceCell(FlexGrid* grid, QAccessible::Event type, const QModelIndex& index) {
+    FlexGridAccessible* table = index.isValid() ? TableOf(grid) : nullptr;
+    const int child = table ? table->ChildIndex(index.row(), index.column()) : -1;
+    if (child < 0) return;
+    QAccessibleEvent event(grid, type);
+    event.setChild(child);
+    QAccessible::updateAccessibility(&event);
+}
+
+QModelIndex FirstShown(const FlexGrid* grid, const QItemSelection& selection) {
+    const QModelIndexList indexes = selection.indexes();
+    for (const QModelIndex& index : indexes) {
+        if (!grid->isColumnHidden(index.column())) return index;
+    }
+    return {};
+}
+
 }  // namespace
 
 void InstallFlexGridAccessibility() {
@@ -174,12 +191,9 @@ QAccessibleInterface* FlexGridAccessible::child(int index) const {
 
 int FlexGridAccessible::indexOfChild(const QAccessibleInterface* child) const {
     if (!child) return -1;
-    const QList<int> shown = ShownColumns();
     for (auto it = cells_.cbegin(); it != cells_.cend(); ++it) {
-        if (QAccessible::accessibleInterface(it.value()) != child) continue;
-        const qsizetype column = shown.indexOf(it.key().second);
-        if (column < 0 || it.key().first >= rowCount()) return -1;
-        return (it.key().first + 1) * static_cast<int>(shown.size()) + static_cast<int>(column);
+        if (QAccessible::accessibleInterface(it.value()) == child)
+            return ChildIndex(it.key().first, it.key().second);
     }
     return -1;
 }
@@ -283,9 +297,33 @@ bool FlexGridAccessible::unselectRow(int row) {
     return true;
 }
 
-void FlexGridAccessible::modelChange(QAccessibleTableModelChangeEvent*) {
-    // Rows came or went: a cell's place may now hold another row, so its identity is given up.
-    ForgetCells();
+int FlexGridAccessible::ChildIndex(int row, int modelColumn) const {
+    const QList<int> shown = ShownColumns();
+    const qsizetype column = shown.indexOf(modelColumn);
+    if (column < 0 || row < -1 || row >= rowCount()) return -1;
+    return (row + 1) * static_cast<int>(shown.size()) + static_cast<int>(column);
+}
+
+void FlexGridAccessible::modelChange(QAccessibleTableModelChangeEvent* event) {
+    // A changed text keeps its cell; when rows or columns come or go, a cell's place may now hold
+    // another row, so every cell's identity is given up.
+    if (event->modelChangeType() != QAccessibleTableModelChangeEvent::DataChanged) ForgetCells();
+}
+
+// QTableView would announce these with its own child numbers, which count the hidden columns; the
+// base item view does the rest of the work.
+void FlexGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    if (QAccessible::isActive() && current.isValid() && hasFocus())
+        AnnounceCell(this, QAccessible::Focus, current);
+    QAbstractItemView::currentChanged(current, previous);
+}
+
+void FlexGrid::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    if (QAccessible::isActive()) {
+        AnnounceCell(this, QAccessible::SelectionAdd, FirstShown(this, selected));
+        AnnounceCell(this, QAccessible::SelectionRemove, FirstShown(this, deselected));
+    }
+    QAbstractItemView::selectionChanged(selected, deselected);
 }
 
 }  // namespace kiv::grid

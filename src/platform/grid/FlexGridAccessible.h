@@ -53,6 +53,8 @@ class FlexGridAccessible final : public QAccessibleWidget, public QAccessibleTab
     QList<int> ShownColumns() const;
     // The header (row -1) or data cell of a model row and model column.
     QAccessibleInterface* Cell(int row, int modelColumn) const;
+    // That cell's child number; -1 for a hidden column or a row out of range.
+    int ChildIndex(int row, int modelColumn) const;
 
   private:
     FlexGrid* Grid() const;

@@ -24,6 +24,9 @@ packages=(
   dpkg-dev file lintian desktop-file-utils appstream man-db
   # the end-to-end test types and clicks into the real program on Xvfb
   xdotool
+  # the accessibility tests: a private session bus, the AT-SPI bus and registry, the Python
+  # AT-SPI bindings the screen-reader check drives the program with, Qt's D-Bus module
+  dbus-daemon dbus-bin at-spi2-core python3 python3-pyatspi gir1.2-atspi-2.0 libqt6dbus6
 )
 
 missing=()

@@ -60,11 +60,13 @@ void frmmain::cmdproceed_Click() {
     pb_->setValue(0);
     pb_->setMaximum(vs1_->Rows() - 1);
     fampg_->show();
+    DescribeProgress();
     fampgTag_.clear();
     ProtectListedFiles();
     // The quit question was answered Yes during the run: the program is ending.
     if (ended_) return;
     fampg_->hide();
+    DescribeProgress();
     vs1_->setEnabled(true);
     frame1_->show();
     cmdproceed_->setFocus();
@@ -83,6 +85,7 @@ void frmmain::ProtectListedFiles() {
         if (!fampgTag_.isEmpty()) break;
         pb_->setValue(i);
         lblpb_->setText(QStringLiteral("Generating File (%1 of %2)").arg(pb_->value()).arg(pb_->maximum()));
+        DescribeProgress();
         if (services_.yield) (*services_.yield)();
         if (ended_) return;
         if (i >= vs1_->Rows()) break;

@@ -16,6 +16,7 @@
 #include "app/StandardControls.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "platform/forms/FormDescription.h"
+#include "platform/forms/WindowAccessible.h"
 #include "platform/grid/FlexGrid.h"
 
 namespace kiv::main_window {
@@ -26,6 +27,7 @@ using prompts::Icon;
 
 std::unique_ptr<frmmain> frmmain::Create(Services services, QString* error) {
     app::InitResources();
+    forms::InstallWindowRole(staticMetaObject, QAccessible::Window);
     auto description = forms::LoadFormDescription(services.description, *services.fonts);
     if (!description.form) {
         *error = description.error;
@@ -79,6 +81,7 @@ bool frmmain::Wire(QString* error) {
     // A path dragged over a password box belongs to the list, not in the password.
     txtpass_[0]->setAcceptDrops(false);
     txtpass_[1]->setAcceptDrops(false);
+    NameControls();
     connect(cmdadd_, &controls::KivBtn::Click, this, &frmmain::cmdadd_Click);
     connect(cmdsearch_, &controls::KivBtn::Click, this, &frmmain::cmdsearch_Click);
     connect(cmddelete_, &controls::KivBtn::Click, this, &frmmain::cmddelete_Click);

@@ -96,6 +96,10 @@ protected:
 private:
     frmmain(Services services, forms::FormModel model);
     bool Wire(QString* error);
+    // Names for assistive technology; nothing visible changes.
+    void NameControls();
+    // The progress bar carries the progress text as its description while a run is on.
+    void DescribeProgress();
     prompts::Answer Ask(const QString& text, prompts::Icon icon, prompts::Buttons buttons);
     void ProtectListedFiles();
     QString ProtectFile(const QString& source, const QString& output, const std::string& password);

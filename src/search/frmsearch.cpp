@@ -13,6 +13,7 @@
 #include "app/StandardControls.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "platform/forms/FormDescription.h"
+#include "platform/forms/WindowAccessible.h"
 #include "search/SearchFolder.h"
 
 namespace kiv::search {
@@ -24,6 +25,7 @@ constexpr int kFrame = 1;  // the window's border, in pixels
 }  // namespace
 
 std::unique_ptr<frmsearch> frmsearch::Create(SearchServices services, QWidget* owner, QString* error) {
+    forms::InstallWindowRole(staticMetaObject, QAccessible::Dialog);
     if (!services.fonts) {
         *error = QStringLiteral("The search window has no font system");
         return nullptr;
@@ -69,6 +71,8 @@ bool frmsearch::Wire(QString* error) {
     }
     mainCaption_ = lblmain_->text();
     folderCaption_ = lblfld_->text();
+    // The window has no title; this is what a screen reader calls it.
+    setAccessibleName(QStringLiteral("Searching for Pfx Files"));
     connect(cmdstop_, &controls::KivBtn::Click, this, &frmsearch::cmdstop_Click);
     return true;
 }
@@ -200,6 +204,7 @@ void frmsearch::ShowCaption(QLabel* label, QString& caption, const QString& text
     const QString shown = label->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(1, label->width()));
     label->setText(shown);
     label->setToolTip(shown == text ? QString() : text);
+    label->setAccessibleName(text);  // a screen reader reads the whole path, not the shortened one
 }
 
 }  // namespace kiv::search

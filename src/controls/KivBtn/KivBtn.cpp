@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "controls/KivBtn/KivBtnAccessible.h"
 #include "controls/KivBtn/KivBtnRegion.h"
 
 namespace kiv::controls {
@@ -16,6 +17,7 @@ KivBtn::KivBtn(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
     overTimer_.setInterval(3);
     connect(&overTimer_, &QTimer::timeout, this, &KivBtn::OverTick);
+    InstallKivBtnAccessibility();
     // A button that is neither initialised nor loaded by its host still gets usable colours.
     InitProperties(QString());
 }

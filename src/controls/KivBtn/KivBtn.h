@@ -107,6 +107,8 @@ class KivBtn : public QWidget {
 
     void DisableRefresh();
     void Refresh();
+    // What the access key does: LastButton 1, then the click rule, with no pushed face.
+    void AccessKeyPress();
 
     // Paints the face when forced or when the state or caption changed since the last paint.
     void DrawButton(FaceState state, bool force);

@@ -6,6 +6,7 @@
 #include <QShortcutEvent>
 
 #include "controls/KivBtn/KivBtn.h"
+#include "controls/KivBtn/KivBtnAccessible.h"
 
 namespace kiv::controls {
 
@@ -197,6 +198,7 @@ void KivBtn::OverTick() {
 void KivBtn::HostClick() {
     if (lastButton_ != 1 || !enabled_ || !isEnabled()) return;
     if (checkBox_) value_ = !value_;
+    AnnounceValueChange(this);
     RepaintUp();
     repaint();  // the new face is on screen before a long handler runs
     emit Click();
@@ -250,6 +252,7 @@ void KivBtn::keyReleaseEvent(QKeyEvent* e) {
         return;
     }
     if (checkBox_) value_ = !value_;
+    AnnounceValueChange(this);
     DrawButton(FaceState::Up, false);
     repaint();
     emit Click();

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "controls/KivBtn/KivBtn.h"
+#include "controls/KivBtn/KivBtnAccessible.h"
 
 namespace kiv::controls {
 
@@ -100,6 +101,7 @@ void KivBtn::SetCaption(const QString& value) {
     SetAccessKey();
     CalcCaptionRect();
     RepaintUp();
+    AnnounceNameChange(this);
     emit PropertyChanged(QStringLiteral("TX"));
 }
 
@@ -258,6 +260,7 @@ void KivBtn::SetCheckBoxBehaviour(bool value) {
 void KivBtn::SetValue(bool value) {
     value_ = value;
     if (checkBox_) RepaintUp();
+    AnnounceValueChange(this);
     emit PropertyChanged(QStringLiteral("VALUE"));
 }
 

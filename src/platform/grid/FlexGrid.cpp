@@ -1,4 +1,5 @@
 #include "platform/grid/FlexGrid.h"
+#include "platform/grid/FlexGridAccessible.h"
 
 #include <QEvent>
 #include <QFontMetrics>
@@ -140,6 +141,7 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
 
 FlexGrid::FlexGrid(int cols, int keyColumn, QWidget* parent)
     : QTableView(parent), model_(cols, keyColumn), widthUse_(model_.Cols()) {
+    InstallFlexGridAccessibility();
     setModel(&model_);
     connect(&model_, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) { OnRowsInserted(first, last); });

@@ -90,6 +90,10 @@ class FlexGrid final : public QTableView {
   protected:
     void changeEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    // Focus and selection reach assistive technology numbered as our accessible table numbers its
+    // cells, without the hidden columns (FlexGridAccessible.cpp).
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 
   private:
     // Text widths of the data cells, in pixels of the current font, kept in step with the model so

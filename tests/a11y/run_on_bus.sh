@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Runs a command on a private virtual display with a private session bus and accessibility bus,
+# then ends everything it started. Exits 77 (skipped) where the display or the buses cannot start,
+# except under CI (CI=true), where that is a failure: the setup script installs what they need.
+set -u
+
+limit="${KIV_A11Y_TIMEOUT:-90}"
+
+skip() {
+    echo "a11y bus: $1" >&2
+    if [ "${CI:-}" = "true" ]; then exit 1; fi
+    exit 77
+}
+
+if [ -z "${KIV_A11Y_SESSION:-}" ]; then
+    [ $# -gt 0 ] || { echo "usage: $0 command [args...]" >&2; exit 2; }
+    for tool in Xvfb dbus-daemon dbus-send timeout setsid; do
+        command -v "$tool" >/dev/null 2>&1 || skip "$tool is missing"
+    done
+    [ -x /usr/libexec/at-spi-bus-launcher ] || skip "at-spi-bus-launcher is missing"
+    # A session of its own, so that everything started below ends with one signal to its group.
+    KIV_A11Y_SESSION=1 setsid "$0" "$@" &
+    group=$!
+    trap 'kill -TERM -- "-$group" 2>/dev/null; exit 143' INT TERM
+    wait "$group"
+    rc=$?
+    kill -TERM -- "-$group" 2>/dev/null && sleep 0.5
+    kill -KILL -- "-$group" 2>/dev/null
+    exit "$rc"
+fi
+
+work="$(mktemp -d)"
+cleanup() {
+    # Children first (the program, the buses, the display), then our own files.
+    local pids
+    pids="$(jobs -p)"
+    [ -n "$pids" ] && kill -TERM $pids 2>/dev/null
+    sleep 0.3
+    pids="$(jobs -p)"
+    [ -n "$pids" ] && kill -KILL $pids 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+# The buses' sockets and the program's single-instance lock stay in a folder of this run alone.
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR="$work/runtime"
+
+# Waits up to $1 tenths of a second for the command after it to succeed.
+wait_until() {
+    local tenths="$1"
+    shift
+    for _ in $(seq "$tenths"); do
+        "$@" >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+wait_until 100 test -s "$work/display" || skip "the virtual display did not start: $(tail -3 "$work/xvfb.log")"
+export DISPLAY=":$(head -1 "$work/display")"
+
+dbus-daemon --session --nofork --nopidfile --print-address=4 4>"$work/bus" 2>"$work/dbus.log" &
+wait_until 100 test -s "$work/bus" || skip "the session bus did not start: $(tail -3 "$work/dbus.log")"
+export DBUS_SESSION_BUS_ADDRESS="$(head -1 "$work/bus")"
+
+/usr/libexec/at-spi-bus-launcher --launch-immediately 2>"$work/atspi.log" &
+owned() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus | grep -q 'boolean true'
+}
+wait_until 100 owned || skip "the accessibility bus did not start: $(tail -3 "$work/atspi.log")"
+
+export QT_QPA_PLATFORM=xcb
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+export NO_AT_BRIDGE=0
+
+timeout -k 5 "$limit" "$@" &
+wait $!

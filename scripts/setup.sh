@@ -18,6 +18,8 @@ packages=(
   gnutls-bin libnss3-tools
   # looking at the program: a virtual display and screenshots
   xvfb xauth x11-apps x11-utils x11-xserver-utils imagemagick
+  # driving the real program for the run-in-progress screenshot (scripts/screenshot-run.sh)
+  xdotool
 )
 
 missing=()

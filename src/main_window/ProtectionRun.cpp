@@ -82,6 +82,10 @@ void frmmain::ProtectListedFiles() {
     for (int i = 1; i <= n; ++i) {
         if (!fampgTag_.isEmpty()) break;
         pb_->setValue(i);
+        // QProgressBar skips the redraw of a step narrower than its chunk metric and counts the
+        // step as shown once any part of it is painted; the label above overlaps the bar's top
+        // row and repaints it each file, so without this the bar never fills on a long list.
+        pb_->update();
         lblpb_->setText(QStringLiteral("Generating File (%1 of %2)").arg(pb_->value()).arg(pb_->maximum()));
         if (services_.yield) (*services_.yield)();
         if (ended_) return;

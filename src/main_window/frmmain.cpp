@@ -14,6 +14,8 @@
 #include "app/Resources.h"
 #include "app/StandardControls.h"
 #include "controls/KivBtn/KivBtn.h"
+#include "main_window/ListPath.h"
+#include "platform/filesystem/ShownPath.h"
 #include "platform/forms/FormDescription.h"
 #include "platform/grid/FlexGrid.h"
 
@@ -169,12 +171,13 @@ Answer frmmain::Ask(const QString& text, Icon icon, Buttons buttons) {
 void frmmain::cmdadd_Click() {
     const auto chosen = services_.prompts->OpenFile(this, QStringLiteral("Pfx Files|*.Pfx"), QString());
     if (!chosen) return;
-    const QString path = *chosen;
-    if (path.size() <= 4 || path.right(4).toUpper() != QLatin1String(".PFX")) return;
+    if (chosen->size() <= 4 || chosen->right(4).toUpper() != QLatin1String(".PFX")) return;
+    auto* files = app::SharedFileSystem();
+    // The dialog shows a byte of a name that is not UTF-8 as U+FFFD; list the file it stands for.
+    const std::string bytes = filesystem::FindShownPath(files, ShownText(*chosen), false);
+    const QString path = PathToListText(bytes);
     QString name;
-    if (auto* files = app::SharedFileSystem()) {
-        name = QString::fromStdString(files->FileName(path.toStdString()).value_or(std::string()));
-    }
+    if (files) name = PathToListText(files->FileName(bytes).value_or(std::string()));
     if (!AddFileToList(path, name)) {
         Ask(QStringLiteral("File already exists in the List."), Icon::Information, Buttons::Ok);
     } else {

@@ -87,7 +87,8 @@ private:
     bool Wire(QString* error);
     prompts::Answer Ask(const QString& text, prompts::Icon icon, prompts::Buttons buttons);
     void ProtectListedFiles();
-    QString ProtectFile(const QString& source, const QString& output, const std::string& password);
+    // Paths are the file system's bytes; gives the status text.
+    QString ProtectFile(const std::string& source, const std::string& output, const std::string& password);
 
     Services services_;
     std::unique_ptr<forms::FormHost> host_;

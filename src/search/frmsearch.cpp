@@ -12,6 +12,7 @@
 #include "app/Module1.h"
 #include "app/StandardControls.h"
 #include "controls/KivBtn/KivBtn.h"
+#include "main_window/ListPath.h"
 #include "platform/forms/FormDescription.h"
 #include "search/SearchFolder.h"
 
@@ -155,14 +156,15 @@ void frmsearch::SearchFolder(const QString& folder) {
     hooks.stopRequested = [this] { return lblmainTag_ == kStopRequested; };
     hooks.enteringFolder = [this](const std::string& path) {
         ShowCaption(lblfld_, folderCaption_,
-                    QLatin1Char('[') + QString::fromStdString(path) + QLatin1Char(']'));
+                    QLatin1Char('[') + main_window::PathToListText(path) + QLatin1Char(']'));
     };
     hooks.yield = [this] { (*yield_)(); };
     hooks.addFile = [this](const std::string& path, const std::string& name) {
         // A path already listed is skipped without a word.
-        if (services_.addFile) services_.addFile(QString::fromStdString(path), QString::fromStdString(name));
+        if (services_.addFile)
+            services_.addFile(main_window::PathToListText(path), main_window::PathToListText(name));
     };
-    search::SearchFolder(app::SharedFileSystem(), folder.toStdString(), hooks);
+    search::SearchFolder(app::SharedFileSystem(), main_window::ListTextToPath(folder), hooks);
 }
 
 void frmsearch::Unload() {

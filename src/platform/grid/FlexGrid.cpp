@@ -8,6 +8,21 @@
 
 namespace kiv::grid {
 
+QString DisplayText(const QString& text) {
+    if (text.isValidUtf16()) return text;
+    // A lone surrogate stands for a byte of a name that is not UTF-8; show it as U+FFFD, which
+    // every font draws and measures.
+    QString shown = text;
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        if (shown[i].isHighSurrogate() && i + 1 < shown.size() && shown[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (shown[i].isSurrogate()) {
+            shown[i] = QChar::ReplacementCharacter;
+        }
+    }
+    return shown;
+}
+
 GridModel::GridModel(int cols, int keyColumn, QObject* parent)
     : QAbstractTableModel(parent),
       cols_(cols),
@@ -97,18 +112,37 @@ void GridModel::SetRangeText(int row1, int col1, int row2, int col2, const QStri
     if (row2 >= 1) emit dataChanged(index(std::max(row1, 1) - 1, col1), index(row2 - 1, col2));
 }
 
+QString GridModel::Key(const QString& text) {
+    if (text.isValidUtf16()) return text.toCaseFolded();
+    // Qt folds every lone surrogate to the same character.
+    QString key;
+    key.reserve(text.size());
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (text[i].isSurrogate()) {
+            key += text.mid(start, i - start).toCaseFolded();
+            key += text[i];
+            start = i + 1;
+        }
+    }
+    key += text.mid(start).toCaseFolded();
+    return key;
+}
+
 int GridModel::FindRow(const QString& text, int startRow, int col) const {
     startRow = std::max(startRow, 0);
+    const QString key = Key(text);
     if (col == keyColumn_ && startRow >= 1) {
         int best = -1;
-        const QString key = Key(text);
         for (auto it = index_.constFind(key); it != index_.cend() && it.key() == key; ++it) {
             if (it.value() >= startRow && (best < 0 || it.value() < best)) best = it.value();
         }
         return best;
     }
     for (int r = startRow; r < Rows(); ++r) {
-        if (cells_[r][col].compare(text, Qt::CaseInsensitive) == 0) return r;
+        if (Key(cells_[r][col]) == key) return r;
     }
     return -1;
 }
@@ -126,7 +160,8 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 
 QVariant GridModel::data(const QModelIndex& at, int role) const {
     if (!at.isValid()) return {};
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) return cells_[at.row() + 1][at.column()];
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+        return DisplayText(cells_[at.row() + 1][at.column()]);
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(alignments_[at.column()]);
     return {};
 }
@@ -236,7 +271,7 @@ int FlexGrid::WidestCell(int col) {
         for (std::size_t i = col; i < cellWidths_.size(); i += cols) {
             if (cellWidths_[i] >= 0) continue;
             const QString& text = model_.CellText(static_cast<int>(i / cols) + 1, col);
-            cellWidths_[i] = text.isEmpty() ? 0 : metrics.horizontalAdvance(text);
+            cellWidths_[i] = text.isEmpty() ? 0 : metrics.horizontalAdvance(DisplayText(text));
             ++widthUse_[col][cellWidths_[i]];
             --unmeasured_;
         }

@@ -14,6 +14,7 @@
 #include "controls/KivBtn/KivBtn.h"
 #include "main_window/ListPath.h"
 #include "platform/forms/FormDescription.h"
+#include "platform/grid/FlexGrid.h"
 #include "search/SearchFolder.h"
 
 namespace kiv::search {
@@ -199,9 +200,11 @@ void frmsearch::paintEvent(QPaintEvent* event) {
 void frmsearch::ShowCaption(QLabel* label, QString& caption, const QString& text) {
     caption = text;
     // Shortening in the middle keeps both the start of a long path and the folder itself readable.
-    const QString shown = label->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(1, label->width()));
+    // A path may hold bytes that are not UTF-8; they show as the grid shows them.
+    const QString full = grid::DisplayText(text);
+    const QString shown = label->fontMetrics().elidedText(full, Qt::ElideMiddle, std::max(1, label->width()));
     label->setText(shown);
-    label->setToolTip(shown == text ? QString() : text);
+    label->setToolTip(shown == full ? QString() : full);
 }
 
 }  // namespace kiv::search

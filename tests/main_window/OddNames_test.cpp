@@ -2,13 +2,16 @@
 // marks: found, listed, protected and named from their own bytes.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFontMetrics>
+#include <QLabel>
 #include <filesystem>
 #include <fstream>
 #include <set>
 
 #include "main_window/ListPath.h"
 #include "platform/grid/FlexGrid.h"
+#include "search/frmsearch.h"
 #include "support/MainWindowHarness.h"
 #include "support/pkcs12/Pkcs12Maker.h"
 
@@ -53,7 +56,19 @@ class OddNamesTest : public ::testing::Test {
 TEST_F(OddNamesTest, SearchListsEachNameOnceAndTheRunWritesEachOutputFromItsOwnBytes) {
     // The folder as a chooser that decodes names as UTF-8 hands it back.
     harness.prompts.AnswerChooseFolder(QString::fromUtf8(root.string().c_str()));
+    QStringList folderCaptions;
+    harness.yield.afterYield = [&](int) {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* search = qobject_cast<search::frmsearch*>(widget))
+                folderCaptions << search->Host().As<QLabel>(QStringLiteral("lblfld"))->text();
+        }
+    };
     harness.Window().cmdsearch_Click();
+    harness.yield.afterYield = nullptr;
+    ASSERT_FALSE(folderCaptions.isEmpty());
+    EXPECT_TRUE(folderCaptions.first().isValidUtf16());
+    EXPECT_TRUE(folderCaptions.first().contains(QString::fromUtf8("d\xef\xbf\xbdp\xef\xbf\xbdt")))
+        << folderCaptions.first().toStdString();
 
     std::set<std::string> expected;
     for (const std::string& name : kNames) expected.insert((root / name).string());

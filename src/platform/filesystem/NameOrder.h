@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <numeric>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -7,24 +9,14 @@
 namespace kiv::filesystem {
 
 // The order of names in a folder's listing: by their characters (as PathToText reads them) with
-// letters compared in upper case, as the folders of the program's first platform list them; names
-// equal that way by their exact bytes, so the order is total.
+// letters compared in upper case, as case-blind file systems order their folders; names equal that
+// way by their exact bytes, so the order is total.
 bool NameLess(std::string_view a, std::string_view b);
-
-// Sorts `items` by NameLess of name(item); each name is folded once.
-template <typename T, typename Name>
-void SortByName(std::vector<T>& items, Name&& name);
 
 // The folded form that NameLess compares first.
 std::u32string NameOrderKey(std::string_view name);
 
-}  // namespace kiv::filesystem
-
-#include <algorithm>
-#include <numeric>
-
-namespace kiv::filesystem {
-
+// Sorts `items` by NameLess of name(item); each name is folded once.
 template <typename T, typename Name>
 void SortByName(std::vector<T>& items, Name&& name) {
     if (items.size() < 2) return;

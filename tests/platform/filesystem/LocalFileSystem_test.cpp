@@ -81,7 +81,7 @@ TEST_F(LocalFileSystemTest, FolderReachedThroughALinkHasTheSameIdentity) {
 }
 
 TEST(NameOrder, LettersCompareInUpperCaseThenTheExactBytesDecide) {
-    // Upper case puts '_' (after 'Z') behind every letter, as the first platform's folders do.
+    // Upper case puts '_' (after 'Z') behind every letter, as case-blind file systems order them.
     EXPECT_TRUE(NameLess("aab", "a_b"));
     EXPECT_TRUE(NameLess("Apple", "banana"));
     EXPECT_TRUE(NameLess("banana", "Cherry"));

@@ -92,6 +92,16 @@ TEST_F(OddNamesTest, SearchListsEachNameOnceAndTheRunWritesEachOutputFromItsOwnB
                   fs::path(ListTextToPath(harness.Path(row))).filename());
     }
     EXPECT_EQ(shown.size(), kNames.size()) << "no two rows share a text";
+    // The two Latin-1 names look alike in their cells; their tips tell them apart.
+    QStringList tips;
+    for (int row = 1; row < harness.Grid().Rows(); ++row)
+        tips << harness.Grid()
+                    .Model()
+                    .data(harness.Grid().Model().index(row - 1, 1), Qt::ToolTipRole)
+                    .toString();
+    const QString tipFolder = QString::fromStdString(dir.Path().string()) + "/d\\xE9p\\xF4t/";
+    EXPECT_TRUE(tips.contains(tipFolder + "caf\\xE9.pfx")) << tips.join('\n').toStdString();
+    EXPECT_TRUE(tips.contains(tipFolder + "caf\\xE8.pfx"));
 
     harness.ProceedConfirmed();
     for (int row = 1; row < harness.Grid().Rows(); ++row)

@@ -8,19 +8,39 @@
 
 namespace kiv::grid {
 
-QString DisplayText(const QString& text) {
+namespace {
+
+// `text` with each lone surrogate (a byte of a name that is not UTF-8) replaced by `show(unit)`.
+template <typename Show>
+QString ReplaceLoneSurrogates(const QString& text, Show&& show) {
     if (text.isValidUtf16()) return text;
-    // A lone surrogate stands for a byte of a name that is not UTF-8; show it as U+FFFD, which
-    // every font draws and measures.
-    QString shown = text;
-    for (qsizetype i = 0; i < shown.size(); ++i) {
-        if (shown[i].isHighSurrogate() && i + 1 < shown.size() && shown[i + 1].isLowSurrogate()) {
-            ++i;
-        } else if (shown[i].isSurrogate()) {
-            shown[i] = QChar::ReplacementCharacter;
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            shown += text[i];
+            shown += text[++i];
+        } else if (text[i].isSurrogate()) {
+            shown += show(text[i].unicode());
+        } else {
+            shown += text[i];
         }
     }
     return shown;
+}
+
+}  // namespace
+
+QString DisplayText(const QString& text) {
+    // U+FFFD is drawn and measured by every font.
+    return ReplaceLoneSurrogates(text, [](char16_t) { return QString(QChar::ReplacementCharacter); });
+}
+
+QString ToolTipText(const QString& text) {
+    // Names that differ only in such a byte look alike in the cell; the tip tells them apart.
+    return ReplaceLoneSurrogates(text, [](char16_t unit) {
+        return QStringLiteral("\\x") + QString::number(unit & 0xFF, 16).toUpper();
+    });
 }
 
 GridModel::GridModel(int cols, int keyColumn, QObject* parent)
@@ -160,8 +180,8 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 
 QVariant GridModel::data(const QModelIndex& at, int role) const {
     if (!at.isValid()) return {};
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return DisplayText(cells_[at.row() + 1][at.column()]);
+    if (role == Qt::DisplayRole) return DisplayText(cells_[at.row() + 1][at.column()]);
+    if (role == Qt::ToolTipRole) return ToolTipText(cells_[at.row() + 1][at.column()]);
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(alignments_[at.column()]);
     return {};
 }

@@ -22,7 +22,7 @@ packages=(
   qt6-wayland
   # the Debian package and its checks (scripts/package.sh, scripts/package-check.sh)
   dpkg-dev file lintian desktop-file-utils appstream man-db
-  # the end-to-end test types and clicks into the real program on Xvfb
+  # the end-to-end test and the run-in-progress screenshot type and click into the real program
   xdotool
   # the accessibility tests: a private session bus, the AT-SPI bus and registry, the Python
   # AT-SPI bindings the screen-reader check drives the program with, Qt's D-Bus module

@@ -6,17 +6,27 @@
 #include <QUrl>
 
 #include "app/Module1.h"
+#include "main_window/ListPath.h"
 #include "main_window/frmmain.h"
 
 namespace kiv::main_window {
 
 namespace {
 
+// A file URL carries the name's bytes percent-encoded, so a name that is not UTF-8 keeps its bytes
+// on the way to the list.
+QString ListPathOf(const QUrl& url) {
+    if (!url.isLocalFile()) return QString();
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    return PathToListText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
 QStringList LocalPaths(const QMimeData* data) {
     QStringList paths;
     if (!data || !data->hasUrls()) return paths;
     for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile() && !url.toLocalFile().isEmpty()) paths << url.toLocalFile();
+        const QString path = ListPathOf(url);
+        if (!path.isEmpty()) paths << path;
     }
     return paths;
 }
@@ -89,7 +99,7 @@ void frmmain::AddDroppedPaths(const QStringList& paths) {
     bool added = false;
     for (const QString& path : paths) {
         if (ended_) break;
-        const std::string local = path.toStdString();
+        const std::string local = ListTextToPath(path);
         if (files->Identity(local)) {
             SearchChosenFolder(path);
             added = false;  // the search has fitted the columns to everything listed so far

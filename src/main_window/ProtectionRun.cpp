@@ -8,6 +8,7 @@
 #include "app/Module1.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "engine/ProtectFile.h"
+#include "main_window/ListPath.h"
 #include "main_window/frmmain.h"
 #include "platform/grid/FlexGrid.h"
 
@@ -34,7 +35,7 @@ struct WipedString {
 }  // namespace
 
 QString OutputPathFor(const QString& source) {
-    return QString::fromStdString(engine::OutputPathFor(source.toStdString()));
+    return PathToListText(engine::OutputPathFor(ListTextToPath(source)));
 }
 
 void frmmain::cmdproceed_Click() {
@@ -84,22 +85,27 @@ void frmmain::ProtectListedFiles() {
     for (int i = 1; i <= n; ++i) {
         if (!fampgTag_.isEmpty()) break;
         pb_->setValue(i);
+        // QProgressBar skips the redraw of a step narrower than its chunk metric and counts the
+        // step as shown once any part of it is painted; the label above overlaps the bar's top
+        // row and repaints it each file, so without this the bar never fills on a long list.
+        pb_->update();
         lblpb_->setText(QStringLiteral("Generating File (%1 of %2)").arg(pb_->value()).arg(pb_->maximum()));
         DescribeProgress();
         if (services_.yield) (*services_.yield)();
         if (ended_) return;
         if (i >= vs1_->Rows()) break;
-        const QString source = vs1_->TextMatrix(i, kPathCol);
-        vs1_->SetTextMatrix(i, kStatusCol, ProtectFile(source, OutputPathFor(source), password.text));
+        const std::string source = ListTextToPath(vs1_->TextMatrix(i, kPathCol));
+        vs1_->SetTextMatrix(i, kStatusCol, ProtectFile(source, engine::OutputPathFor(source), password.text));
     }
     FitListColumns();
 }
 
-QString frmmain::ProtectFile(const QString& source, const QString& output, const std::string& password) {
+QString frmmain::ProtectFile(const std::string& source, const std::string& output,
+                             const std::string& password) {
     const engine::FileResult result =
-        engine::ProtectFile(app::SharedFileSystem(), services_.certificates, source.toStdString(),
-                            output.toStdString(), password);
-    return QString::fromStdString(result.status);
+        engine::ProtectFile(app::SharedFileSystem(), services_.certificates, source, output, password);
+    // The status may carry the output path's bytes.
+    return PathToListText(result.status);
 }
 
 }  // namespace kiv::main_window

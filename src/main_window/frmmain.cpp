@@ -15,6 +15,8 @@
 #include "app/Resources.h"
 #include "app/StandardControls.h"
 #include "controls/KivBtn/KivBtn.h"
+#include "main_window/ListPath.h"
+#include "platform/filesystem/ShownPath.h"
 #include "platform/forms/FormDescription.h"
 #include "platform/forms/WindowAccessible.h"
 #include "platform/grid/FlexGrid.h"
@@ -181,12 +183,14 @@ void frmmain::cmdadd_Click() {
     if (AddChosenFile(*chosen, true)) FitListColumns();
 }
 
-bool frmmain::AddChosenFile(const QString& path, bool reportListed) {
-    if (path.size() <= 4 || path.right(4).toUpper() != QLatin1String(".PFX")) return false;
+bool frmmain::AddChosenFile(const QString& chosen, bool reportListed) {
+    if (chosen.size() <= 4 || chosen.right(4).toUpper() != QLatin1String(".PFX")) return false;
+    auto* files = app::SharedFileSystem();
+    // The dialog shows a byte of a name that is not UTF-8 as U+FFFD; list the file it stands for.
+    const std::string bytes = filesystem::FindShownPath(files, ShownText(chosen), false);
+    const QString path = PathToListText(bytes);
     QString name;
-    if (auto* files = app::SharedFileSystem()) {
-        name = QString::fromStdString(files->FileName(path.toStdString()).value_or(std::string()));
-    }
+    if (files) name = PathToListText(files->FileName(bytes).value_or(std::string()));
     if (AddFileToList(path, name)) return true;
     if (reportListed) Ask(QStringLiteral("File already exists in the List."), Icon::Information, Buttons::Ok);
     return false;

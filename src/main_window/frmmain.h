@@ -102,7 +102,8 @@ private:
     void DescribeProgress();
     prompts::Answer Ask(const QString& text, prompts::Icon icon, prompts::Buttons buttons);
     void ProtectListedFiles();
-    QString ProtectFile(const QString& source, const QString& output, const std::string& password);
+    // Paths are the file system's bytes; gives the status text.
+    QString ProtectFile(const std::string& source, const std::string& output, const std::string& password);
     // Add File from the point where a path has been chosen: false when nothing was listed.
     // `reportListed` shows the message for a path already in the list.
     bool AddChosenFile(const QString& path, bool reportListed);

@@ -1,26 +1,20 @@
 #include "search/SearchFolder.h"
 
-#include <unordered_set>
+#include <optional>
 #include <vector>
 
 namespace kiv::search {
 namespace {
-
-struct FolderIdHash {
-    std::size_t operator()(const filesystem::FolderId& id) const {
-        return std::hash<std::uint64_t>()(id.inode) ^
-               (std::hash<std::uint64_t>()(id.device) * 0x9E3779B97F4A7C15ULL);
-    }
-};
 
 char Upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 // One folder whose subfolders are still being walked. Kept on an explicit stack so that a deep tree
-// costs heap, not call stack.
+// costs heap, not call stack; the stack is the current path down from the root.
 struct Level {
     std::string path;
+    std::optional<filesystem::FolderId> id;
     std::vector<std::string> subFolders;
     std::size_t next = 0;
 };
@@ -48,9 +42,15 @@ class Walk {
     // Searches the folder's own files and queues its subfolders; false once a stop is seen.
     bool Enter(const std::string& folder) {
         if (Stopped()) return false;
-        if (files_) {
-            // A folder whose identity cannot be read is searched all the same.
-            if (const auto id = files_->Identity(folder); id && !entered_.insert(*id).second) return true;
+        std::optional<filesystem::FolderId> id;
+        if (files_) id = files_->Identity(folder);
+        // Only a folder that is its own ancestor (a link back up the tree) would never end; a folder
+        // reached by two other paths is searched under each. One whose identity cannot be read is
+        // searched all the same.
+        if (id) {
+            for (const Level& level : levels_) {
+                if (level.id == id) return true;
+            }
         }
         if (hooks_.enteringFolder) hooks_.enteringFolder(folder);
         if (hooks_.yield) hooks_.yield();
@@ -66,6 +66,7 @@ class Walk {
         }
         Level level;
         level.path = folder;
+        level.id = id;
         if (files_) level.subFolders = files_->SubFolders(folder).items;
         levels_.push_back(std::move(level));
         return true;
@@ -74,7 +75,6 @@ class Walk {
     filesystem::FileSystem* files_;
     const ScanHooks& hooks_;
     std::vector<Level> levels_;
-    std::unordered_set<filesystem::FolderId, FolderIdHash> entered_;
 };
 
 }  // namespace

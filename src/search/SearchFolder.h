@@ -24,8 +24,10 @@ std::string ChildPath(const std::string& folder, const std::string& name);
 
 // Walks the tree under `root` depth first in pre-order: a folder's own files, in delivery order,
 // before its subfolders. Hands every .pfx file to `addFile`. A folder or listing that cannot be
-// read contributes what it delivered and the walk goes on; a folder already entered in this walk
-// (a link back up the tree) is not entered again. Returns as soon as a stop is requested.
+// read contributes what it delivered and the walk goes on; a folder that is one of the folders on
+// the current path down from `root` (same device and inode: a link back up the tree) is not
+// entered, while a folder reached by two other paths is walked under each. Returns as soon as a
+// stop is requested.
 // `files` may be null, which reads as every listing failing.
 void SearchFolder(filesystem::FileSystem* files, const std::string& root, const ScanHooks& hooks);
 

@@ -1,7 +1,10 @@
 // The Search Files command of the main window: choose a folder, run the search window over it and
 // tidy the list afterwards.
+#include "app/Module1.h"
 #include "controls/KivBtn/KivBtn.h"
+#include "main_window/ListPath.h"
 #include "main_window/frmmain.h"
+#include "platform/filesystem/ShownPath.h"
 #include "platform/grid/FlexGrid.h"
 #include "search/BrowseForFolder.h"
 #include "search/frmsearch.h"
@@ -9,8 +12,10 @@
 namespace kiv::main_window {
 
 void frmmain::cmdsearch_Click() {
-    const QString folder = search::BrowseForFolder(services_.prompts, this);
+    QString folder = search::BrowseForFolder(services_.prompts, this);
     if (folder.isEmpty()) return;
+    // The chooser shows a byte of a name that is not UTF-8 as U+FFFD; search the folder it stands for.
+    folder = PathToListText(filesystem::FindShownPath(app::SharedFileSystem(), ShownText(folder), true));
     SearchChosenFolder(folder);
 }
 

@@ -12,8 +12,10 @@
 #include "app/Module1.h"
 #include "app/StandardControls.h"
 #include "controls/KivBtn/KivBtn.h"
+#include "main_window/ListPath.h"
 #include "platform/forms/FormDescription.h"
 #include "platform/forms/WindowAccessible.h"
+#include "platform/grid/FlexGrid.h"
 #include "search/SearchFolder.h"
 
 namespace kiv::search {
@@ -159,14 +161,15 @@ void frmsearch::SearchFolder(const QString& folder) {
     hooks.stopRequested = [this] { return lblmainTag_ == kStopRequested; };
     hooks.enteringFolder = [this](const std::string& path) {
         ShowCaption(lblfld_, folderCaption_,
-                    QLatin1Char('[') + QString::fromStdString(path) + QLatin1Char(']'));
+                    QLatin1Char('[') + main_window::PathToListText(path) + QLatin1Char(']'));
     };
     hooks.yield = [this] { (*yield_)(); };
     hooks.addFile = [this](const std::string& path, const std::string& name) {
         // A path already listed is skipped without a word.
-        if (services_.addFile) services_.addFile(QString::fromStdString(path), QString::fromStdString(name));
+        if (services_.addFile)
+            services_.addFile(main_window::PathToListText(path), main_window::PathToListText(name));
     };
-    search::SearchFolder(app::SharedFileSystem(), folder.toStdString(), hooks);
+    search::SearchFolder(app::SharedFileSystem(), main_window::ListTextToPath(folder), hooks);
 }
 
 void frmsearch::Unload() {
@@ -201,10 +204,12 @@ void frmsearch::paintEvent(QPaintEvent* event) {
 void frmsearch::ShowCaption(QLabel* label, QString& caption, const QString& text) {
     caption = text;
     // Shortening in the middle keeps both the start of a long path and the folder itself readable.
-    const QString shown = label->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(1, label->width()));
+    // A path may hold bytes that are not UTF-8; they show as the grid shows them.
+    const QString full = grid::DisplayText(text);
+    const QString shown = label->fontMetrics().elidedText(full, Qt::ElideMiddle, std::max(1, label->width()));
     label->setText(shown);
-    label->setToolTip(shown == text ? QString() : text);
-    label->setAccessibleName(text);  // a screen reader reads the whole path, not the shortened one
+    label->setToolTip(shown == full ? QString() : full);
+    label->setAccessibleName(full);  // a screen reader reads the whole path, not the shortened one
 }
 
 }  // namespace kiv::search

@@ -1,15 +1,17 @@
 // Proceed and the protection run, over a certificate component whose outcomes the tests choose.
+#include <gtest/gtest.h>
+
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
-
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "controls/KivBtn/KivBtn.h"
 #include "platform/grid/FlexGrid.h"
@@ -24,7 +26,7 @@ using prompts::Icon;
 namespace fs = std::filesystem;
 
 class ProtectionRunTest : public ::testing::Test {
-protected:
+  protected:
     ProtectionRunTest() : harness(certificates.Factory()) {}
 
     void SetUp() override {
@@ -120,9 +122,10 @@ TEST_F(ProtectionRunTest, EveryOutcomeGetsItsStatusInTheOrderOfTheTests) {
 
     harness.ProceedConfirmed();
 
-    EXPECT_EQ(Statuses(), (QStringList{"OK", "File [" + Output("exists_Password.Pfx") + "] already exists", "File not found",
-                                      "File is already password protected", "Error Loading : not a PKCS#12 file",
-                                      "Error Saving : disk full", "Failed : Unknown Error"}));
+    EXPECT_EQ(Statuses(), (QStringList{"OK", "File [" + Output("exists_Password.Pfx") + "] already exists",
+                                       "File not found", "File is already password protected",
+                                       "Error Loading : not a PKCS#12 file", "Error Saving : disk full",
+                                       "Failed : Unknown Error"}));
     // One fresh object per file that reached the component, none kept between files.
     EXPECT_EQ(certificates.made, 5);
     EXPECT_EQ(certificates.maxAlive, 1);
@@ -154,7 +157,8 @@ TEST_F(ProtectionRunTest, ProgressShowsEachFileAndTheWindowComesBack) {
     for (const char* name : {"a.pfx", "b.pfx", "c.pfx"}) List(name);
     harness.ProceedConfirmed();
 
-    EXPECT_EQ(labels, (QStringList{"Generating File (1 of 3)", "Generating File (2 of 3)", "Generating File (3 of 3)"}));
+    EXPECT_EQ(labels, (QStringList{"Generating File (1 of 3)", "Generating File (2 of 3)",
+                                   "Generating File (3 of 3)"}));
     EXPECT_EQ(framesUp, (std::vector<bool>{true, true, true}));
     EXPECT_EQ(harness.yield.Count(), 3);
     auto* progress = harness.Control<QProgressBar>("pb");
@@ -164,6 +168,72 @@ TEST_F(ProtectionRunTest, ProgressShowsEachFileAndTheWindowComesBack) {
     EXPECT_TRUE(harness.Window().Host().Widget("Frame1")->isVisible());
     EXPECT_TRUE(harness.Grid().isEnabled());
     EXPECT_EQ(QApplication::focusWidget(), harness.Control<controls::KivBtn>("cmdproceed"));
+}
+
+// What the screen shows of the progress bar: the window's painted pixels, not a fresh rendering,
+// so a bar that was never repainted shows as such.
+QImage ShownOnScreen(QWidget* widget) {
+    QWidget* window = widget->window();
+    const QPoint at = widget->mapTo(window, QPoint(0, 0));
+    return window->screen()
+        ->grabWindow(window->winId(), at.x(), at.y(), widget->width(), widget->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+int ColourDistance(QRgb a, QRgb b) {
+    return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+}
+
+// The filled share of the bar's inside along its middle row: the run of pixels from the left that
+// are clearly unlike `empty`, the colour of the bar's empty part.
+double FilledShare(const QImage& bar, QRgb empty) {
+    const int y = bar.height() / 2;
+    const int inner = 3;  // past the frame
+    const int first = inner, last = bar.width() - 1 - inner;
+    int filled = 0;
+    for (int x = first; x <= last && ColourDistance(bar.pixel(x, y), empty) > 90; ++x) ++filled;
+    return static_cast<double>(filled) / (last - first + 1);
+}
+
+QRgb EmptyColour(const QImage& bar) {
+    return bar.pixel(bar.width() - 5, bar.height() / 2);
+}
+
+TEST_F(ProtectionRunTest, ProgressBarOnScreenFillsWithEachFile) {
+    // Many files make each step smaller than the bar's own redraw threshold.
+    constexpr int kFiles = 240;
+    for (int i = 0; i < kFiles; ++i) List(QString::number(i) + ".pfx");
+    QRgb empty = 0;
+    std::map<int, double> shares;
+    harness.yield.afterYield = [&](int count) {
+        const QImage shown = ShownOnScreen(harness.Control<QProgressBar>("pb"));
+        if (count == 1) empty = EmptyColour(shown);
+        if (count % 40 == 0) shares[count] = FilledShare(shown, empty);
+    };
+    harness.ProceedConfirmed();
+    ASSERT_EQ(shares.size(), 6u);
+    for (const auto& [k, share] : shares)
+        EXPECT_NEAR(share, static_cast<double>(k) / kFiles, 0.02) << "file " << k;
+}
+
+TEST_F(ProtectionRunTest, ProgressBarOnScreenShowsWhereAStopEnded) {
+    constexpr int kFiles = 200;
+    for (int i = 0; i < kFiles; ++i) List(QString::number(i) + ".pfx");
+    QRgb empty = 0;
+    double share = -1;
+    harness.yield.afterYield = [&](int count) {
+        if (count == 1) empty = EmptyColour(ShownOnScreen(harness.Control<QProgressBar>("pb")));
+        if (count != 130) return;
+        PressStop();
+        QApplication::processEvents();
+        share = FilledShare(ShownOnScreen(harness.Control<QProgressBar>("pb")), empty);
+    };
+    harness.ProceedConfirmed();
+    EXPECT_EQ(harness.Status(130), "OK");
+    EXPECT_EQ(harness.Status(131), "");
+    EXPECT_NEAR(share, 130.0 / kFiles, 0.02);
+    EXPECT_EQ(harness.Control<QProgressBar>("pb")->value(), 130);
 }
 
 TEST_F(ProtectionRunTest, GridIsDisabledAndCommandsHiddenDuringTheRun) {
@@ -247,7 +317,7 @@ TEST_F(ProtectionRunTest, SecondRunFindsEveryEarlierOutput) {
     ASSERT_EQ(Statuses(), (QStringList{"OK", "OK"}));
     harness.ProceedConfirmed();
     EXPECT_EQ(Statuses(), (QStringList{"File [" + Output("a_Password.Pfx") + "] already exists",
-                                      "File [" + Output("b_Password.Pfx") + "] already exists"}));
+                                       "File [" + Output("b_Password.Pfx") + "] already exists"}));
 }
 
 }  // namespace

@@ -115,21 +115,29 @@ TEST(SearchFolderFailures, MissingFolderAndMissingFileSystemEndQuietly) {
     EXPECT_TRUE(none.added.empty());
 }
 
-TEST(SearchFolderLoops, FolderSeenAgainThroughALinkIsNotEntered) {
+TEST(SearchFolderLoops, OnlyAFolderOnTheCurrentPathIsSkippedAndOneReachedTwiceIsWalkedUnderBoth) {
     FakeFileSystem files;
-    files.Add("/r/a", {"a.pfx"}, {"up"}).id = FolderId{1, 11};
+    files.Add("/r", {"top.pfx"}, {"a", "link1", "link2", "mnt", "unknown"}).id = FolderId{1, 10};
+    files.Add("/r/a", {"a.pfx"}, {"b", "up"}).id = FolderId{1, 11};
     files.Add("/r/a/up", {"top.pfx"}, {"a"}).id = FolderId{1, 10};  // the root again
-    files.Add("/r/again", {"a.pfx"}, {"up"}).id = FolderId{1, 11};  // /r/a again
-    files.Add("/r/mnt", {"m.pfx"}, {}).id = FolderId{2, 10};        // same inode, other device
-    files.Add("/r/unknown", {"u.pfx"}, {});                         // identity cannot be read
-    files.Add("/r", {"top.pfx"}, {"a", "again", "mnt", "unknown"}).id = FolderId{1, 10};
+    files.Add("/r/a/b", {"b.pfx"}, {"loop"}).id = FolderId{1, 12};
+    files.Add("/r/a/b/loop", {"a.pfx"}, {"b"}).id = FolderId{1, 11};  // /r/a again, two levels up
+    // Two links to one folder outside the tree; each has a link back to the root.
+    files.Add("/r/link1", {"shared.pfx"}, {"back"}).id = FolderId{1, 20};
+    files.Add("/r/link1/back", {"top.pfx"}, {}).id = FolderId{1, 10};
+    files.Add("/r/link2", {"shared.pfx"}, {"back"}).id = FolderId{1, 20};
+    files.Add("/r/link2/back", {"top.pfx"}, {}).id = FolderId{1, 10};
+    files.Add("/r/mnt", {"m.pfx"}, {}).id = FolderId{2, 10};  // same inode, other device
+    files.Add("/r/unknown", {"u.pfx"}, {});                   // identity cannot be read
     Recorder record;
     SearchFolder(&files, "/r", record.Hooks());
-    EXPECT_EQ(record.entered, (Paths{"/r", "/r/a", "/r/mnt", "/r/unknown"}));
-    EXPECT_EQ(record.added, (Paths{"/r/top.pfx", "/r/a/a.pfx", "/r/mnt/m.pfx", "/r/unknown/u.pfx"}));
+    EXPECT_EQ(record.entered,
+              (Paths{"/r", "/r/a", "/r/a/b", "/r/link1", "/r/link2", "/r/mnt", "/r/unknown"}));
+    EXPECT_EQ(record.added, (Paths{"/r/top.pfx", "/r/a/a.pfx", "/r/a/b/b.pfx", "/r/link1/shared.pfx",
+                                   "/r/link2/shared.pfx", "/r/mnt/m.pfx", "/r/unknown/u.pfx"}));
 }
 
-TEST(SearchFolderLoops, RealSymbolicLinkToAnAncestorEnds) {
+TEST(SearchFolderLoops, RealLinksTwoToOneFolderAndOneBackToTheRoot) {
     char pattern[] = "/tmp/kivpfx-loop-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const fs::path root = pattern;
@@ -137,18 +145,17 @@ TEST(SearchFolderLoops, RealSymbolicLinkToAnAncestorEnds) {
     std::ofstream(root / "top.pfx") << "x";
     std::ofstream(root / "a" / "b" / "leaf.pfx") << "x";
     fs::create_directory_symlink(root, root / "a" / "b" / "up");
-    fs::create_directory_symlink(root / "a", root / "a2");
+    fs::create_directory_symlink(root / "a", root / "l1");
+    fs::create_directory_symlink(root / "a", root / "l2");
     auto local = filesystem::CreateLocalFileSystem();
     Recorder record;
     SearchFolder(local.get(), root.string(), record.Hooks());
     fs::remove_all(root);
-    // "a" and its second name "a2" come in either order; whichever comes first is the one searched.
     const std::string r = root.string();
-    ASSERT_EQ(record.added.size(), 2u);
-    EXPECT_EQ(record.added[0], r + "/top.pfx");
-    EXPECT_TRUE(record.added[1] == r + "/a/b/leaf.pfx" || record.added[1] == r + "/a2/b/leaf.pfx")
-        << record.added[1];
-    EXPECT_EQ(record.entered.size(), 3u);
+    EXPECT_EQ(record.added,
+              (Paths{r + "/top.pfx", r + "/a/b/leaf.pfx", r + "/l1/b/leaf.pfx", r + "/l2/b/leaf.pfx"}));
+    EXPECT_EQ(record.entered,
+              (Paths{r, r + "/a", r + "/a/b", r + "/l1", r + "/l1/b", r + "/l2", r + "/l2/b"}));
 }
 
 }  // namespace

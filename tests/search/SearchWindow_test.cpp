@@ -131,6 +131,24 @@ TEST_F(SearchWindowTest, ListedPathsInAnyLetterCaseAreSkippedSilentlyAndASecondS
     ExpectListTidied();
 }
 
+TEST_F(SearchWindowTest, ListsEachFolderInNameOrderAndASecondSearchGivesTheSameRows) {
+    const fs::path root = temp.Path();
+    // Created in an order no name order matches: mixed letter case, numbers, subfolders.
+    for (const char* name : {"sub10/z.pfx", "f10.pfx", "Sub2/b.pfx", "B.PFX", "f2.pfx", "sub10/A.pfx",
+                             "a.pfx", "sub1/x.pfx", "F1.pfx", "Sub2/a.pfx", "c.txt"})
+        Touch(root / name);
+    const QString r = QString::fromStdString(root.string());
+    const QStringList expected{r + "/a.pfx",      r + "/B.PFX",      r + "/F1.pfx",      r + "/f10.pfx",
+                               r + "/f2.pfx",     r + "/sub1/x.pfx", r + "/sub10/A.pfx", r + "/sub10/z.pfx",
+                               r + "/Sub2/a.pfx", r + "/Sub2/b.pfx"};
+
+    Search(r);
+    EXPECT_EQ(Paths(), expected);
+    harness.Grid().SetRows(1);
+    Search(r);
+    EXPECT_EQ(Paths(), expected);
+}
+
 TEST_F(SearchWindowTest, CancelInTheChooserChangesNothing) {
     harness.AddThroughDialog(temp.File("kept.pfx"));
     auto* password = harness.Control<QLineEdit>("txtpass", 0);

@@ -26,10 +26,12 @@ struct Listing {
     std::vector<T> items;
 };
 
-// The program's view of the disk. Paths are UTF-8 text as the user or the listing gave them.
-// Listings come in the order the file system delivers them; nothing is sorted.
+// The program's view of the disk. Paths and names are the file system's bytes (PathText.h turns
+// them into the list's text and back). A folder's files and its subfolders each come in name order
+// (NameLess in NameOrder.h: letter case aside, then by the exact bytes), so two listings of an
+// unchanged folder agree.
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
 
     // True exactly when a file (not a folder) exists at the path.

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/filesystem/FileSystem.h"
+#include "platform/filesystem/NameOrder.h"
 
 namespace kiv::filesystem {
 namespace {
@@ -11,7 +12,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class LocalFileSystem final : public FileSystem {
-public:
+  public:
     bool FileExists(const std::string& path) override {
         std::error_code ec;
         return !path.empty() && fs::is_regular_file(fs::path(path), ec);
@@ -30,6 +31,7 @@ public:
                 listing.items.push_back({entry.path().filename().string(), entry.path().string()});
             }
         });
+        SortByName(listing.items, [](const FileEntry& file) -> const std::string& { return file.name; });
         return listing;
     }
 
@@ -39,6 +41,7 @@ public:
             std::error_code ec;
             if (entry.is_directory(ec)) listing.items.push_back(entry.path().filename().string());
         });
+        SortByName(listing.items, [](const std::string& name) -> const std::string& { return name; });
         return listing;
     }
 
@@ -48,8 +51,9 @@ public:
         return FolderId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     }
 
-private:
-    // Visits the entries of a folder in delivery order; false when it cannot be opened or read through.
+  private:
+    // Visits the entries of a folder in the order the system reads them; false when it cannot be opened or
+    // read through.
     template <typename Visit>
     static bool Walk(const std::string& folder, Visit&& visit) {
         if (folder.empty()) return false;
@@ -67,6 +71,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FileSystem> CreateLocalFileSystem() { return std::make_unique<LocalFileSystem>(); }
+std::unique_ptr<FileSystem> CreateLocalFileSystem() {
+    return std::make_unique<LocalFileSystem>();
+}
 
 }  // namespace kiv::filesystem

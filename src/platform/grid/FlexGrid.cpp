@@ -9,6 +9,41 @@
 
 namespace kiv::grid {
 
+namespace {
+
+// `text` with each lone surrogate (a byte of a name that is not UTF-8) replaced by `show(unit)`.
+template <typename Show>
+QString ReplaceLoneSurrogates(const QString& text, Show&& show) {
+    if (text.isValidUtf16()) return text;
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            shown += text[i];
+            shown += text[++i];
+        } else if (text[i].isSurrogate()) {
+            shown += show(text[i].unicode());
+        } else {
+            shown += text[i];
+        }
+    }
+    return shown;
+}
+
+}  // namespace
+
+QString DisplayText(const QString& text) {
+    // U+FFFD is drawn and measured by every font.
+    return ReplaceLoneSurrogates(text, [](char16_t) { return QString(QChar::ReplacementCharacter); });
+}
+
+QString ToolTipText(const QString& text) {
+    // Names that differ only in such a byte look alike in the cell; the tip tells them apart.
+    return ReplaceLoneSurrogates(text, [](char16_t unit) {
+        return QStringLiteral("\\x") + QString::number(unit & 0xFF, 16).toUpper();
+    });
+}
+
 GridModel::GridModel(int cols, int keyColumn, QObject* parent)
     : QAbstractTableModel(parent),
       cols_(cols),
@@ -98,18 +133,37 @@ void GridModel::SetRangeText(int row1, int col1, int row2, int col2, const QStri
     if (row2 >= 1) emit dataChanged(index(std::max(row1, 1) - 1, col1), index(row2 - 1, col2));
 }
 
+QString GridModel::Key(const QString& text) {
+    if (text.isValidUtf16()) return text.toCaseFolded();
+    // Qt folds every lone surrogate to the same character.
+    QString key;
+    key.reserve(text.size());
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (text[i].isSurrogate()) {
+            key += text.mid(start, i - start).toCaseFolded();
+            key += text[i];
+            start = i + 1;
+        }
+    }
+    key += text.mid(start).toCaseFolded();
+    return key;
+}
+
 int GridModel::FindRow(const QString& text, int startRow, int col) const {
     startRow = std::max(startRow, 0);
+    const QString key = Key(text);
     if (col == keyColumn_ && startRow >= 1) {
         int best = -1;
-        const QString key = Key(text);
         for (auto it = index_.constFind(key); it != index_.cend() && it.key() == key; ++it) {
             if (it.value() >= startRow && (best < 0 || it.value() < best)) best = it.value();
         }
         return best;
     }
     for (int r = startRow; r < Rows(); ++r) {
-        if (cells_[r][col].compare(text, Qt::CaseInsensitive) == 0) return r;
+        if (Key(cells_[r][col]) == key) return r;
     }
     return -1;
 }
@@ -127,7 +181,8 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 
 QVariant GridModel::data(const QModelIndex& at, int role) const {
     if (!at.isValid()) return {};
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) return cells_[at.row() + 1][at.column()];
+    if (role == Qt::DisplayRole) return DisplayText(cells_[at.row() + 1][at.column()]);
+    if (role == Qt::ToolTipRole) return ToolTipText(cells_[at.row() + 1][at.column()]);
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(alignments_[at.column()]);
     return {};
 }
@@ -238,7 +293,7 @@ int FlexGrid::WidestCell(int col) {
         for (std::size_t i = col; i < cellWidths_.size(); i += cols) {
             if (cellWidths_[i] >= 0) continue;
             const QString& text = model_.CellText(static_cast<int>(i / cols) + 1, col);
-            cellWidths_[i] = text.isEmpty() ? 0 : metrics.horizontalAdvance(text);
+            cellWidths_[i] = text.isEmpty() ? 0 : metrics.horizontalAdvance(DisplayText(text));
             ++widthUse_[col][cellWidths_[i]];
             --unmeasured_;
         }

@@ -9,6 +9,12 @@
 
 namespace kiv::grid {
 
+// A cell's text as the grid draws and measures it: a lone surrogate (a byte of a file name that is
+// not UTF-8) shows as U+FFFD. The cell keeps its text unchanged.
+QString DisplayText(const QString& text);
+// The same for the cell's tip, with each such byte as "\xE9".
+QString ToolTipText(const QString& text);
+
 // Cell storage of the grid: row 0 is the fixed header row, rows 1..n hold data. Column `keyColumn`
 // is indexed without regard to letter case, so whole-text lookups stay constant time on big lists.
 class GridModel final : public QAbstractTableModel {
@@ -37,7 +43,9 @@ class GridModel final : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
   private:
-    static QString Key(const QString& text) { return text.toCaseFolded(); }
+    // The text without regard to letter case; a lone surrogate (a byte of a name that is not UTF-8)
+    // stays itself, so names differing in such a byte keep apart.
+    static QString Key(const QString& text);
     void IndexRow(int row);
 
     int cols_;

@@ -1,6 +1,5 @@
 // The file-system object over a real temporary folder.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +7,7 @@
 #include <fstream>
 
 #include "platform/filesystem/FileSystem.h"
+#include "platform/filesystem/NameOrder.h"
 
 namespace kiv::filesystem {
 namespace {
@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class LocalFileSystemTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root = fs::temp_directory_path() / ("kivpfx-fs-" + std::to_string(::getpid()) + "-" +
                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -78,6 +78,42 @@ TEST_F(LocalFileSystemTest, FolderReachedThroughALinkHasTheSameIdentity) {
     ASSERT_TRUE(direct && linked);
     EXPECT_EQ(*direct, *linked);
     EXPECT_NE(*direct, *files->Identity((root / "sub").string()));
+}
+
+TEST(NameOrder, LettersCompareInUpperCaseThenTheExactBytesDecide) {
+    // Upper case puts '_' (after 'Z') behind every letter, as case-blind file systems order them.
+    EXPECT_TRUE(NameLess("aab", "a_b"));
+    EXPECT_TRUE(NameLess("Apple", "banana"));
+    EXPECT_TRUE(NameLess("banana", "Cherry"));
+    EXPECT_TRUE(NameLess("\xc3\xa9ta", "\xc3\x89TZ")) << "accented letters fold too";
+    // Names equal but for case are ordered by their bytes, so no two names tie.
+    EXPECT_TRUE(NameLess("README", "readme"));
+    EXPECT_FALSE(NameLess("readme", "README"));
+    EXPECT_FALSE(NameLess("same", "same"));
+    // A byte that is no UTF-8 still has its one place.
+    EXPECT_TRUE(NameLess("caf\xe8", "caf\xe9"));
+    EXPECT_NE(NameLess("caf\xe9", "caf\xc3\xa9"), NameLess("caf\xc3\xa9", "caf\xe9"));
+}
+
+TEST_F(LocalFileSystemTest, ListingsComeInNameOrderWhateverTheOrderOfCreation) {
+    const fs::path mixed = root / "mixed";
+    fs::create_directory(mixed);
+    // Made in an order no name order matches.
+    for (const char* name :
+         {"f10.pfx", "B.pfx", "f2.pfx", "a.PFX", "Zeta.txt", "f1.pfx", "b.pfx", "_x.pfx", "C.pfx"})
+        std::ofstream(mixed / name) << "x";
+    for (const char* name : {"d199", "D2", "d1", "a", "B"}) fs::create_directory(mixed / name);
+
+    std::vector<std::string> names, paths;
+    for (const FileEntry& entry : files->Files(mixed.string()).items) {
+        names.push_back(entry.name);
+        paths.push_back(entry.path);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"a.PFX", "B.pfx", "b.pfx", "C.pfx", "f1.pfx", "f10.pfx",
+                                               "f2.pfx", "Zeta.txt", "_x.pfx"}));
+    EXPECT_EQ(paths.front(), (mixed / "a.PFX").string());
+    EXPECT_EQ(files->SubFolders(mixed.string()).items,
+              (std::vector<std::string>{"a", "B", "d1", "d199", "D2"}));
 }
 
 }  // namespace

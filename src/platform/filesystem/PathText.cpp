@@ -1,0 +1,57 @@
+#include "platform/filesystem/PathText.h"
+
+namespace kiv::filesystem {
+
+std::u16string PathToText(std::string_view bytes) {
+    std::u16string text;
+    text.reserve(bytes.size());
+    ForEachPathCharacter(bytes, [&](char32_t cp) {
+        if (cp < 0x10000) {
+            text.push_back(static_cast<char16_t>(cp));
+        } else {
+            cp -= 0x10000;
+            text.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            text.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        }
+    });
+    return text;
+}
+
+std::string TextToPath(std::u16string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    const auto put = [&](char32_t cp) {
+        if (cp < 0x80) {
+            bytes.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            bytes.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            bytes.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            bytes.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            bytes.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            bytes.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            bytes.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            bytes.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            bytes.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            bytes.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char32_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            put(0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            ++i;
+        } else if (unit >= 0xDC80 && unit <= 0xDCFF) {
+            bytes.push_back(static_cast<char>(unit - 0xDC00));
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            put(0xFFFD);
+        } else {
+            put(unit);
+        }
+    }
+    return bytes;
+}
+
+}  // namespace kiv::filesystem

@@ -142,10 +142,11 @@ ReadResult TryPasswords(const std::vector<Pkcs12Password>& passwords, const X509
 using KeyOpener = std::function<ReadResult(const PKCS12_SAFEBAG*, Pkcs8Ptr&)>;
 
 ReadResult TakeBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const KeyOpener& openKey, Pkcs12Contents& contents,
-                    int depth) {
+                    std::size_t safe, int depth) {
     for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
         const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
         Pkcs12Item item;
+        item.safe = safe;
         switch (PKCS12_SAFEBAG_get_nid(bag)) {
             case NID_keyBag: {
                 const SecureBytes der = KeyDer(PKCS12_SAFEBAG_get0_p8inf(bag));
@@ -162,7 +163,8 @@ ReadResult TakeBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const KeyOpener& open
             case NID_safeContentsBag: {
                 if (depth >= kMaxNesting)
                     return Failure(ReadFailure::Damaged, "The file's safe contents nest too deep.");
-                ReadResult nested = TakeBags(PKCS12_SAFEBAG_get0_safes(bag), openKey, contents, depth + 1);
+                ReadResult nested =
+                    TakeBags(PKCS12_SAFEBAG_get0_safes(bag), openKey, contents, safe, depth + 1);
                 if (!nested.ok()) return nested;
                 continue;
             }
@@ -521,7 +523,7 @@ ReadResult ReadParts(const PKCS12* p12, const std::vector<Pkcs12Password>& passw
             return Failure(ReadFailure::UnsupportedAlgorithm,
                            "A part of the file uses public-key encryption, which this program cannot open.");
         }
-        ReadResult taken = TakeBags(bags.get(), openKey, contents, 0);
+        ReadResult taken = TakeBags(bags.get(), openKey, contents, static_cast<std::size_t>(i), 0);
         if (!taken.ok()) return taken;
     }
     return {};
@@ -586,54 +588,60 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
     const auto failed = [](const std::string& sentence) {
         return CallResult::Failure(WithDetails(sentence, OpenSslErrors::Take()));
     };
-    SafeBagStackPtr keyBags(sk_PKCS12_SAFEBAG_new_null());
-    SafeBagViewPtr otherBags(sk_PKCS12_SAFEBAG_new_null());
     Pkcs7StackPtr safes(sk_PKCS7_new_null());
-    if (!keyBags || !otherBags || !safes) return failed("Out of memory.");
+    if (!safes) return failed("Out of memory.");
 
-    // Every salt is chosen first so that all keys can be derived at once.
+    // One output safe per run of like bags within a source safe. Every salt is chosen first so that
+    // all keys can be derived at once.
+    struct OutputSafe {
+        bool keys = false;
+        std::vector<const Pkcs12Item*> items;
+        std::vector<std::vector<unsigned char>> salts;  // one per key, or the safe's own
+    };
+    std::vector<OutputSafe> layout;
     std::vector<KeyRequest> requests;
-    std::vector<std::vector<unsigned char>> keySalts;
-    bool otherBagsPresent = false;
     for (const Pkcs12Item& item : contents.items) {
-        if (item.IsKey()) {
-            keySalts.push_back(Random(kSaltLength));
-            requests.push_back(EncryptionKey(password, keySalts.back()));
-        } else {
-            otherBagsPresent = true;
+        if (layout.empty() || layout.back().keys != item.IsKey() ||
+            layout.back().items.front()->safe != item.safe)
+            layout.push_back({item.IsKey(), {}, {}});
+        OutputSafe& safe = layout.back();
+        safe.items.push_back(&item);
+        if (safe.keys || safe.salts.empty()) {
+            safe.salts.push_back(Random(kSaltLength));
+            requests.push_back(EncryptionKey(password, safe.salts.back()));
         }
     }
-    const std::vector<unsigned char> safeSalt = Random(kSaltLength);
     const std::vector<unsigned char> macSalt = Random(kSaltLength);
-    if (otherBagsPresent) requests.push_back(EncryptionKey(password, safeSalt));
     requests.push_back(MacKey(password, macSalt));
     for (const KeyRequest& request : requests) {
         if (request.salt.empty()) return failed("No random numbers are available.");
     }
     if (!keys.Prepare(requests)) return failed("The keys could not be derived from the password.");
 
-    std::size_t nextKey = 0;
-    for (const Pkcs12Item& item : contents.items) {
-        if (item.IsKey()) {
-            SafeBagPtr bag = ShroudedKeyBag(item, password, keySalts[nextKey++], keys);
-            if (!bag || !sk_PKCS12_SAFEBAG_push(keyBags.get(), bag.get())) {
-                return failed("A private key could not be encrypted.");
+    for (const OutputSafe& part : layout) {
+        Pkcs7Ptr safe;
+        if (part.keys) {
+            SafeBagStackPtr keyBags(sk_PKCS12_SAFEBAG_new_null());
+            if (!keyBags) return failed("Out of memory.");
+            for (std::size_t i = 0; i < part.items.size(); ++i) {
+                SafeBagPtr bag = ShroudedKeyBag(*part.items[i], password, part.salts[i], keys);
+                if (!bag || !sk_PKCS12_SAFEBAG_push(keyBags.get(), bag.get()))
+                    return failed("A private key could not be encrypted.");
+                bag.release();  // now owned by `keyBags`
             }
-            bag.release();  // now owned by `keyBags`
-        } else if (!sk_PKCS12_SAFEBAG_push(otherBags.get(), item.bag.get())) {
-            return failed("Out of memory.");
+            safe.reset(PKCS12_pack_p7data(keyBags.get()));
+            if (!safe) return failed("The private keys could not be packed.");
+        } else {
+            SafeBagViewPtr otherBags(sk_PKCS12_SAFEBAG_new_null());
+            if (!otherBags) return failed("Out of memory.");
+            for (const Pkcs12Item* item : part.items) {
+                if (!sk_PKCS12_SAFEBAG_push(otherBags.get(), item->bag.get()))
+                    return failed("Out of memory.");
+            }
+            safe = EncryptedSafe(otherBags.get(), password, part.salts.front(), keys);
+            if (!safe) return failed("The certificates could not be encrypted.");
         }
-    }
-    if (sk_PKCS12_SAFEBAG_num(otherBags.get()) > 0) {
-        Pkcs7Ptr safe = EncryptedSafe(otherBags.get(), password, safeSalt, keys);
-        if (!safe || !sk_PKCS7_push(safes.get(), safe.get()))
-            return failed("The certificates could not be encrypted.");
-        safe.release();
-    }
-    if (sk_PKCS12_SAFEBAG_num(keyBags.get()) > 0) {
-        Pkcs7Ptr safe(PKCS12_pack_p7data(keyBags.get()));
-        if (!safe || !sk_PKCS7_push(safes.get(), safe.get()))
-            return failed("The private keys could not be packed.");
+        if (!sk_PKCS7_push(safes.get(), safe.get())) return failed("Out of memory.");
         safe.release();
     }
     Pkcs12Ptr p12(PKCS12_add_safes(safes.get(), 0));
@@ -713,7 +721,7 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
                            "A part of the file uses public-key encryption.");
         }
         if (!bags) return Failure(ReadFailure::Damaged, "A part of the file is damaged.");
-        ReadResult taken = TakeBags(bags.get(), openKey, contents, 0);
+        ReadResult taken = TakeBags(bags.get(), openKey, contents, static_cast<std::size_t>(i), 0);
         if (!taken.ok()) return taken;
     }
     OpenSslErrors::Clear();

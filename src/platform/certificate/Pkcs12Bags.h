@@ -18,6 +18,7 @@ struct Pkcs12Item {
     std::vector<unsigned char> keyAttributes;  // DER of the bag's attribute SET, empty when none
     SafeBagPtr bag;
     bool isCertificate = false;
+    std::size_t safe = 0;  // which of the file's safes (top-level parts) held it, counted from 0
 
     bool IsKey() const { return key != nullptr; }
 };
@@ -47,9 +48,11 @@ inline constexpr const char* kWrongPasswordText = "The specified password is not
 ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
                       const std::vector<Pkcs12Password>& passwords, Pkcs12Contents& contents);
 
-// Encodes `contents` protected with `password`: keys in shrouded bags and the other bags in one
-// encrypted safe, both PBES2 (PBKDF2-HMAC-SHA256, AES-256-CBC), and an HMAC-SHA256 MAC, each with
-// 10,000 iterations and its own random salt. The keys it derives stay in `keys`.
+// Encodes `contents` protected with `password`, safe by safe as the source had them: keys in shrouded
+// bags inside plain safes and every other bag inside encrypted safes, both PBES2 (PBKDF2-HMAC-SHA256,
+// AES-256-CBC), and an HMAC-SHA256 MAC, each with kProtectionIterations and its own random salt. A
+// source safe that mixes keys with other bags becomes one safe per run of like bags, so bag order is
+// kept. The keys it derives stay in `keys`.
 CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password, DerivedKeys& keys,
                         std::vector<unsigned char>& der);
 

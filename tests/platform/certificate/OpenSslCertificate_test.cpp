@@ -83,8 +83,12 @@ TEST_P(RoundTripTest, OutputUsesPbes2AesAndAnHmacSha256MacWithFreshSalts) {
     const auto two = ReadPfx(Path("two.pfx"), kPassword);
     ASSERT_TRUE(one && two);
     EXPECT_EQ(one->mac, "SHA256 iter=10000");
-    std::vector<std::string> expected = {std::string("certs ") + kPbes2};
-    if (GetParam() != PfxVariant::CertificatesOnly) expected.push_back(std::string("key ") + kPbes2);
+    const std::string certs = std::string("certs ") + kPbes2;
+    const std::string key = std::string("key ") + kPbes2;
+    std::vector<std::string> expected = {certs, key};
+    if (GetParam() == PfxVariant::CertificatesOnly) expected = {certs};
+    if (GetParam() == PfxVariant::KeyFirst) expected = {key, certs};
+    if (GetParam() == PfxVariant::MixedSafe) expected = {certs, key, certs};
     EXPECT_EQ(one->encryptions, expected);
 
     std::set<std::string> salts;
@@ -102,8 +106,71 @@ INSTANTIATE_TEST_SUITE_P(Variants, RoundTripTest,
                                            PfxVariant::NoMac, PfxVariant::UnencryptedBags,
                                            PfxVariant::Pbes2Aes, PfxVariant::Legacy,
                                            PfxVariant::ExtraAttributes, PfxVariant::CertificatesOnly,
-                                           PfxVariant::EcKey),
+                                           PfxVariant::EcKey, PfxVariant::KeyFirst, PfxVariant::MixedSafe),
                          [](const auto& info) { return kiv::testing::VariantName(info.param); });
+
+// The safes of a file in order, each as its kind and its bags: "encrypted: cert key cert".
+std::vector<std::string> Layout(const std::vector<unsigned char>& der, const char* password) {
+    std::vector<std::string> layout;
+    const unsigned char* in = der.data();
+    Pkcs12Ptr p12(d2i_PKCS12(nullptr, &in, static_cast<long>(der.size())));
+    Pkcs7StackPtr safes(p12 ? PKCS12_unpack_authsafes(p12.get()) : nullptr);
+    for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
+        PKCS7* safe = sk_PKCS7_value(safes.get(), i);
+        const bool encrypted = OBJ_obj2nid(safe->type) == NID_pkcs7_encrypted;
+        SafeBagStackPtr bags(encrypted ? PKCS12_unpack_p7encdata(safe, password, -1)
+                                       : PKCS12_unpack_p7data(safe));
+        std::string text = encrypted ? "encrypted:" : "plain:";
+        for (int b = 0; b < sk_PKCS12_SAFEBAG_num(bags.get()); ++b) {
+            const int type = PKCS12_SAFEBAG_get_nid(sk_PKCS12_SAFEBAG_value(bags.get(), b));
+            text += type == NID_certBag ? " cert" : type == NID_pkcs8ShroudedKeyBag ? " shrouded" : " other";
+        }
+        layout.push_back(text);
+    }
+    return layout;
+}
+
+// NSS and Java write the key's safe first; the copy keeps each source's order, and a safe that mixes
+// keys and certificates becomes one safe per run, so every reader finds its usual kinds of safe.
+TEST(CopyLayoutTest, TheCopyKeepsTheSourceOrderOfSafesAndBags) {
+    struct Case {
+        PfxVariant variant;
+        std::vector<std::string> source;
+        std::vector<std::string> copy;
+    };
+    const Case cases[] = {
+        {PfxVariant::Pbes2Aes,
+         {"encrypted: cert cert cert", "plain: shrouded"},
+         {"encrypted: cert cert cert", "plain: shrouded"}},
+        {PfxVariant::KeyFirst,
+         {"plain: shrouded", "encrypted: cert cert cert"},
+         {"plain: shrouded", "encrypted: cert cert cert"}},
+        {PfxVariant::MixedSafe,
+         {"encrypted: cert shrouded cert cert"},
+         {"encrypted: cert", "plain: shrouded", "encrypted: cert cert"}},
+    };
+    const Pkcs12Password password{kPassword, static_cast<int>(std::strlen(kPassword))};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(kiv::testing::VariantName(c.variant));
+        const std::vector<unsigned char> der = kiv::testing::MakePfx(c.variant);
+        ASSERT_FALSE(der.empty());
+        ASSERT_EQ(Layout(der, ""), c.source);
+        Pkcs12Contents source;
+        ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, source).ok());
+        DerivedKeys keys;
+        std::vector<unsigned char> copy;
+        ASSERT_TRUE(EncodePkcs12(source, password, keys, copy).ok);
+        EXPECT_EQ(Layout(copy, kPassword), c.copy);
+        const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source);
+        EXPECT_TRUE(checked.ok) << checked.description;
+
+        // The check is exact: the same bags in another order are refused.
+        Pkcs12Contents swapped;
+        ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, swapped).ok());
+        std::swap(swapped.items.front(), swapped.items.back());
+        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped).ok);
+    }
+}
 
 using CertificateTest = CertificateFolderTest;
 

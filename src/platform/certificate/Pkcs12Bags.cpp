@@ -51,40 +51,76 @@ bool Header(const unsigned char*& p, const unsigned char* end, long& length) {
     return (flags & 0x80) == 0 && (flags & 1) == 0 && length <= end - p;
 }
 
-// SafeBag ::= SEQUENCE { bagId, [0] bagValue, bagAttributes SET OPTIONAL }: the attribute SET
-// is whatever follows the value.
-bool AttributeBytes(const PKCS12_SAFEBAG* bag, std::vector<unsigned char>& attributes) {
+// The whole encoding of each element of a DER SEQUENCE OF that spans exactly `der`. False for
+// anything else, such as BER with indefinite lengths.
+bool SequenceElements(std::span<const unsigned char> der,
+                      std::vector<std::span<const unsigned char>>& elements) {
+    elements.clear();
+    const unsigned char* p = der.data();
+    const unsigned char* end = der.data() + der.size();
+    long length = 0;
+    if (der.empty() || der.size() > LONG_MAX || !Header(p, end, length) || p + length != end) return false;
+    while (p < end) {
+        const unsigned char* start = p;
+        if (!Header(p, end, length)) return false;
+        p += length;
+        elements.emplace_back(start, static_cast<std::size_t>(p - start));
+    }
+    return true;
+}
+
+// SafeBag ::= SEQUENCE { bagId, [0] EXPLICIT bagValue, bagAttributes SET OPTIONAL }: `value` is
+// what the [0] holds, `attributes` whatever follows it.
+bool BagParts(std::span<const unsigned char> bag, std::span<const unsigned char>& value,
+              std::span<const unsigned char>& attributes) {
+    const unsigned char* p = bag.data();
+    const unsigned char* end = bag.data() + bag.size();
+    long length = 0;
+    if (bag.empty() || !Header(p, end, length)) return false;
+    end = p + length;
+    if (!Header(p, end, length)) return false;  // bagId
+    p += length;
+    if (!Header(p, end, length)) return false;
+    value = {p, static_cast<std::size_t>(length)};
+    p += length;
+    attributes = {p, static_cast<std::size_t>(end - p)};
+    return true;
+}
+
+// The bag's encoding with `attributes` (an encoded SET, or nothing) after its value.
+std::vector<unsigned char> WithAttributes(const PKCS12_SAFEBAG* bag,
+                                          std::span<const unsigned char> attributes) {
     const SecureBytes der = BagDer(bag);
     const unsigned char* p = der.data();
     const unsigned char* end = der.data() + der.size();
     long length = 0;
-    if (der.size() == 0 || !Header(p, end, length)) return false;
-    end = p + length;
-    for (int skip = 0; skip < 2; ++skip) {
-        if (!Header(p, end, length)) return false;
-        p += length;
-    }
-    attributes.assign(p, end);
-    return true;
-}
-
-SafeBagPtr WithAttributes(SafeBagPtr bag, const std::vector<unsigned char>& attributes) {
-    if (!bag || attributes.empty()) return bag;
-    const SecureBytes der = BagDer(bag.get());
-    const unsigned char* p = der.data();
-    const unsigned char* end = der.data() + der.size();
-    long length = 0;
-    if (der.size() == 0 || !Header(p, end, length)) return nullptr;
+    if (der.size() == 0 || !Header(p, end, length)) return {};
     const long contentLength = length + static_cast<long>(attributes.size());
     const int total = ASN1_object_size(1, contentLength, V_ASN1_SEQUENCE);
-    if (total <= 0) return nullptr;
-    SecureBytes joined(static_cast<std::size_t>(total));
+    if (total <= 0) return {};
+    std::vector<unsigned char> joined(static_cast<std::size_t>(total));
     unsigned char* out = joined.data();
     ASN1_put_object(&out, 1, contentLength, V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
     std::memcpy(out, p, static_cast<std::size_t>(length));
-    std::memcpy(out + length, attributes.data(), attributes.size());
-    const unsigned char* in = joined.data();
-    return SafeBagPtr(d2i_PKCS12_SAFEBAG(nullptr, &in, total));
+    if (!attributes.empty()) std::memcpy(out + length, attributes.data(), attributes.size());
+    return joined;
+}
+
+// SEQUENCE OF with these elements, as SafeContents are encoded.
+SecureBytes SequenceOf(const std::vector<std::span<const unsigned char>>& elements) {
+    std::size_t contentLength = 0;
+    for (const auto& element : elements) contentLength += element.size();
+    if (contentLength > INT_MAX / 2) return {};
+    const int total = ASN1_object_size(1, static_cast<long>(contentLength), V_ASN1_SEQUENCE);
+    if (total <= 0) return {};
+    SecureBytes der(static_cast<std::size_t>(total));
+    unsigned char* out = der.data();
+    ASN1_put_object(&out, 1, static_cast<long>(contentLength), V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
+    for (const auto& element : elements) {
+        if (!element.empty()) std::memcpy(out, element.data(), element.size());
+        out += element.size();
+    }
+    return der;
 }
 
 std::string AlgorithmName(const X509_ALGOR* algorithm) {
@@ -141,17 +177,41 @@ ReadResult TryPasswords(const std::vector<Pkcs12Password>& passwords, const X509
 // Decrypts the key of a shrouded key bag.
 using KeyOpener = std::function<ReadResult(const PKCS12_SAFEBAG*, Pkcs8Ptr&)>;
 
-ReadResult TakeBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const KeyOpener& openKey, Pkcs12Contents& contents,
-                    std::size_t safe, int depth) {
-    for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
-        const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
+// Takes the bags of one SafeContents encoding, keeping each bag's own bytes where the encoding is DER.
+ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener& openKey,
+                    Pkcs12Contents& contents, std::size_t safe, int depth) {
+    const unsigned char* in = safeContents.data();
+    SafeBagStackPtr bags(
+        safeContents.empty() || safeContents.size() > LONG_MAX
+            ? nullptr
+            : static_cast<STACK_OF(PKCS12_SAFEBAG)*>(static_cast<void*>(ASN1_item_d2i(
+                  nullptr, &in, static_cast<long>(safeContents.size()), ASN1_ITEM_rptr(PKCS12_SAFEBAGS)))));
+    if (!bags || in != safeContents.data() + safeContents.size())
+        return Failure(ReadFailure::Damaged,
+                       WithDetails("A part of the file is damaged.", OpenSslErrors::Take()));
+    std::vector<std::span<const unsigned char>> raw;
+    const bool haveRaw = SequenceElements(safeContents, raw) &&
+                         raw.size() == static_cast<std::size_t>(sk_PKCS12_SAFEBAG_num(bags.get()));
+    for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags.get()); ++i) {
+        const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags.get(), i);
+        SecureBytes der;
+        if (haveRaw) {
+            der.Resize(raw[static_cast<std::size_t>(i)].size());
+            std::memcpy(der.data(), raw[static_cast<std::size_t>(i)].data(), der.size());
+        } else {
+            der = BagDer(bag);  // BER input: its DER form is the closest to what it held
+        }
+        std::span<const unsigned char> value;
+        std::span<const unsigned char> attributes;
+        if (der.size() == 0 || !BagParts({der.data(), der.size()}, value, attributes))
+            return Failure(ReadFailure::Damaged, "A bag in the file is damaged.");
         Pkcs12Item item;
         item.safe = safe;
         switch (PKCS12_SAFEBAG_get_nid(bag)) {
             case NID_keyBag: {
-                const SecureBytes der = KeyDer(PKCS12_SAFEBAG_get0_p8inf(bag));
-                const unsigned char* in = der.data();
-                item.key.reset(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &in, static_cast<long>(der.size())));
+                const SecureBytes key = KeyDer(PKCS12_SAFEBAG_get0_p8inf(bag));
+                const unsigned char* p = key.data();
+                item.key.reset(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(key.size())));
                 if (!item.key) return Failure(ReadFailure::Damaged, "A private key in the file is damaged.");
                 break;
             }
@@ -163,8 +223,7 @@ ReadResult TakeBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const KeyOpener& open
             case NID_safeContentsBag: {
                 if (depth >= kMaxNesting)
                     return Failure(ReadFailure::Damaged, "The file's safe contents nest too deep.");
-                ReadResult nested =
-                    TakeBags(PKCS12_SAFEBAG_get0_safes(bag), openKey, contents, safe, depth + 1);
+                ReadResult nested = TakeBags(value, openKey, contents, safe, depth + 1);
                 if (!nested.ok()) return nested;
                 continue;
             }
@@ -179,11 +238,10 @@ ReadResult TakeBags(const STACK_OF(PKCS12_SAFEBAG) * bags, const KeyOpener& open
                         return Failure(ReadFailure::Damaged, "A certificate in the file is damaged.");
                     item.isCertificate = true;
                 }
+                item.der = std::move(der);
                 break;
         }
-        if (item.IsKey() && !AttributeBytes(bag, item.keyAttributes)) {
-            return Failure(ReadFailure::Damaged, "The attributes of a private key could not be read.");
-        }
+        if (item.IsKey()) item.keyAttributes.assign(attributes.begin(), attributes.end());
         contents.items.push_back(std::move(item));
     }
     return {};
@@ -247,41 +305,46 @@ bool Pbes2Encrypt(const unsigned char* plain, std::size_t length, Pkcs12Password
            ASN1_OCTET_STRING_set(out.data.get(), ciphertext.data(), static_cast<int>(ciphertext.size())) == 1;
 }
 
-SafeBagPtr ShroudedKeyBag(const Pkcs12Item& item, Pkcs12Password password,
-                          const std::vector<unsigned char>& salt, DerivedKeys& keys) {
+// The encoding of the key's shrouded bag, with the source bag's attribute bytes.
+std::vector<unsigned char> ShroudedKeyBag(const Pkcs12Item& item, Pkcs12Password password,
+                                          const std::vector<unsigned char>& salt, DerivedKeys& keys) {
     const SecureBytes plain = KeyDer(item.key.get());
     Encrypted encrypted;
     if (plain.size() == 0 || !Pbes2Encrypt(plain.data(), plain.size(), password, salt, keys, encrypted))
-        return nullptr;
+        return {};
     X509SigPtr shrouded(X509_SIG_new());
-    if (!shrouded) return nullptr;
+    if (!shrouded) return {};
     X509_ALGOR* algorithm = nullptr;
     ASN1_OCTET_STRING* data = nullptr;
     X509_SIG_getm(shrouded.get(), &algorithm, &data);
     if (X509_ALGOR_copy(algorithm, encrypted.algorithm.get()) != 1 ||
         ASN1_STRING_copy(data, encrypted.data.get()) != 1) {
-        return nullptr;
+        return {};
     }
     SafeBagPtr bag(PKCS12_SAFEBAG_create0_pkcs8(shrouded.get()));
-    if (!bag) return nullptr;
+    if (!bag) return {};
     shrouded.release();  // now owned by `bag`
-    return WithAttributes(std::move(bag), item.keyAttributes);
+    return WithAttributes(bag.get(), item.keyAttributes);
 }
 
-Pkcs7Ptr EncryptedSafe(const STACK_OF(PKCS12_SAFEBAG) * bags, Pkcs12Password password,
+// A ContentInfo of type data holding `safeContents` as they are.
+Pkcs7Ptr PlainSafe(const SecureBytes& safeContents) {
+    Pkcs7Ptr safe(PKCS7_new());
+    if (!safe || !PKCS7_set_type(safe.get(), NID_pkcs7_data) || safe->d.data == nullptr ||
+        ASN1_OCTET_STRING_set(safe->d.data, safeContents.data(), static_cast<int>(safeContents.size())) !=
+            1) {
+        return nullptr;
+    }
+    return safe;
+}
+
+// A ContentInfo of type encrypted-data holding `safeContents` encrypted.
+Pkcs7Ptr EncryptedSafe(const SecureBytes& safeContents, Pkcs12Password password,
                        const std::vector<unsigned char>& salt, DerivedKeys& keys) {
-    unsigned char* der = nullptr;
-    const int length =
-        ASN1_item_i2d(reinterpret_cast<const ASN1_VALUE*>(bags), &der, ASN1_ITEM_rptr(PKCS12_SAFEBAGS));
-    if (length <= 0) return nullptr;
-    // Secret bags may be among them.
-    struct Wipe {
-        unsigned char* p;
-        int n;
-        ~Wipe() { OPENSSL_clear_free(p, static_cast<std::size_t>(n)); }
-    } wipe{der, length};
     Encrypted encrypted;
-    if (!Pbes2Encrypt(der, static_cast<std::size_t>(length), password, salt, keys, encrypted)) return nullptr;
+    if (safeContents.size() == 0 ||
+        !Pbes2Encrypt(safeContents.data(), safeContents.size(), password, salt, keys, encrypted))
+        return nullptr;
     Pkcs7Ptr safe(PKCS7_new());
     if (!safe || !PKCS7_set_type(safe.get(), NID_pkcs7_encrypted)) return nullptr;
     PKCS7_ENC_CONTENT* content = safe->d.encrypted->enc_data;
@@ -499,14 +562,13 @@ ReadResult ReadParts(const PKCS12* p12, const std::vector<Pkcs12Password>& passw
     };
     for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
         PKCS7* safe = sk_PKCS7_value(safes.get(), i);
-        SafeBagStackPtr bags;
+        SecureBytes plain;
         const int type = OBJ_obj2nid(safe->type);
         if (type == NID_pkcs7_data) {
-            bags.reset(PKCS12_unpack_p7data(safe));
-            if (!bags) {
-                return Failure(ReadFailure::Damaged,
-                               WithDetails("A part of the file is damaged.", OpenSslErrors::Take()));
-            }
+            if (safe->d.data == nullptr)
+                return Failure(ReadFailure::Damaged, "A part of the file is damaged.");
+            plain.Resize(static_cast<std::size_t>(safe->d.data->length));
+            if (plain.size() > 0) std::memcpy(plain.data(), safe->d.data->data, plain.size());
         } else if (type == NID_pkcs7_encrypted) {
             const PKCS7_ENC_CONTENT* content =
                 safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;
@@ -515,15 +577,27 @@ ReadResult ReadParts(const PKCS12* p12, const std::vector<Pkcs12Password>& passw
             }
             const X509_ALGOR* algorithm = content->algorithm;
             ReadResult opened = TryPasswords(passwords, algorithm, [&](Pkcs12Password password) {
-                bags.reset(PKCS12_unpack_p7encdata(safe, password.data, password.length));
-                return bags != nullptr;
+                unsigned char* out = nullptr;
+                int outLength = 0;
+                if (PKCS12_pbe_crypt(algorithm, password.data, password.length, content->enc_data->data,
+                                     content->enc_data->length, &out, &outLength, 0) == nullptr)
+                    return false;
+                plain.Resize(static_cast<std::size_t>(outLength));
+                if (outLength > 0) std::memcpy(plain.data(), out, plain.size());
+                OPENSSL_clear_free(out, static_cast<std::size_t>(outLength));
+                // A wrong key now and then leaves valid padding; only a whole SafeContents counts.
+                const unsigned char* p = plain.data();
+                const unsigned char* end = p + plain.size();
+                long length = 0;
+                return plain.size() > 0 && Header(p, end, length) && p + length == end;
             });
             if (!opened.ok()) return opened;
         } else {
             return Failure(ReadFailure::UnsupportedAlgorithm,
                            "A part of the file uses public-key encryption, which this program cannot open.");
         }
-        ReadResult taken = TakeBags(bags.get(), openKey, contents, static_cast<std::size_t>(i), 0);
+        ReadResult taken =
+            TakeBags({plain.data(), plain.size()}, openKey, contents, static_cast<std::size_t>(i), 0);
         if (!taken.ok()) return taken;
     }
     return {};
@@ -621,24 +695,17 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
     for (const OutputSafe& part : layout) {
         Pkcs7Ptr safe;
         if (part.keys) {
-            SafeBagStackPtr keyBags(sk_PKCS12_SAFEBAG_new_null());
-            if (!keyBags) return failed("Out of memory.");
+            std::vector<std::vector<unsigned char>> keyBags;
             for (std::size_t i = 0; i < part.items.size(); ++i) {
-                SafeBagPtr bag = ShroudedKeyBag(*part.items[i], password, part.salts[i], keys);
-                if (!bag || !sk_PKCS12_SAFEBAG_push(keyBags.get(), bag.get()))
-                    return failed("A private key could not be encrypted.");
-                bag.release();  // now owned by `keyBags`
+                keyBags.push_back(ShroudedKeyBag(*part.items[i], password, part.salts[i], keys));
+                if (keyBags.back().empty()) return failed("A private key could not be encrypted.");
             }
-            safe.reset(PKCS12_pack_p7data(keyBags.get()));
+            safe = PlainSafe(SequenceOf({keyBags.begin(), keyBags.end()}));
             if (!safe) return failed("The private keys could not be packed.");
         } else {
-            SafeBagViewPtr otherBags(sk_PKCS12_SAFEBAG_new_null());
-            if (!otherBags) return failed("Out of memory.");
-            for (const Pkcs12Item* item : part.items) {
-                if (!sk_PKCS12_SAFEBAG_push(otherBags.get(), item->bag.get()))
-                    return failed("Out of memory.");
-            }
-            safe = EncryptedSafe(otherBags.get(), password, part.salts.front(), keys);
+            std::vector<std::span<const unsigned char>> bags;
+            for (const Pkcs12Item* item : part.items) bags.emplace_back(item->der.data(), item->der.size());
+            safe = EncryptedSafe(SequenceOf(bags), password, part.salts.front(), keys);
             if (!safe) return failed("The certificates could not be encrypted.");
         }
         if (!sk_PKCS7_push(safes.get(), safe.get())) return failed("Out of memory.");
@@ -700,28 +767,26 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
     };
     for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
         PKCS7* safe = sk_PKCS7_value(safes.get(), i);
-        SafeBagStackPtr bags;
+        SecureBytes plain;
         const int type = OBJ_obj2nid(safe->type);
         if (type == NID_pkcs7_data) {
-            bags.reset(PKCS12_unpack_p7data(safe));
+            if (safe->d.data == nullptr)
+                return Failure(ReadFailure::Damaged, "A part of the file is damaged.");
+            plain.Resize(static_cast<std::size_t>(safe->d.data->length));
+            if (plain.size() > 0) std::memcpy(plain.data(), safe->d.data->data, plain.size());
         } else if (type == NID_pkcs7_encrypted) {
             const PKCS7_ENC_CONTENT* content =
                 safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;
-            SecureBytes plain;
             ReadResult opened =
                 Pbes2Decrypt(content != nullptr ? content->algorithm : nullptr,
                              content != nullptr ? content->enc_data : nullptr, password, keys, plain);
             if (!opened.ok()) return opened;
-            const unsigned char* p = plain.data();
-            bags.reset(static_cast<STACK_OF(PKCS12_SAFEBAG)*>(static_cast<void*>(ASN1_item_d2i(
-                nullptr, &p, static_cast<long>(plain.size()), ASN1_ITEM_rptr(PKCS12_SAFEBAGS)))));
-            if (bags && p != plain.data() + plain.size()) bags.reset();
         } else {
             return Failure(ReadFailure::UnsupportedAlgorithm,
                            "A part of the file uses public-key encryption.");
         }
-        if (!bags) return Failure(ReadFailure::Damaged, "A part of the file is damaged.");
-        ReadResult taken = TakeBags(bags.get(), openKey, contents, static_cast<std::size_t>(i), 0);
+        ReadResult taken =
+            TakeBags({plain.data(), plain.size()}, openKey, contents, static_cast<std::size_t>(i), 0);
         if (!taken.ok()) return taken;
     }
     OpenSslErrors::Clear();
@@ -752,9 +817,8 @@ bool SameContents(const Pkcs12Contents& a, const Pkcs12Contents& b) {
             const SecureBytes keyX = KeyDer(x.key.get());
             if (keyX.size() == 0 || !(keyX == KeyDer(y.key.get())) || x.keyAttributes != y.keyAttributes)
                 return false;
-        } else {
-            const SecureBytes bagX = BagDer(x.bag.get());
-            if (bagX.size() == 0 || !(bagX == BagDer(y.bag.get()))) return false;
+        } else if (x.der.size() == 0 || !(x.der == y.der)) {
+            return false;
         }
     }
     return true;

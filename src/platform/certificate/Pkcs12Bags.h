@@ -12,11 +12,13 @@
 namespace kiv::certificate {
 
 // One safe bag of a file. Keys are held decrypted, with the attribute set of their bag kept as the
-// bytes it was encoded in; every other bag (certificates, CRLs, secrets) is kept whole.
+// bytes it was encoded in; every other bag (certificates, CRLs, secrets) is kept whole, as the
+// bytes it was encoded in: re-encoding would sort an attribute SET that a tool wrote unsorted.
 struct Pkcs12Item {
     Pkcs8Ptr key;
     std::vector<unsigned char> keyAttributes;  // DER of the bag's attribute SET, empty when none
     SafeBagPtr bag;
+    SecureBytes der;  // the whole bag as the file held it (not for keys)
     bool isCertificate = false;
     std::size_t safe = 0;  // which of the file's safes (top-level parts) held it, counted from 0
 

@@ -70,6 +70,11 @@ CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Pass
 // True when both hold the same keys, bags and attributes in the same order.
 bool SameContents(const Pkcs12Contents& a, const Pkcs12Contents& b);
 
+// PBKDF2 and MAC iterations of the copy. A build may lower it (the fuzzing build does, to run fast).
+#ifdef KIV_SAVE_ITERATIONS
+inline constexpr int kProtectionIterations = KIV_SAVE_ITERATIONS;
+#else
 inline constexpr int kProtectionIterations = 10000;
+#endif
 
 }  // namespace kiv::certificate

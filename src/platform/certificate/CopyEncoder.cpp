@@ -12,6 +12,7 @@
 #include "platform/certificate/OpenSslErrors.h"
 #include "platform/certificate/Pkcs12Bags.h"
 #include "platform/certificate/Pkcs12Parts.h"
+#include "platform/certificate/WorkLimits.h"
 
 namespace kiv::certificate {
 namespace {
@@ -169,6 +170,14 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
     requests.push_back(MacKey(password, macSalt));
     for (const KeyRequest& request : requests) {
         if (request.salt.empty()) return failed("No random numbers are available.");
+    }
+    // A file of many tiny keys would otherwise keep the window busy for minutes.
+    const DerivationCost each = Pbkdf2Cost(kProtectionIterations, EVP_sha256(), kKeyLength);
+    if (each.rounds * requests.size() > kDerivationBudget) {
+        return CallResult::Failure(
+            "The file holds too many keys and parts to protect in one save: " + Grouped(requests.size()) +
+            " key derivations of " + Grouped(kProtectionIterations) + " iterations would take more than " +
+            Grouped(kDerivationBudget) + " hash rounds.");
     }
     if (!keys.Prepare(requests)) return failed("The keys could not be derived from the password.");
 

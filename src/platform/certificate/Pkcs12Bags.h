@@ -1,5 +1,9 @@
 #pragma once
 
+// The PKCS#12 work of the certificate object, in memory: read a password-less source
+// (PasswordlessReader.cpp), encode the protected copy (CopyEncoder.cpp) and check the written file
+// (WrittenFileCheck.cpp).
+
 #include <cstddef>
 #include <span>
 #include <string>
@@ -8,6 +12,7 @@
 #include "platform/certificate/Certificate.h"
 #include "platform/certificate/DerivedKeys.h"
 #include "platform/certificate/OpenSslHandles.h"
+#include "platform/certificate/WorkLimits.h"
 
 namespace kiv::certificate {
 
@@ -34,7 +39,8 @@ struct Pkcs12Contents {
 };
 
 // Why reading failed, for the caller to pick its wording.
-enum class ReadFailure { None, NotPkcs12, WrongPassword, UnsupportedAlgorithm, Damaged };
+// TooMuchWork: an iteration count above the ceiling, or more derivation work than one file may cause.
+enum class ReadFailure { None, NotPkcs12, WrongPassword, UnsupportedAlgorithm, Damaged, TooMuchWork };
 
 struct ReadResult {
     ReadFailure failure = ReadFailure::None;
@@ -46,9 +52,14 @@ struct ReadResult {
 inline constexpr const char* kWrongPasswordText = "The specified password is not correct.";
 
 // Opens a DER-encoded PKCS#12 file. Each MAC and each encrypted part is tried with every password of
-// `passwords` in turn; a part that opens with none of them is a wrong password.
+// `passwords` in turn; a part that opens with none of them is a wrong password. The derivations are
+// bounded by the iteration ceiling and the per-file budget (WorkLimits.h).
 ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
                       const std::vector<Pkcs12Password>& passwords, Pkcs12Contents& contents);
+// The same within `budget`.
+ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
+                      const std::vector<Pkcs12Password>& passwords, Pkcs12Contents& contents,
+                      WorkBudget& budget);
 
 // Encodes `contents` protected with `password`, safe by safe as the source had them: keys in shrouded
 // bags inside plain safes and every other bag inside encrypted safes, both PBES2 (PBKDF2-HMAC-SHA256,

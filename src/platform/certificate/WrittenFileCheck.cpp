@@ -12,6 +12,7 @@
 #include "platform/certificate/OpenSslErrors.h"
 #include "platform/certificate/Pkcs12Bags.h"
 #include "platform/certificate/Pkcs12Parts.h"
+#include "platform/certificate/WorkLimits.h"
 
 namespace kiv::certificate {
 namespace {
@@ -29,7 +30,7 @@ ReadResult Unsupported(const X509_ALGOR* algorithm) {
 
 // Decrypts one PBES2 part with the salt, count, PRF, cipher and IV its AlgorithmIdentifier names.
 ReadResult Pbes2Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data, Pkcs12Password password,
-                        DerivedKeys& keys, SecureBytes& plain) {
+                        DerivedKeys& keys, WorkBudget& budget, const std::string& part, SecureBytes& plain) {
     if (algorithm == nullptr || data == nullptr)
         return Failure(ReadFailure::Damaged, "An encrypted part of the file is empty.");
     const ASN1_OBJECT* object = nullptr;
@@ -68,6 +69,9 @@ ReadResult Pbes2Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* da
     const KeyRequest request{
         KeyKind::Pbkdf2, password, Bytes(kdf->salt->value.octet_string), static_cast<int>(iterations),
         digest,          keyLength};
+    std::string refused;
+    if (!keys.Has(request) && !budget.Charge(Pbkdf2Cost(iterations, digest, keyLength), part, refused))
+        return Failure(ReadFailure::TooMuchWork, refused);
     const SecureBytes* key = keys.Get(request);
     if (key == nullptr) return Failure(ReadFailure::Damaged, "A key could not be derived from the password.");
     if (!Crypt(cipher, *key, iv, data->data, static_cast<std::size_t>(data->length), false, plain))
@@ -76,7 +80,7 @@ ReadResult Pbes2Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* da
 }
 
 ReadResult VerifyMac(const PKCS12* p12, std::span<const unsigned char> der, Pkcs12Password password,
-                     DerivedKeys& keys) {
+                     DerivedKeys& keys, WorkBudget& budget) {
     if (!PKCS12_mac_present(p12)) return Failure(ReadFailure::Damaged, "The file has no integrity check.");
     const ASN1_OCTET_STRING* mac = nullptr;
     const X509_ALGOR* algorithm = nullptr;
@@ -98,6 +102,10 @@ ReadResult VerifyMac(const PKCS12* p12, std::span<const unsigned char> der, Pkcs
     const KeyRequest request{
         KeyKind::Pkcs12Mac,      password, Bytes(salt),
         static_cast<int>(count), digest,   static_cast<std::size_t>(EVP_MD_get_size(digest))};
+    std::string refused;
+    if (!keys.Has(request) &&
+        !budget.Charge(Pkcs12KdfCost(count, digest, request.length), "file's integrity check", refused))
+        return Failure(ReadFailure::TooMuchWork, refused);
     const SecureBytes* key = keys.Get(request);
     unsigned char computed[EVP_MAX_MD_SIZE];
     unsigned int computedLength = 0;
@@ -122,18 +130,21 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
                       : d2i_PKCS12(nullptr, &in, static_cast<long>(der.size())));
     if (!p12 || in != der.data() + der.size())
         return Failure(ReadFailure::NotPkcs12, "The file is not a PKCS#12 file, or it is damaged.");
-    ReadResult mac = VerifyMac(p12.get(), der, password, keys);
+    WorkBudget budget;
+    ReadResult mac = VerifyMac(p12.get(), der, password, keys, budget);
     if (!mac.ok()) return mac;
 
     Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12.get()));
     if (!safes) return Failure(ReadFailure::Damaged, "The contents of the file are damaged.");
+    std::size_t keyNumber = 0;
     const KeyOpener openKey = [&](const PKCS12_SAFEBAG* bag, Pkcs8Ptr& key) {
         const X509_ALGOR* algorithm = nullptr;
         const ASN1_OCTET_STRING* data = nullptr;
         const X509_SIG* shrouded = PKCS12_SAFEBAG_get0_pkcs8(bag);
         if (shrouded != nullptr) X509_SIG_get0(shrouded, &algorithm, &data);
         SecureBytes plain;
-        ReadResult opened = Pbes2Decrypt(algorithm, data, password, keys, plain);
+        ReadResult opened = Pbes2Decrypt(algorithm, data, password, keys, budget,
+                                         "private key " + std::to_string(++keyNumber), plain);
         if (!opened.ok()) return opened;
         const unsigned char* p = plain.data();
         key.reset(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(plain.size())));
@@ -153,9 +164,9 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
         } else if (type == NID_pkcs7_encrypted) {
             const PKCS7_ENC_CONTENT* content =
                 safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;
-            ReadResult opened =
-                Pbes2Decrypt(content != nullptr ? content->algorithm : nullptr,
-                             content != nullptr ? content->enc_data : nullptr, password, keys, plain);
+            ReadResult opened = Pbes2Decrypt(content != nullptr ? content->algorithm : nullptr,
+                                             content != nullptr ? content->enc_data : nullptr, password, keys,
+                                             budget, "encrypted part " + std::to_string(i + 1), plain);
             if (!opened.ok()) return opened;
         } else {
             return Failure(ReadFailure::UnsupportedAlgorithm,

@@ -635,44 +635,5 @@ TEST_F(WrittenFileCheckTest, NoSingleChangedByteGoesUnnoticed) {
     }
 }
 
-// The writer itself: what happens between the last check and the link.
-using NewFileWriterTest = CertificateFolderTest;
-
-TEST_F(NewFileWriterTest, NameTakenJustBeforeLinkingIsNeverReplaced) {
-    const std::string target = Path("out.pfx");
-    const std::vector<unsigned char> bytes = {1, 2, 3};
-    const CallResult written = WriteNewFile(target, bytes, 0600, [&](std::span<const unsigned char>) {
-        WriteFile(target, "racer");
-        return CallResult::Success();
-    });
-    EXPECT_FALSE(written.ok);
-    EXPECT_TRUE(written.targetExists);
-    EXPECT_EQ(ReadFile(target), "racer");
-    EXPECT_EQ(Entries(), std::set<std::string>{"out.pfx"});
-}
-
-TEST_F(NewFileWriterTest, FailedCheckLeavesNothingBehindAndSeesTheWrittenBytes) {
-    const std::vector<unsigned char> bytes = {9, 8, 7, 6};
-    std::vector<unsigned char> seen;
-    const CallResult written =
-        WriteNewFile(Path("out.pfx"), bytes, 0600, [&](std::span<const unsigned char> back) {
-            seen.assign(back.begin(), back.end());
-            return CallResult::Failure("no");
-        });
-    EXPECT_FALSE(written.ok);
-    EXPECT_EQ(written.description, "no");
-    EXPECT_EQ(seen, bytes);
-    EXPECT_TRUE(Entries().empty());
-}
-
-TEST_F(NewFileWriterTest, RelativeNameGoesIntoTheCurrentFolder) {
-    const std::string previous = std::filesystem::current_path();
-    std::filesystem::current_path(folder_);
-    const CallResult written = WriteNewFile("plain.pfx", std::vector<unsigned char>{1}, 0640, {});
-    std::filesystem::current_path(previous);
-    EXPECT_TRUE(written.ok) << written.description;
-    EXPECT_EQ(Mode(Path("plain.pfx")), 0640u);
-}
-
 }  // namespace
 }  // namespace kiv::certificate::testing

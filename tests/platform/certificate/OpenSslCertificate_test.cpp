@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/certificate/CertificateTestFolder.h"
+#include "platform/certificate/DerWalk.h"
 #include "platform/certificate/NewFileWriter.h"
 #include "platform/certificate/Pkcs12Bags.h"
 #include "support/pkcs12/Pkcs12Maker.h"
@@ -170,6 +171,64 @@ TEST(CopyLayoutTest, TheCopyKeepsTheSourceOrderOfSafesAndBags) {
         std::swap(swapped.items.front(), swapped.items.back());
         EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped).ok);
     }
+}
+
+// Java writes attribute sets in the order they were added, which DER would sort: a copy that
+// re-encoded its bags would change those bytes.
+TEST(CopyLayoutTest, AttributeSetsKeepTheOrderTheSourceWroteThemIn) {
+    const std::vector<unsigned char> plain = kiv::testing::MakePfx(PfxVariant::CertificatesOnly);
+    Pkcs12Contents certificates;
+    ASSERT_TRUE(ReadPkcs12(plain.data(), plain.size(), {{"", 0}, {nullptr, 0}}, certificates).ok());
+    X509Ptr leaf(PKCS12_SAFEBAG_get1_cert(certificates.items.front().bag.get()));
+    ASSERT_TRUE(leaf);
+
+    STACK_OF(PKCS12_SAFEBAG)* raw = nullptr;
+    PKCS12_SAFEBAG* bag = PKCS12_add_cert(&raw, leaf.get());
+    SafeBagStackPtr owner(raw);
+    unsigned char id[] = {1, 2, 3, 4};
+    ASSERT_TRUE(bag && PKCS12_add_friendlyname(bag, "Leaf", -1) && PKCS12_add_localkeyid(bag, id, sizeof id));
+    std::vector<unsigned char> sorted(static_cast<std::size_t>(i2d_PKCS12_SAFEBAG(bag, nullptr)));
+    unsigned char* out = sorted.data();
+    i2d_PKCS12_SAFEBAG(bag, &out);
+    std::span<const unsigned char> value;
+    std::span<const unsigned char> attributes;
+    std::vector<std::span<const unsigned char>> elements;
+    ASSERT_TRUE(BagParts(sorted, value, attributes));
+    ASSERT_TRUE(SequenceElements(attributes, elements));
+    ASSERT_EQ(elements.size(), 2u);
+    std::vector<unsigned char> unsorted(sorted.begin(), sorted.end() - static_cast<long>(attributes.size()));
+    unsorted.insert(unsorted.end(), attributes.begin(), elements[0].begin());  // the SET's header
+    unsorted.insert(unsorted.end(), elements[1].begin(), elements[1].end());
+    unsorted.insert(unsorted.end(), elements[0].begin(), elements[0].end());
+    ASSERT_EQ(unsorted.size(), sorted.size());
+    ASSERT_NE(unsorted, sorted);
+
+    const SecureBytes safeContents = SequenceOf({std::span<const unsigned char>(unsorted)});
+    Pkcs7Ptr safe(PKCS7_new());
+    ASSERT_TRUE(PKCS7_set_type(safe.get(), NID_pkcs7_data));
+    ASN1_OCTET_STRING_set(safe->d.data, safeContents.data(), static_cast<int>(safeContents.size()));
+    Pkcs7StackPtr safes(sk_PKCS7_new_null());
+    sk_PKCS7_push(safes.get(), safe.release());
+    Pkcs12Ptr p12(PKCS12_add_safes(safes.get(), 0));
+    ASSERT_TRUE(p12 && PKCS12_set_mac(p12.get(), "", 0, nullptr, 0, 2048, EVP_sha256()));
+    std::vector<unsigned char> source(static_cast<std::size_t>(i2d_PKCS12(p12.get(), nullptr)));
+    out = source.data();
+    i2d_PKCS12(p12.get(), &out);
+
+    Pkcs12Contents contents;
+    ASSERT_TRUE(ReadPkcs12(source.data(), source.size(), {{"", 0}, {nullptr, 0}}, contents).ok());
+    ASSERT_EQ(contents.items.size(), 1u);
+    EXPECT_TRUE(std::equal(unsorted.begin(), unsorted.end(), contents.items[0].der.data(),
+                           contents.items[0].der.data() + contents.items[0].der.size()));
+    const Pkcs12Password password{kPassword, static_cast<int>(std::strlen(kPassword))};
+    DerivedKeys keys;
+    std::vector<unsigned char> copy;
+    ASSERT_TRUE(EncodePkcs12(contents, password, keys, copy).ok);
+    Pkcs12Contents reread;
+    ASSERT_TRUE(ReadProtectedPkcs12(copy, password, keys, reread).ok());
+    ASSERT_EQ(reread.items.size(), 1u);
+    EXPECT_TRUE(std::equal(unsorted.begin(), unsorted.end(), reread.items[0].der.data(),
+                           reread.items[0].der.data() + reread.items[0].der.size()));
 }
 
 using CertificateTest = CertificateFolderTest;

@@ -357,8 +357,9 @@ class InteropMatrixTest : public CertificateFolderTest {
             EXPECT_EQ(field("keys"), input->hasKey ? "1" : "0") << line;
             EXPECT_EQ(field("chain"), expectedChain) << line;
             EXPECT_EQ(field("keymatch"), "yes") << line;
-            if (!input->hasKey)
+            if (!input->hasKey) {
                 EXPECT_EQ(field("trusted"), std::to_string(input->certificates.size())) << line;
+            }
             EXPECT_EQ(field("wrong"), "refused") << line;
             EXPECT_EQ(field("empty"), "refused") << line;
             const std::size_t chain = expectedChain.empty() ? 0 : Count(field("chain"), ",") + 1;

@@ -109,6 +109,18 @@ TEST_F(ProtectionEndToEndTest, CopyIsNoMoreReadableThanItsSource) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
+// A file that would keep the window busy for an hour is answered at once, and the run goes on.
+TEST_F(ProtectionEndToEndTest, FileNamingAnEndlessDerivationIsRefusedAndTheRunGoesOn) {
+    Make("hostile.pfx", PfxVariant::HugeMacCount);
+    Make("fine.pfx", PfxVariant::Pbes2Aes);
+    harness.ProceedConfirmed();
+    EXPECT_EQ(harness.Status(1),
+              "Error Loading : The file's integrity check asks for 2,147,483,647 iterations "
+              "of key derivation; at most 1,000,000 are accepted.");
+    EXPECT_EQ(harness.Status(2), "OK");
+    EXPECT_FALSE(fs::exists(Out("hostile_Password.Pfx")));
+}
+
 // Key-first files (as NSS and Java write them) and a safe mixing key and certificates come out
 // "OK"; a second Proceed finds every copy and changes no file.
 TEST_F(ProtectionEndToEndTest, SecondProceedFindsEveryCopyAndChangesNothing) {

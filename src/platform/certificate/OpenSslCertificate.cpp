@@ -1,3 +1,6 @@
+// The certificate object over OpenSSL: reads the source file from disk and ties the reader, the
+// copy encoder, the check of the written file and the file writer together.
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -23,6 +23,7 @@ enum class PfxVariant {
     EcKey,              // as Pbes2Aes with an EC P-256 leaf key
     KeyFirst,           // as Pbes2Aes with the key's safe before the certificates' (NSS, Java)
     MixedSafe,          // one encrypted safe: leaf, shrouded key, intermediate, root
+    HugeMacCount,       // as Pbes2Aes, its MAC naming 2,147,483,647 iterations (and never computed)
 };
 
 inline constexpr const char* kTestPassword = "Secret-1";

@@ -16,6 +16,8 @@ packages=(
   fontconfig fonts-liberation2 fonts-urw-base35 fonts-dejavu-core fonts-dejavu-extra
   # second PKCS#12 readers for the tests
   gnutls-bin libnss3-tools
+  # the interop tests: Java writes and reads PKCS#12 key stores (`java Source.java` needs the JDK)
+  openjdk-17-jdk-headless
   # looking at the program: a virtual display and screenshots
   xvfb xauth x11-apps x11-utils x11-xserver-utils imagemagick
   # the Wayland platform plugin, so the program runs on a Wayland desktop

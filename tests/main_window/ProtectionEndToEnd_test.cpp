@@ -1,13 +1,13 @@
 // Proceed with the real certificate component: the files on disk are what the user gets.
-#include <QLineEdit>
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
+#include <QLineEdit>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 
 #include "platform/grid/FlexGrid.h"
 #include "support/MainWindowHarness.h"
@@ -19,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class ProtectionEndToEndTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         harness.Show();
         harness.SetPasswords(kPassword, kPassword);
@@ -42,7 +42,8 @@ TEST_F(ProtectionEndToEndTest, PasswordLessFilesComeOutProtectedWithTheirWholeCh
     Make("legacy.pfx", PfxVariant::Legacy);
     Make("nomac.Pfx", PfxVariant::NoMac);
     harness.ProceedConfirmed();
-    for (int row = 1; row <= 3; ++row) EXPECT_EQ(harness.Status(row), "OK") << harness.Path(row).toStdString();
+    for (int row = 1; row <= 3; ++row)
+        EXPECT_EQ(harness.Status(row), "OK") << harness.Path(row).toStdString();
 
     const auto before = ReadPfx(source.toStdString(), "");
     const auto after = ReadPfx(Out("server_Password.Pfx"), kPassword);
@@ -55,7 +56,8 @@ TEST_F(ProtectionEndToEndTest, PasswordLessFilesComeOutProtectedWithTheirWholeCh
     EXPECT_FALSE(ReadPfx(Out("server_Password.Pfx"), "wrong"));
 
     // The command line opens it with the password and shows every certificate.
-    const std::string command = "openssl pkcs12 -in '" + Out("legacy_Password.Pfx") + "' -passin 'pass:" + kPassword +
+    const std::string command = "openssl pkcs12 -in '" + Out("legacy_Password.Pfx") +
+                                "' -passin 'pass:" + kPassword +
                                 "' -nokeys 2>/dev/null | grep -c 'BEGIN CERTIFICATE'";
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_TRUE(pipe);
@@ -84,7 +86,8 @@ TEST_F(ProtectionEndToEndTest, FailuresAreReportedAndLeaveNothingBehind) {
     const QString garbage = dir.File("garbage.pfx");
     std::ofstream(garbage.toStdString()) << "this is not a certificate";
     harness.AddThroughDialog(garbage);
-    const QString longName = QString(251, 'n') + ".pfx";  // its output name is longer than the file system allows
+    const QString longName =
+        QString(251, 'n') + ".pfx";  // its output name is longer than the file system allows
     Make(longName, PfxVariant::Pbes2Aes);
     harness.ProceedConfirmed();
 
@@ -104,6 +107,48 @@ TEST_F(ProtectionEndToEndTest, CopyIsNoMoreReadableThanItsSource) {
     struct stat info {};
     ASSERT_EQ(::stat(Out("private_Password.Pfx").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// A file that would keep the window busy for an hour is answered at once, and the run goes on.
+TEST_F(ProtectionEndToEndTest, FileNamingAnEndlessDerivationIsRefusedAndTheRunGoesOn) {
+    Make("hostile.pfx", PfxVariant::HugeMacCount);
+    Make("fine.pfx", PfxVariant::Pbes2Aes);
+    harness.ProceedConfirmed();
+    EXPECT_EQ(harness.Status(1),
+              "Error Loading : The file's integrity check asks for 2,147,483,647 iterations "
+              "of key derivation; at most 1,000,000 are accepted.");
+    EXPECT_EQ(harness.Status(2), "OK");
+    EXPECT_FALSE(fs::exists(Out("hostile_Password.Pfx")));
+}
+
+// Key-first files (as NSS and Java write them) and a safe mixing key and certificates come out
+// "OK"; a second Proceed finds every copy and changes no file.
+TEST_F(ProtectionEndToEndTest, SecondProceedFindsEveryCopyAndChangesNothing) {
+    Make("keyfirst.pfx", PfxVariant::KeyFirst);
+    Make("mixed.pfx", PfxVariant::MixedSafe);
+    Make("classic.pfx", PfxVariant::EmptyPasswordMac);
+    harness.ProceedConfirmed();
+    for (int row = 1; row <= 3; ++row)
+        ASSERT_EQ(harness.Status(row), "OK") << harness.Path(row).toStdString();
+
+    const auto snapshot = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::directory_iterator(dir.Path())) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            files[entry.path().filename().string()] =
+                std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        return files;
+    };
+    const auto before = snapshot();
+    EXPECT_EQ(before.size(), 6u);
+    harness.ProceedConfirmed();
+    for (const char* name : {"keyfirst", "mixed", "classic"}) {
+        const int row = name[0] == 'k' ? 1 : name[0] == 'm' ? 2 : 3;
+        EXPECT_EQ(harness.Status(row),
+                  "File [" + dir.File(QString(name) + "_Password.Pfx") + "] already exists");
+    }
+    EXPECT_EQ(snapshot(), before);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ struct CallResult {
 // One certificate object handles one PKCS#12 file: Load it, then Save a copy.
 // Paths and passwords are UTF-8. Neither call throws.
 class Certificate {
-public:
+  public:
     virtual ~Certificate() = default;
 
     // keyStorageFlag 1: keep the private key exportable; keyLocation 0: the current user's store.

@@ -96,6 +96,11 @@ bool DerivedKeys::Prepare(const std::vector<KeyRequest>& requests) {
     return ok;
 }
 
+bool DerivedKeys::Has(const KeyRequest& request) const {
+    const Entry* entry = Find(request);
+    return entry != nullptr && entry->ok;
+}
+
 const SecureBytes* DerivedKeys::Get(const KeyRequest& request) {
     if (request.password.length < 0) return nullptr;
     Entry* entry = Find(request);

@@ -49,6 +49,9 @@ class DerivedKeys {
     // valid as long as this object.
     const SecureBytes* Get(const KeyRequest& request);
 
+    // True when the key for `request` is known already and Get would not derive it.
+    bool Has(const KeyRequest& request) const;
+
     // How many derivations were actually run.
     std::size_t Derivations() const { return derivations_; }
 
@@ -66,6 +69,9 @@ class DerivedKeys {
     };
 
     Entry* Find(const KeyRequest& request);
+    const Entry* Find(const KeyRequest& request) const {
+        return const_cast<DerivedKeys*>(this)->Find(request);
+    }
     Entry& Add(const KeyRequest& request);
     static bool Derive(Entry& entry, const EVP_MD* digest);
 

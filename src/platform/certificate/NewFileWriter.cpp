@@ -94,8 +94,10 @@ bool ReadBack(int fd, std::vector<unsigned char>& bytes) {
 
 // For file systems that can neither rename without replacing nor hard-link: create the name
 // exclusively and write into it. Not atomic, but it still never replaces anything.
+CallResult SetOwnership(int fd, mode_t mode, const NewFileOptions& options);
+
 CallResult WriteUnderFinalName(int folder, const std::string& name, std::span<const unsigned char> bytes,
-                               mode_t mode) {
+                               mode_t mode, const NewFileOptions& options) {
     Descriptor fd(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (fd.get() < 0) {
         if (errno == EEXIST) return AlreadyExists();
@@ -105,16 +107,79 @@ CallResult WriteUnderFinalName(int folder, const std::string& name, std::span<co
     created.Set(name);
     if (!WriteAll(fd.get(), bytes)) return SystemFailure("The output file cannot be written", errno);
     if (::fsync(fd.get()) != 0) return SystemFailure("The output file cannot be flushed to disk", errno);
-    if (::fchmod(fd.get(), mode) != 0)
-        return SystemFailure("The output file's permissions cannot be set", errno);
+    CallResult owned = SetOwnership(fd.get(), mode, options);
+    if (!owned.ok) return owned;
     created.Release();
     return CallResult::Success();
 }
 
+
+// Gives the file its group and mode before anyone can see it by name.
+CallResult SetOwnership(int fd, mode_t mode, const NewFileOptions& options) {
+    // Only the group: a user may hand a file to a group of their own, and root to any. Refused, the
+    // file keeps the group it was created with.
+    if (options.group != static_cast<gid_t>(-1) && ::fchown(fd, static_cast<uid_t>(-1), options.group) != 0 &&
+        errno != EPERM) {
+        return SystemFailure("The output file's group cannot be set", errno);
+    }
+    if (::fchmod(fd, mode & 0666 & ~ProcessUmask()) != 0)
+        return SystemFailure("The output file's permissions cannot be set", errno);
+    return CallResult::Success();
+}
+
+CallResult WriteAndCheck(int fd, std::span<const unsigned char> bytes, const WrittenFileCheck& check,
+                         std::vector<unsigned char>& written) {
+    if (!WriteAll(fd, bytes)) return SystemFailure("The output file cannot be written", errno);
+    if (::fsync(fd) != 0) return SystemFailure("The output file cannot be flushed to disk", errno);
+    // What the disk gives back through this very descriptor is what gets the name.
+    if (!ReadBack(fd, written)) return SystemFailure("The output file cannot be read back", errno);
+    if (check) return check(written);
+    return CallResult::Success();
+}
+
+// A nameless file in the folder: gone with its descriptor unless it is linked in. Returns -1 with
+// errno set, EOPNOTSUPP and the like meaning the file system cannot.
+int OpenAnonymous(int folder) {
+    return ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+}
+
+bool NoAnonymousFiles(int error) {
+    return error == EOPNOTSUPP || error == ENOTSUP || error == EISDIR || error == EINVAL || error == ENOSYS;
+}
+
+// Links the nameless file in under `name`; linkat never replaces an existing name.
+CallResult LinkAnonymous(int fd, int folder, const std::string& name) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return CallResult::Success();
+    if (errno == EEXIST) return AlreadyExists();
+    const int error = errno;
+    // Without /proc, AT_EMPTY_PATH does the same where the process may use it.
+    if (::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return CallResult::Success();
+    if (errno == EEXIST) return AlreadyExists();
+    return SystemFailure("The output file cannot be created", error);
+}
+
 }  // namespace
 
+mode_t ProcessUmask() {
+    // Linux tells it in /proc; elsewhere setting and restoring it is the only way.
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status) != nullptr)
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (found) return static_cast<mode_t>(mask);
+    }
+    const mode_t mask = ::umask(077);
+    ::umask(mask);
+    return mask;
+}
+
 CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> bytes, mode_t mode,
-                        const WrittenFileCheck& check) {
+                        const WrittenFileCheck& check, const NewFileOptions& options) {
     const std::size_t slash = path.rfind('/');
     const std::string folderPath = slash == std::string::npos
                                        ? std::string(".")
@@ -133,6 +198,24 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
     struct stat existing {};
     if (::fstatat(folder.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) return AlreadyExists();
     if (errno != ENOENT) return SystemFailure("The output file cannot be created", errno);
+
+    std::vector<unsigned char> written;
+    if (options.anonymousTemporary) {
+        Descriptor file(OpenAnonymous(folder.get()));
+        if (file.get() >= 0) {
+            CallResult checked = WriteAndCheck(file.get(), bytes, check, written);
+            if (!checked.ok) return checked;
+            CallResult owned = SetOwnership(file.get(), mode, options);
+            if (!owned.ok) return owned;
+            CallResult linked = LinkAnonymous(file.get(), folder.get(), name);
+            if (!linked.ok) return linked;
+            // Makes the new name itself durable; a folder that cannot be flushed leaves the file in place.
+            ::fsync(folder.get());
+            return CallResult::Success();
+        }
+        if (!NoAnonymousFiles(errno))
+            return SystemFailure("A temporary file cannot be created in the output folder", errno);
+    }
 
     NameGuard temporary(folder.get());
     Descriptor file;
@@ -154,16 +237,10 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
     if (file.get() < 0)
         return SystemFailure("A temporary file cannot be created in the output folder", EEXIST);
 
-    if (!WriteAll(file.get(), bytes)) return SystemFailure("The output file cannot be written", errno);
-    if (::fsync(file.get()) != 0) return SystemFailure("The output file cannot be flushed to disk", errno);
-    std::vector<unsigned char> written;
-    if (!ReadBack(file.get(), written)) return SystemFailure("The output file cannot be read back", errno);
-    if (check) {
-        CallResult checked = check(written);
-        if (!checked.ok) return checked;
-    }
-    if (::fchmod(file.get(), mode) != 0)
-        return SystemFailure("The output file's permissions cannot be set", errno);
+    CallResult checked = WriteAndCheck(file.get(), bytes, check, written);
+    if (!checked.ok) return checked;
+    CallResult owned = SetOwnership(file.get(), mode, options);
+    if (!owned.ok) return owned;
     file.reset(-1);
 
     if (::renameat2(folder.get(), temporary.name().c_str(), folder.get(), name.c_str(), RENAME_NOREPLACE) ==
@@ -179,13 +256,12 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
                 errno != EMLINK) {
                 return SystemFailure("The output file cannot be created", errno);
             }
-            CallResult direct = WriteUnderFinalName(folder.get(), name, written, mode);
+            CallResult direct = WriteUnderFinalName(folder.get(), name, written, mode, options);
             if (!direct.ok) return direct;
         }
     } else {
         return SystemFailure("The output file cannot be created", errno);
     }
-    // Makes the new name itself durable; a folder that cannot be flushed leaves the file in place.
     ::fsync(folder.get());
     return CallResult::Success();
 }

@@ -1,3 +1,6 @@
+// The certificate object over OpenSSL: reads the source file from disk and ties the reader, the
+// copy encoder, the check of the written file and the file writer together.
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,7 +74,7 @@ bool LooksLikePem(const SecureBytes& bytes) {
     return bytes.size() - i >= markerLength && std::memcmp(bytes.data() + i, kMarker, markerLength) == 0;
 }
 
-CallResult ReadSource(const std::string& path, SecureBytes& bytes, mode_t& mode) {
+CallResult ReadSource(const std::string& path, SecureBytes& bytes, mode_t& mode, gid_t& group) {
     // O_NONBLOCK: a FIFO or device under a .pfx name must not stall the run.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
@@ -108,8 +111,9 @@ CallResult ReadSource(const std::string& path, SecureBytes& bytes, mode_t& mode)
         return CallResult::Failure("The file changed while it was read.");
     bytes.Resize(done);
     if (done == 0) return CallResult::Failure("The file is empty.");
-    // The copy is never wider than the source, and never executable.
+    // The copy is never wider than the source, and never executable; the writer narrows it by the umask.
     mode = st.st_mode & 0666;
+    group = st.st_gid;
     return CallResult::Success();
 }
 
@@ -150,7 +154,8 @@ class OpenSslCertificate final : public Certificate {
 
         SecureBytes bytes;
         mode_t mode = 0;
-        CallResult read = ReadSource(path, bytes, mode);
+        gid_t group = static_cast<gid_t>(-1);
+        CallResult read = ReadSource(path, bytes, mode, group);
         if (!read.ok) return read;
 
         // Password-less files are keyed either with the empty password or with none at all.
@@ -172,6 +177,7 @@ class OpenSslCertificate final : public Certificate {
         if (contents.CertificateCount() == 0) return CallResult::Failure("The file holds no certificate.");
         contents_ = std::move(contents);
         sourceMode_ = mode;
+        sourceGroup_ = group;
         loaded_ = true;
         return CallResult::Success();
     }
@@ -195,13 +201,16 @@ class OpenSslCertificate final : public Certificate {
         const auto sameAsSource = [&](std::span<const unsigned char> written) {
             return CheckWrittenPkcs12(written, key, keys, contents_);
         };
-        CallResult written = WriteNewFile(path, der, sourceMode_, sameAsSource);
+        NewFileOptions options;
+        options.group = sourceGroup_;
+        CallResult written = WriteNewFile(path, der, sourceMode_, sameAsSource, options);
         OpenSslErrors::Clear();
         return written;
     }
 
     Pkcs12Contents contents_;  // its keys are wiped when freed
     mode_t sourceMode_ = 0600;
+    gid_t sourceGroup_ = static_cast<gid_t>(-1);
     bool loaded_ = false;
 };
 

@@ -1,5 +1,9 @@
 #pragma once
 
+// The PKCS#12 work of the certificate object, in memory: read a password-less source
+// (PasswordlessReader.cpp), encode the protected copy (CopyEncoder.cpp) and check the written file
+// (WrittenFileCheck.cpp).
+
 #include <cstddef>
 #include <span>
 #include <string>
@@ -8,16 +12,20 @@
 #include "platform/certificate/Certificate.h"
 #include "platform/certificate/DerivedKeys.h"
 #include "platform/certificate/OpenSslHandles.h"
+#include "platform/certificate/WorkLimits.h"
 
 namespace kiv::certificate {
 
 // One safe bag of a file. Keys are held decrypted, with the attribute set of their bag kept as the
-// bytes it was encoded in; every other bag (certificates, CRLs, secrets) is kept whole.
+// bytes it was encoded in; every other bag (certificates, CRLs, secrets) is kept whole, as the
+// bytes it was encoded in: re-encoding would sort an attribute SET that a tool wrote unsorted.
 struct Pkcs12Item {
     Pkcs8Ptr key;
     std::vector<unsigned char> keyAttributes;  // DER of the bag's attribute SET, empty when none
     SafeBagPtr bag;
+    SecureBytes der;  // the whole bag as the file held it (not for keys)
     bool isCertificate = false;
+    std::size_t safe = 0;  // which of the file's safes (top-level parts) held it, counted from 0
 
     bool IsKey() const { return key != nullptr; }
 };
@@ -31,7 +39,8 @@ struct Pkcs12Contents {
 };
 
 // Why reading failed, for the caller to pick its wording.
-enum class ReadFailure { None, NotPkcs12, WrongPassword, UnsupportedAlgorithm, Damaged };
+// TooMuchWork: an iteration count above the ceiling, or more derivation work than one file may cause.
+enum class ReadFailure { None, NotPkcs12, WrongPassword, UnsupportedAlgorithm, Damaged, TooMuchWork };
 
 struct ReadResult {
     ReadFailure failure = ReadFailure::None;
@@ -43,13 +52,20 @@ struct ReadResult {
 inline constexpr const char* kWrongPasswordText = "The specified password is not correct.";
 
 // Opens a DER-encoded PKCS#12 file. Each MAC and each encrypted part is tried with every password of
-// `passwords` in turn; a part that opens with none of them is a wrong password.
+// `passwords` in turn; a part that opens with none of them is a wrong password. The derivations are
+// bounded by the iteration ceiling and the per-file budget (WorkLimits.h).
 ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
                       const std::vector<Pkcs12Password>& passwords, Pkcs12Contents& contents);
+// The same within `budget`.
+ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
+                      const std::vector<Pkcs12Password>& passwords, Pkcs12Contents& contents,
+                      WorkBudget& budget);
 
-// Encodes `contents` protected with `password`: keys in shrouded bags and the other bags in one
-// encrypted safe, both PBES2 (PBKDF2-HMAC-SHA256, AES-256-CBC), and an HMAC-SHA256 MAC, each with
-// 10,000 iterations and its own random salt. The keys it derives stay in `keys`.
+// Encodes `contents` protected with `password`, safe by safe as the source had them: keys in shrouded
+// bags inside plain safes and every other bag inside encrypted safes, both PBES2 (PBKDF2-HMAC-SHA256,
+// AES-256-CBC), and an HMAC-SHA256 MAC, each with kProtectionIterations and its own random salt. A
+// source safe that mixes keys with other bags becomes one safe per run of like bags, so bag order is
+// kept. The keys it derives stay in `keys`.
 CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password, DerivedKeys& keys,
                         std::vector<unsigned char>& der);
 
@@ -65,6 +81,11 @@ CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Pass
 // True when both hold the same keys, bags and attributes in the same order.
 bool SameContents(const Pkcs12Contents& a, const Pkcs12Contents& b);
 
+// PBKDF2 and MAC iterations of the copy. A build may lower it (the fuzzing build does, to run fast).
+#ifdef KIV_SAVE_ITERATIONS
+inline constexpr int kProtectionIterations = KIV_SAVE_ITERATIONS;
+#else
 inline constexpr int kProtectionIterations = 10000;
+#endif
 
 }  // namespace kiv::certificate

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/certificate/CertificateTestFolder.h"
+#include "platform/certificate/DerWalk.h"
 #include "platform/certificate/NewFileWriter.h"
 #include "platform/certificate/Pkcs12Bags.h"
 #include "support/pkcs12/Pkcs12Maker.h"
@@ -83,8 +84,12 @@ TEST_P(RoundTripTest, OutputUsesPbes2AesAndAnHmacSha256MacWithFreshSalts) {
     const auto two = ReadPfx(Path("two.pfx"), kPassword);
     ASSERT_TRUE(one && two);
     EXPECT_EQ(one->mac, "SHA256 iter=10000");
-    std::vector<std::string> expected = {std::string("certs ") + kPbes2};
-    if (GetParam() != PfxVariant::CertificatesOnly) expected.push_back(std::string("key ") + kPbes2);
+    const std::string certs = std::string("certs ") + kPbes2;
+    const std::string key = std::string("key ") + kPbes2;
+    std::vector<std::string> expected = {certs, key};
+    if (GetParam() == PfxVariant::CertificatesOnly) expected = {certs};
+    if (GetParam() == PfxVariant::KeyFirst) expected = {key, certs};
+    if (GetParam() == PfxVariant::MixedSafe) expected = {certs, key, certs};
     EXPECT_EQ(one->encryptions, expected);
 
     std::set<std::string> salts;
@@ -102,8 +107,129 @@ INSTANTIATE_TEST_SUITE_P(Variants, RoundTripTest,
                                            PfxVariant::NoMac, PfxVariant::UnencryptedBags,
                                            PfxVariant::Pbes2Aes, PfxVariant::Legacy,
                                            PfxVariant::ExtraAttributes, PfxVariant::CertificatesOnly,
-                                           PfxVariant::EcKey),
+                                           PfxVariant::EcKey, PfxVariant::KeyFirst, PfxVariant::MixedSafe),
                          [](const auto& info) { return kiv::testing::VariantName(info.param); });
+
+// The safes of a file in order, each as its kind and its bags: "encrypted: cert key cert".
+std::vector<std::string> Layout(const std::vector<unsigned char>& der, const char* password) {
+    std::vector<std::string> layout;
+    const unsigned char* in = der.data();
+    Pkcs12Ptr p12(d2i_PKCS12(nullptr, &in, static_cast<long>(der.size())));
+    Pkcs7StackPtr safes(p12 ? PKCS12_unpack_authsafes(p12.get()) : nullptr);
+    for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
+        PKCS7* safe = sk_PKCS7_value(safes.get(), i);
+        const bool encrypted = OBJ_obj2nid(safe->type) == NID_pkcs7_encrypted;
+        SafeBagStackPtr bags(encrypted ? PKCS12_unpack_p7encdata(safe, password, -1)
+                                       : PKCS12_unpack_p7data(safe));
+        std::string text = encrypted ? "encrypted:" : "plain:";
+        for (int b = 0; b < sk_PKCS12_SAFEBAG_num(bags.get()); ++b) {
+            const int type = PKCS12_SAFEBAG_get_nid(sk_PKCS12_SAFEBAG_value(bags.get(), b));
+            text += type == NID_certBag ? " cert" : type == NID_pkcs8ShroudedKeyBag ? " shrouded" : " other";
+        }
+        layout.push_back(text);
+    }
+    return layout;
+}
+
+// NSS and Java write the key's safe first; the copy keeps each source's order, and a safe that mixes
+// keys and certificates becomes one safe per run, so every reader finds its usual kinds of safe.
+TEST(CopyLayoutTest, TheCopyKeepsTheSourceOrderOfSafesAndBags) {
+    struct Case {
+        PfxVariant variant;
+        std::vector<std::string> source;
+        std::vector<std::string> copy;
+    };
+    const Case cases[] = {
+        {PfxVariant::Pbes2Aes,
+         {"encrypted: cert cert cert", "plain: shrouded"},
+         {"encrypted: cert cert cert", "plain: shrouded"}},
+        {PfxVariant::KeyFirst,
+         {"plain: shrouded", "encrypted: cert cert cert"},
+         {"plain: shrouded", "encrypted: cert cert cert"}},
+        {PfxVariant::MixedSafe,
+         {"encrypted: cert shrouded cert cert"},
+         {"encrypted: cert", "plain: shrouded", "encrypted: cert cert"}},
+    };
+    const Pkcs12Password password{kPassword, static_cast<int>(std::strlen(kPassword))};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(kiv::testing::VariantName(c.variant));
+        const std::vector<unsigned char> der = kiv::testing::MakePfx(c.variant);
+        ASSERT_FALSE(der.empty());
+        ASSERT_EQ(Layout(der, ""), c.source);
+        Pkcs12Contents source;
+        ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, source).ok());
+        DerivedKeys keys;
+        std::vector<unsigned char> copy;
+        ASSERT_TRUE(EncodePkcs12(source, password, keys, copy).ok);
+        EXPECT_EQ(Layout(copy, kPassword), c.copy);
+        const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source);
+        EXPECT_TRUE(checked.ok) << checked.description;
+
+        // The check is exact: the same bags in another order are refused.
+        Pkcs12Contents swapped;
+        ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, swapped).ok());
+        std::swap(swapped.items.front(), swapped.items.back());
+        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped).ok);
+    }
+}
+
+// Java writes attribute sets in the order they were added, which DER would sort: a copy that
+// re-encoded its bags would change those bytes.
+TEST(CopyLayoutTest, AttributeSetsKeepTheOrderTheSourceWroteThemIn) {
+    const std::vector<unsigned char> plain = kiv::testing::MakePfx(PfxVariant::CertificatesOnly);
+    Pkcs12Contents certificates;
+    ASSERT_TRUE(ReadPkcs12(plain.data(), plain.size(), {{"", 0}, {nullptr, 0}}, certificates).ok());
+    X509Ptr leaf(PKCS12_SAFEBAG_get1_cert(certificates.items.front().bag.get()));
+    ASSERT_TRUE(leaf);
+
+    STACK_OF(PKCS12_SAFEBAG)* raw = nullptr;
+    PKCS12_SAFEBAG* bag = PKCS12_add_cert(&raw, leaf.get());
+    SafeBagStackPtr owner(raw);
+    unsigned char id[] = {1, 2, 3, 4};
+    ASSERT_TRUE(bag && PKCS12_add_friendlyname(bag, "Leaf", -1) && PKCS12_add_localkeyid(bag, id, sizeof id));
+    std::vector<unsigned char> sorted(static_cast<std::size_t>(i2d_PKCS12_SAFEBAG(bag, nullptr)));
+    unsigned char* out = sorted.data();
+    i2d_PKCS12_SAFEBAG(bag, &out);
+    std::span<const unsigned char> value;
+    std::span<const unsigned char> attributes;
+    std::vector<std::span<const unsigned char>> elements;
+    ASSERT_TRUE(BagParts(sorted, value, attributes));
+    ASSERT_TRUE(SequenceElements(attributes, elements));
+    ASSERT_EQ(elements.size(), 2u);
+    std::vector<unsigned char> unsorted(sorted.begin(), sorted.end() - static_cast<long>(attributes.size()));
+    unsorted.insert(unsorted.end(), attributes.begin(), elements[0].begin());  // the SET's header
+    unsorted.insert(unsorted.end(), elements[1].begin(), elements[1].end());
+    unsorted.insert(unsorted.end(), elements[0].begin(), elements[0].end());
+    ASSERT_EQ(unsorted.size(), sorted.size());
+    ASSERT_NE(unsorted, sorted);
+
+    const SecureBytes safeContents = SequenceOf({std::span<const unsigned char>(unsorted)});
+    Pkcs7Ptr safe(PKCS7_new());
+    ASSERT_TRUE(PKCS7_set_type(safe.get(), NID_pkcs7_data));
+    ASN1_OCTET_STRING_set(safe->d.data, safeContents.data(), static_cast<int>(safeContents.size()));
+    Pkcs7StackPtr safes(sk_PKCS7_new_null());
+    sk_PKCS7_push(safes.get(), safe.release());
+    Pkcs12Ptr p12(PKCS12_add_safes(safes.get(), 0));
+    ASSERT_TRUE(p12 && PKCS12_set_mac(p12.get(), "", 0, nullptr, 0, 2048, EVP_sha256()));
+    std::vector<unsigned char> source(static_cast<std::size_t>(i2d_PKCS12(p12.get(), nullptr)));
+    out = source.data();
+    i2d_PKCS12(p12.get(), &out);
+
+    Pkcs12Contents contents;
+    ASSERT_TRUE(ReadPkcs12(source.data(), source.size(), {{"", 0}, {nullptr, 0}}, contents).ok());
+    ASSERT_EQ(contents.items.size(), 1u);
+    EXPECT_TRUE(std::equal(unsorted.begin(), unsorted.end(), contents.items[0].der.data(),
+                           contents.items[0].der.data() + contents.items[0].der.size()));
+    const Pkcs12Password password{kPassword, static_cast<int>(std::strlen(kPassword))};
+    DerivedKeys keys;
+    std::vector<unsigned char> copy;
+    ASSERT_TRUE(EncodePkcs12(contents, password, keys, copy).ok);
+    Pkcs12Contents reread;
+    ASSERT_TRUE(ReadProtectedPkcs12(copy, password, keys, reread).ok());
+    ASSERT_EQ(reread.items.size(), 1u);
+    EXPECT_TRUE(std::equal(unsorted.begin(), unsorted.end(), reread.items[0].der.data(),
+                           reread.items[0].der.data() + reread.items[0].der.size()));
+}
 
 using CertificateTest = CertificateFolderTest;
 
@@ -566,45 +692,6 @@ TEST_F(WrittenFileCheckTest, NoSingleChangedByteGoesUnnoticed) {
         changed[at] ^= 0x04;
         EXPECT_FALSE(Check(changed).ok) << at;
     }
-}
-
-// The writer itself: what happens between the last check and the link.
-using NewFileWriterTest = CertificateFolderTest;
-
-TEST_F(NewFileWriterTest, NameTakenJustBeforeLinkingIsNeverReplaced) {
-    const std::string target = Path("out.pfx");
-    const std::vector<unsigned char> bytes = {1, 2, 3};
-    const CallResult written = WriteNewFile(target, bytes, 0600, [&](std::span<const unsigned char>) {
-        WriteFile(target, "racer");
-        return CallResult::Success();
-    });
-    EXPECT_FALSE(written.ok);
-    EXPECT_TRUE(written.targetExists);
-    EXPECT_EQ(ReadFile(target), "racer");
-    EXPECT_EQ(Entries(), std::set<std::string>{"out.pfx"});
-}
-
-TEST_F(NewFileWriterTest, FailedCheckLeavesNothingBehindAndSeesTheWrittenBytes) {
-    const std::vector<unsigned char> bytes = {9, 8, 7, 6};
-    std::vector<unsigned char> seen;
-    const CallResult written =
-        WriteNewFile(Path("out.pfx"), bytes, 0600, [&](std::span<const unsigned char> back) {
-            seen.assign(back.begin(), back.end());
-            return CallResult::Failure("no");
-        });
-    EXPECT_FALSE(written.ok);
-    EXPECT_EQ(written.description, "no");
-    EXPECT_EQ(seen, bytes);
-    EXPECT_TRUE(Entries().empty());
-}
-
-TEST_F(NewFileWriterTest, RelativeNameGoesIntoTheCurrentFolder) {
-    const std::string previous = std::filesystem::current_path();
-    std::filesystem::current_path(folder_);
-    const CallResult written = WriteNewFile("plain.pfx", std::vector<unsigned char>{1}, 0640, {});
-    std::filesystem::current_path(previous);
-    EXPECT_TRUE(written.ok) << written.description;
-    EXPECT_EQ(Mode(Path("plain.pfx")), 0640u);
 }
 
 }  // namespace

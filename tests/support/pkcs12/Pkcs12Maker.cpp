@@ -1,7 +1,5 @@
 #include "support/pkcs12/Pkcs12Maker.h"
 
-#include "platform/certificate/OpenSslHandles.h"
-
 #include <openssl/asn1.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -12,9 +10,12 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <memory>
+
+#include "platform/certificate/OpenSslHandles.h"
 
 namespace kiv::testing {
 namespace {
@@ -104,6 +105,9 @@ struct Recipe {
     bool withCerts = true;
     bool extraAttributes = false;
     bool ecLeaf = false;
+    bool keyFirst = false;
+    bool mixedSafe = false;
+    bool hugeMacCount = false;
 };
 
 Recipe RecipeFor(PfxVariant variant) {
@@ -147,6 +151,15 @@ Recipe RecipeFor(PfxVariant variant) {
         case PfxVariant::EcKey:
             r.ecLeaf = true;
             break;
+        case PfxVariant::KeyFirst:
+            r.keyFirst = true;
+            break;
+        case PfxVariant::MixedSafe:
+            r.mixedSafe = true;
+            break;
+        case PfxVariant::HugeMacCount:
+            r.hugeMacCount = true;
+            break;
     }
     return r;
 }
@@ -181,13 +194,19 @@ std::string VariantName(PfxVariant variant) {
             return "KeyOnly";
         case PfxVariant::EcKey:
             return "EcKey";
+        case PfxVariant::KeyFirst:
+            return "KeyFirst";
+        case PfxVariant::MixedSafe:
+            return "MixedSafe";
+        case PfxVariant::HugeMacCount:
+            return "HugeMacCount";
     }
     return "Unknown";
 }
 
-bool WritePfx(const std::string& path, PfxVariant variant, const std::string& password) {
+std::vector<unsigned char> MakePfx(PfxVariant variant, const std::string& password) {
     const TestPki& pki = Pki();
-    if (!pki.ok) return false;
+    if (!pki.ok) return {};
     const Recipe recipe = RecipeFor(variant);
     std::string secret =
         variant == PfxVariant::PasswordProtected ? (password.empty() ? kTestPassword : password) : "";
@@ -196,29 +215,29 @@ bool WritePfx(const std::string& path, PfxVariant variant, const std::string& pa
     X509* leaf = recipe.ecLeaf ? pki.ecLeaf.get() : pki.leaf.get();
     static const unsigned char kKeyId[] = {0x4b, 0x69, 0x76, 0x01, 0x02, 0x03, 0x04, 0x05};
 
-    SafesPtr safes(sk_PKCS7_new_null());
+    BagsPtr certBags;
     if (recipe.withCerts) {
         STACK_OF(PKCS12_SAFEBAG)* raw = nullptr;
         const std::pair<X509*, const char*> chain[] = {
             {leaf, "Kiv Leaf"}, {pki.intermediate.get(), "Kiv Intermediate"}, {pki.root.get(), "Kiv Root"}};
         for (const auto& [cert, name] : chain) {
             PKCS12_SAFEBAG* bag = PKCS12_add_cert(&raw, cert);
-            if (bag == nullptr) return false;
+            if (bag == nullptr) {
+                BagsPtr discard(raw);
+                return {};
+            }
             if (cert == leaf && recipe.withKey)
                 PKCS12_add_localkeyid(bag, const_cast<unsigned char*>(kKeyId), sizeof kKeyId);
             if (recipe.extraAttributes) PKCS12_add_friendlyname(bag, name, -1);
         }
-        BagsPtr bags(raw);
-        STACK_OF(PKCS7)* s = safes.release();
-        const bool added = AddSafe(&s, bags.get(), recipe.certPbe, pass);
-        safes.reset(s);
-        if (!added) return false;
+        certBags.reset(raw);
     }
+    BagsPtr keyBags;
     if (recipe.withKey) {
         STACK_OF(PKCS12_SAFEBAG)* raw = nullptr;
         PKCS12_SAFEBAG* bag = PKCS12_add_key(&raw, leafKey, 0, 2048, recipe.keyPbe, pass);
-        BagsPtr bags(raw);
-        if (bag == nullptr) return false;
+        keyBags.reset(raw);
+        if (bag == nullptr) return {};
         if (recipe.withCerts) PKCS12_add_localkeyid(bag, const_cast<unsigned char*>(kKeyId), sizeof kKeyId);
         if (recipe.extraAttributes) {
             PKCS12_add_friendlyname(bag, "Kiv Leaf Key \xc3\xbc", -1);
@@ -226,43 +245,82 @@ bool WritePfx(const std::string& path, PfxVariant variant, const std::string& pa
             PKCS12_add1_attr_by_txt(bag, "1.3.6.1.4.1.99999.7", MBSTRING_UTF8,
                                     reinterpret_cast<const unsigned char*>("custom value"), 12);
         }
+    }
+    if (recipe.mixedSafe && certBags && keyBags) {
+        // The key goes between the leaf and the intermediate, all in one safe.
+        PKCS12_SAFEBAG* key = sk_PKCS12_SAFEBAG_shift(keyBags.get());
+        if (!sk_PKCS12_SAFEBAG_insert(certBags.get(), key, 1)) {
+            PKCS12_SAFEBAG_free(key);
+            return {};
+        }
+    }
+
+    SafesPtr safes(sk_PKCS7_new_null());
+    const auto add = [&](STACK_OF(PKCS12_SAFEBAG) * bags, int pbe) {
+        if (bags == nullptr || sk_PKCS12_SAFEBAG_num(bags) == 0) return true;
         STACK_OF(PKCS7)* s = safes.release();
-        const bool added = AddSafe(&s, bags.get(), -1, pass);
+        const bool added = AddSafe(&s, bags, pbe, pass);
         safes.reset(s);
-        if (!added) return false;
-    }
+        return added;
+    };
+    const bool added = recipe.keyFirst ? add(keyBags.get(), -1) && add(certBags.get(), recipe.certPbe)
+                                       : add(certBags.get(), recipe.certPbe) && add(keyBags.get(), -1);
+    if (!added) return {};
     P12Ptr p12(PKCS12_add_safes(safes.get(), 0));
-    if (!p12) return false;
-    if (recipe.mac != nullptr &&
-        !PKCS12_set_mac(p12.get(), pass, pass ? -1 : 0, nullptr, 0, 2048, recipe.mac)) {
-        return false;
+    if (!p12) return {};
+    if (recipe.hugeMacCount) {
+        // Only the parameters: computing this MAC would take about an hour.
+        unsigned char salt[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+        if (!PKCS12_setup_mac(p12.get(), INT_MAX, salt, sizeof salt, EVP_sha256())) return {};
+    } else if (recipe.mac != nullptr &&
+               !PKCS12_set_mac(p12.get(), pass, pass ? -1 : 0, nullptr, 0, 2048, recipe.mac)) {
+        return {};
     }
+    const int length = i2d_PKCS12(p12.get(), nullptr);
+    if (length <= 0) return {};
+    std::vector<unsigned char> der(static_cast<std::size_t>(length));
+    unsigned char* out = der.data();
+    if (i2d_PKCS12(p12.get(), &out) != length) return {};
+    return der;
+}
+
+bool WritePfx(const std::string& path, PfxVariant variant, const std::string& password) {
+    const std::vector<unsigned char> der = MakePfx(variant, password);
+    if (der.empty()) return false;
     FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) return false;
-    const bool written = i2d_PKCS12_fp(out, p12.get()) == 1;
+    const bool written = std::fwrite(der.data(), 1, der.size(), out) == der.size();
     return std::fclose(out) == 0 && written;
 }
 
-std::optional<PemFiles> WritePem(const std::string& folder) {
+std::optional<PemFiles> WritePem(const std::string& folder, bool ecLeaf) {
     const TestPki& pki = Pki();
     if (!pki.ok) return std::nullopt;
-    PemFiles files{folder + "/leaf-key.pem", folder + "/leaf.pem", folder + "/chain.pem"};
+    const std::string prefix = folder + (ecLeaf ? "/ec-" : "/");
+    PemFiles files{prefix + "leaf-key.pem", prefix + "leaf.pem", prefix + "chain.pem",
+                   prefix + "intermediate.pem", prefix + "root.pem"};
+    EVP_PKEY* leafKey = ecLeaf ? pki.ecLeafKey.get() : pki.leafKey.get();
+    X509* leaf = ecLeaf ? pki.ecLeaf.get() : pki.leaf.get();
     const auto write = [](const std::string& path, auto&& body) {
         FILE* out = std::fopen(path.c_str(), "w");
         if (out == nullptr) return false;
         const bool ok = body(out);
         return std::fclose(out) == 0 && ok;
     };
-    const bool ok = write(files.key,
-                          [&](FILE* out) {
-                              return PEM_write_PrivateKey(out, pki.leafKey.get(), nullptr, nullptr, 0,
-                                                          nullptr, nullptr) == 1;
-                          }) &&
-                    write(files.leaf, [&](FILE* out) { return PEM_write_X509(out, pki.leaf.get()) == 1; }) &&
-                    write(files.chain, [&](FILE* out) {
-                        return PEM_write_X509(out, pki.intermediate.get()) == 1 &&
-                               PEM_write_X509(out, pki.root.get()) == 1;
-                    });
+    const auto certificate = [&](X509* cert) {
+        return [cert](FILE* out) { return PEM_write_X509(out, cert) == 1; };
+    };
+    const bool ok =
+        write(files.key,
+              [&](FILE* out) {
+                  return PEM_write_PrivateKey(out, leafKey, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+              }) &&
+        write(files.leaf, certificate(leaf)) &&
+        write(files.intermediate, certificate(pki.intermediate.get())) &&
+        write(files.root, certificate(pki.root.get())) && write(files.chain, [&](FILE* out) {
+            return PEM_write_X509(out, pki.intermediate.get()) == 1 &&
+                   PEM_write_X509(out, pki.root.get()) == 1;
+        });
     if (!ok) return std::nullopt;
     return files;
 }

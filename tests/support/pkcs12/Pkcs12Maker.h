@@ -21,6 +21,9 @@ enum class PfxVariant {
     CertificatesOnly,   // the three certificates and no key
     KeyOnly,            // a key and no certificate
     EcKey,              // as Pbes2Aes with an EC P-256 leaf key
+    KeyFirst,           // as Pbes2Aes with the key's safe before the certificates' (NSS, Java)
+    MixedSafe,          // one encrypted safe: leaf, shrouded key, intermediate, root
+    HugeMacCount,       // as Pbes2Aes, its MAC naming 2,147,483,647 iterations (and never computed)
 };
 
 inline constexpr const char* kTestPassword = "Secret-1";
@@ -31,16 +34,22 @@ inline constexpr int kChainLength = 3;
 // Writes a file of `variant`. `password` keys the file (the password-less variants ignore it).
 bool WritePfx(const std::string& path, PfxVariant variant, const std::string& password = "");
 
+// The DER of such a file, empty when it could not be made.
+std::vector<unsigned char> MakePfx(PfxVariant variant, const std::string& password = "");
+
 // A short name for test output, e.g. "Pbes2Aes".
 std::string VariantName(PfxVariant variant);
 
-// The leaf's RSA key, the leaf and the two CA certificates as PEM files, for the openssl tool.
+// The leaf's key, the leaf and the two CA certificates as PEM files, for the command-line tools.
 struct PemFiles {
-    std::string key;
+    std::string key;  // PKCS#8
     std::string leaf;
     std::string chain;  // intermediate then root
+    std::string intermediate;
+    std::string root;
 };
-std::optional<PemFiles> WritePem(const std::string& folder);
+// `ecLeaf`: the EC P-256 leaf instead of the RSA one; its files are named ec-*.pem.
+std::optional<PemFiles> WritePem(const std::string& folder, bool ecLeaf = false);
 
 struct PfxBag {
     std::vector<unsigned char> der;       // PKCS#8 of a key, X.509 of a certificate

@@ -1,0 +1,227 @@
+// Reading a password-less input: every part is opened with the empty password or with none at all.
+
+#include <openssl/asn1.h>
+#include <openssl/objects.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "platform/certificate/DerWalk.h"
+#include "platform/certificate/OpenSslErrors.h"
+#include "platform/certificate/Pkcs12Bags.h"
+#include "platform/certificate/Pkcs12Parts.h"
+#include "platform/certificate/WorkLimits.h"
+
+namespace kiv::certificate {
+namespace {
+
+bool IsPbes2(const X509_ALGOR* algorithm) {
+    const ASN1_OBJECT* object = nullptr;
+    if (algorithm != nullptr) X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
+    return object != nullptr && OBJ_obj2nid(object) == NID_pbes2;
+}
+
+// Runs `attempt` with each password until one works, each attempt charged to `budget` first. When
+// none works, tells a wrong password from an algorithm that cannot be used.
+ReadResult TryPasswords(const std::vector<Pkcs12Password>& passwords, const X509_ALGOR* algorithm,
+                        const std::string& part, WorkBudget& budget,
+                        const std::function<bool(Pkcs12Password)>& attempt) {
+    const DerivationCost cost = EncryptionCost(algorithm);
+    OpenSslErrors errors;
+    for (const Pkcs12Password& password : passwords) {
+        std::string refused;
+        if (!budget.Charge(cost, part, refused)) return Failure(ReadFailure::TooMuchWork, refused);
+        OpenSslErrors::Clear();
+        if (attempt(password)) {
+            OpenSslErrors::Clear();
+            return {};
+        }
+        errors = OpenSslErrors::Take();
+        if (errors.UnsupportedAlgorithm()) break;
+        // PBKDF2 and scrypt take the empty password and no password alike: another try is the same.
+        if (IsPbes2(algorithm)) break;
+    }
+    if (errors.UnsupportedAlgorithm()) {
+        std::string text =
+            "The file is encrypted with " + AlgorithmName(algorithm) + ", which is not available.";
+        if (!LegacyProviderAvailable()) {
+            text += " OpenSSL's legacy provider, which older algorithms need, could not be loaded.";
+        }
+        return Failure(ReadFailure::UnsupportedAlgorithm, WithDetails(text, errors));
+    }
+    return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
+}
+
+// Tries the MAC with each password; `verifiedBy` is the index of the one that verified it.
+ReadResult CheckMac(PKCS12* p12, const std::vector<Pkcs12Password>& passwords, WorkBudget& budget,
+                    std::size_t& verifiedBy) {
+    const X509_ALGOR* macAlgorithm = nullptr;
+    const ASN1_INTEGER* iterations = nullptr;
+    PKCS12_get0_mac(nullptr, &macAlgorithm, nullptr, &iterations, p12);
+    const ASN1_OBJECT* object = nullptr;
+    if (macAlgorithm != nullptr) X509_ALGOR_get0(&object, nullptr, nullptr, macAlgorithm);
+    const EVP_MD* digest = object != nullptr ? EVP_get_digestbyobj(object) : nullptr;
+    const long count = iterations != nullptr ? ASN1_INTEGER_get(iterations) : 1;
+    const DerivationCost cost =
+        digest != nullptr && count > 0
+            ? Pkcs12KdfCost(count, digest, static_cast<std::size_t>(EVP_MD_get_size(digest)))
+            : DerivationCost{};
+    OpenSslErrors errors;
+    bool verified = false;
+    for (std::size_t i = 0; i < passwords.size(); ++i) {
+        std::string refused;
+        if (!budget.Charge(cost, "file's integrity check", refused))
+            return Failure(ReadFailure::TooMuchWork, refused);
+        OpenSslErrors::Clear();
+        if (PKCS12_verify_mac(p12, passwords[i].data, passwords[i].length) == 1) {
+            verified = true;
+            verifiedBy = i;
+            break;
+        }
+        // A mismatch leaves the queue empty; anything in it means the MAC could not be computed.
+        errors = OpenSslErrors::Take();
+        if (!errors.Empty()) break;
+    }
+    if (!verified && errors.UnsupportedAlgorithm()) {
+        return Failure(ReadFailure::UnsupportedAlgorithm,
+                       WithDetails("The file's integrity check uses " + AlgorithmName(macAlgorithm) +
+                                       ", which is not available.",
+                                   errors));
+    }
+    if (!verified && !errors.Empty()) {
+        return Failure(ReadFailure::Damaged,
+                       WithDetails("The file's integrity check could not be computed.", errors));
+    }
+    if (!verified) return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
+    return {};
+}
+
+ReadResult ReadParts(const PKCS12* p12, std::vector<Pkcs12Password> passwords, WorkBudget& budget,
+                     Pkcs12Contents& contents) {
+    // A tool keys every part with the same password, mostly: the one that opened a part goes first.
+    const auto opened = [&](Pkcs12Password password) {
+        const auto at = std::find_if(passwords.begin(), passwords.end(), [&](const Pkcs12Password& p) {
+            return p.data == password.data && p.length == password.length;
+        });
+        if (at != passwords.end()) std::rotate(passwords.begin(), at, at + 1);
+    };
+    std::size_t keyNumber = 0;
+    Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12));
+    if (!safes) {
+        return Failure(ReadFailure::Damaged,
+                       WithDetails("The contents of the file are damaged or use public-key protection.",
+                                   OpenSslErrors::Take()));
+    }
+    const KeyOpener openKey = [&](const PKCS12_SAFEBAG* bag, Pkcs8Ptr& key) {
+        const X509_ALGOR* algorithm = nullptr;
+        X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), &algorithm, nullptr);
+        return TryPasswords(passwords, algorithm, "private key " + std::to_string(++keyNumber), budget,
+                            [&](Pkcs12Password password) {
+                                key.reset(PKCS12_decrypt_skey(bag, password.data, password.length));
+                                if (key) opened(password);
+                                return key != nullptr;
+                            });
+    };
+    for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
+        PKCS7* safe = sk_PKCS7_value(safes.get(), i);
+        SecureBytes plain;
+        const int type = OBJ_obj2nid(safe->type);
+        if (type == NID_pkcs7_data) {
+            if (safe->d.data == nullptr)
+                return Failure(ReadFailure::Damaged, "A part of the file is damaged.");
+            plain.Resize(static_cast<std::size_t>(safe->d.data->length));
+            if (plain.size() > 0) std::memcpy(plain.data(), safe->d.data->data, plain.size());
+        } else if (type == NID_pkcs7_encrypted) {
+            const PKCS7_ENC_CONTENT* content =
+                safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;
+            if (content == nullptr || content->enc_data == nullptr) {
+                return Failure(ReadFailure::Damaged, "An encrypted part of the file is empty.");
+            }
+            const X509_ALGOR* algorithm = content->algorithm;
+            const std::string part = "encrypted part " + std::to_string(i + 1);
+            ReadResult decrypted =
+                TryPasswords(passwords, algorithm, part, budget, [&](Pkcs12Password password) {
+                    unsigned char* out = nullptr;
+                    int outLength = 0;
+                    if (PKCS12_pbe_crypt(algorithm, password.data, password.length, content->enc_data->data,
+                                         content->enc_data->length, &out, &outLength, 0) == nullptr)
+                        return false;
+                    plain.Resize(static_cast<std::size_t>(outLength));
+                    if (outLength > 0) std::memcpy(plain.data(), out, plain.size());
+                    OPENSSL_clear_free(out, static_cast<std::size_t>(outLength));
+                    // A wrong key now and then leaves valid padding; only a whole SafeContents counts.
+                    const unsigned char* p = plain.data();
+                    const unsigned char* end = p + plain.size();
+                    long length = 0;
+                    const bool whole = plain.size() > 0 && Header(p, end, length) && p + length == end;
+                    if (whole) opened(password);
+                    return whole;
+                });
+            if (!decrypted.ok()) return decrypted;
+        } else {
+            return Failure(ReadFailure::UnsupportedAlgorithm,
+                           "A part of the file uses public-key encryption, which this program cannot open.");
+        }
+        ReadResult taken =
+            TakeBags({plain.data(), plain.size()}, openKey, contents, static_cast<std::size_t>(i), 0);
+        if (!taken.ok()) return taken;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::size_t Pkcs12Contents::KeyCount() const {
+    std::size_t count = 0;
+    for (const Pkcs12Item& item : items) count += item.IsKey() ? 1 : 0;
+    return count;
+}
+
+std::size_t Pkcs12Contents::CertificateCount() const {
+    std::size_t count = 0;
+    for (const Pkcs12Item& item : items) count += item.isCertificate ? 1 : 0;
+    return count;
+}
+
+ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
+                      const std::vector<Pkcs12Password>& passwords, Pkcs12Contents& contents) {
+    WorkBudget budget;
+    return ReadPkcs12(der, length, passwords, contents, budget);
+}
+
+ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
+                      const std::vector<Pkcs12Password>& passwords, Pkcs12Contents& contents,
+                      WorkBudget& budget) {
+    contents.items.clear();
+    OpenSslErrors::Clear();
+    if (length == 0 || length > LONG_MAX)
+        return Failure(ReadFailure::NotPkcs12, "The file is not a PKCS#12 file.");
+    const unsigned char* in = der;
+    Pkcs12Ptr p12(d2i_PKCS12(nullptr, &in, static_cast<long>(length)));
+    if (!p12) {
+        return Failure(
+            ReadFailure::NotPkcs12,
+            WithDetails("The file is not a PKCS#12 file, or it is damaged.", OpenSslErrors::Take()));
+    }
+
+    // The MAC first: a file keyed with a password fails here before any part costs a derivation,
+    // and the password that verified it is the one the parts most likely take.
+    std::vector<Pkcs12Password> ordered = passwords;
+    if (PKCS12_mac_present(p12.get())) {
+        std::size_t verifiedBy = 0;
+        ReadResult mac = CheckMac(p12.get(), passwords, budget, verifiedBy);
+        if (!mac.ok()) return mac;
+        std::rotate(ordered.begin(), ordered.begin() + static_cast<long>(verifiedBy),
+                    ordered.begin() + static_cast<long>(verifiedBy) + 1);
+    }
+    ReadResult parts = ReadParts(p12.get(), ordered, budget, contents);
+    if (!parts.ok()) {
+        contents.items.clear();
+        return parts;
+    }
+    OpenSslErrors::Clear();
+    return {};
+}
+
+}  // namespace kiv::certificate

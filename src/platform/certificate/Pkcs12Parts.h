@@ -1,0 +1,41 @@
+#pragma once
+
+// What reading a source and checking a written copy share: taking the bags of a SafeContents apart,
+// naming algorithms, and the CBC and HMAC primitives.
+
+#include <openssl/evp.h>
+
+#include <functional>
+#include <span>
+#include <string>
+
+#include "platform/certificate/Pkcs12Bags.h"
+
+namespace kiv::certificate {
+
+inline ReadResult Failure(ReadFailure failure, std::string description) {
+    return {failure, std::move(description)};
+}
+
+SecureBytes BagDer(const PKCS12_SAFEBAG* bag);
+SecureBytes KeyDer(const PKCS8_PRIV_KEY_INFO* key);
+
+// "PBES2 with aes-256-cbc" and the like, for descriptions.
+std::string AlgorithmName(const X509_ALGOR* algorithm);
+
+// Decrypts the key of a shrouded key bag.
+using KeyOpener = std::function<ReadResult(const PKCS12_SAFEBAG*, Pkcs8Ptr&)>;
+
+// Takes the bags of one SafeContents encoding into `contents`, keeping each bag's own bytes where
+// the encoding is DER; `safe` is the number of the file's safe they came from.
+ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener& openKey,
+                    Pkcs12Contents& contents, std::size_t safe, int depth = 0);
+
+// CBC with the padding PBES2 prescribes; a wrong key almost always shows as bad padding.
+bool Crypt(const EVP_CIPHER* cipher, const SecureBytes& key, const unsigned char* iv, const unsigned char* in,
+           std::size_t length, bool encrypt, SecureBytes& out);
+
+bool Hmac(const EVP_MD* digest, const SecureBytes& key, std::span<const unsigned char> data,
+          unsigned char* mac, unsigned int& macLength);
+
+}  // namespace kiv::certificate

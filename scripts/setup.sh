@@ -16,6 +16,8 @@ packages=(
   fontconfig fonts-liberation2 fonts-urw-base35 fonts-dejavu-core fonts-dejavu-extra
   # second PKCS#12 readers for the tests
   gnutls-bin libnss3-tools
+  # the kivpfx command line's bash completion and man page, checked by its tests
+  bash-completion groff-base
   # looking at the program: a virtual display and screenshots
   xvfb xauth x11-apps x11-utils x11-xserver-utils imagemagick
 )

@@ -21,6 +21,7 @@ sigset_t StopSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
@@ -33,6 +34,12 @@ void InstallInterruptHandlers() {
     action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+void RequestStop(int signal) {
+    OnStopSignal(signal);
 }
 
 int InterruptSignal() {

@@ -1,6 +1,7 @@
 #include "cli/Protect.h"
 
 #include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,12 +92,18 @@ class Reporter {
                          JsonString(report.output).c_str(), JsonString(report.status).c_str(),
                          report.kind.c_str(), report.milliseconds);
             listed_ = true;
+            Flush();
             return;
         }
         if (failuresOnly_ && !report.failed) return;
         ClearProgress();
         std::fprintf(out_, "%s\t%s\n", report.status.c_str(), report.source.c_str());
-        std::fflush(out_);
+        Flush();
+    }
+
+    // A reader that went away (a closed pipe) stops the run as Ctrl-C does.
+    void Flush() {
+        if (std::fflush(out_) != 0 || std::ferror(out_)) RequestStop(SIGPIPE);
     }
 
     void ShowProgress() {

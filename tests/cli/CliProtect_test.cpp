@@ -401,5 +401,22 @@ TEST_F(CliProtectTest, CtrlCFinishesFilesInFlightAndLeavesNothingPartial) {
     for (const std::string& output : written) EXPECT_TRUE(ReadPfx(output, kPassword).has_value()) << output;
 }
 
+TEST_F(CliProtectTest, AReaderThatGoesAwayStopsTheRunWithoutPartialFiles) {
+    for (int i = 0; i < 60; ++i) Pfx("f" + std::to_string(i) + ".pfx");
+    Launch launch;
+    launch.args = {"protect", "--jobs", "2", "--password-file", PasswordFile(std::string(kPassword) + "\n"),
+                   root_};
+    launch.closedOutput = true;
+    const Finished finished = RunKivpfx(launch);
+    EXPECT_EQ(finished.status, 128 + SIGPIPE) << finished.err;
+    EXPECT_EQ(Count(".kivpfx-"), 0u);
+    EXPECT_LT(Count("_Password.Pfx"), 60u);
+    for (const std::string& name : Tree()) {
+        if (name.find("_Password.Pfx") != std::string::npos) {
+            EXPECT_TRUE(Opens(name)) << name;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kiv::cli::testing

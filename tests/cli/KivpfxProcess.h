@@ -34,6 +34,7 @@ struct Launch {
     std::vector<std::string> args;   // after the program name
     std::string input;               // standard input; closed after it
     std::optional<std::string> fd3;  // readable on descriptor 3 when set
+    bool closedOutput = false;       // standard output is a pipe nobody reads
 };
 
 inline int StatusOf(int wait) {
@@ -89,6 +90,10 @@ class Child {
         ::close(in[1]);
         out_ = out[0];
         err_ = err[0];
+        if (launch.closedOutput) {
+            ::close(out_);
+            out_ = -1;
+        }
     }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -109,7 +114,7 @@ class Child {
         Finished finished;
         pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
         std::string* sinks[2] = {&finished.out, &finished.err};
-        int open = 2;
+        int open = out_ >= 0 ? 2 : 1;
         while (open > 0) {
             if (::poll(fds, 2, 60000) <= 0) break;
             for (int i = 0; i < 2; ++i) {

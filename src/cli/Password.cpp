@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <openssl/crypto.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +24,14 @@ LineEnd ReadLine(int fd, Secret& line, int& error) {
     line.Wipe();
     bool any = false;
     for (;;) {
+        // A stop signal that lands just before a blocking read would go unseen; waiting in short
+        // polls notices it either way.
+        for (;;) {
+            if (InterruptSignal() != 0) return LineEnd::Interrupted;
+            pollfd ready{fd, POLLIN, 0};
+            const int polled = ::poll(&ready, 1, 100);
+            if (polled > 0 || (polled < 0 && errno != EINTR)) break;
+        }
         char c = 0;
         const ssize_t n = ::read(fd, &c, 1);
         if (n < 0 && errno == EINTR) {

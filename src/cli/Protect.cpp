@@ -8,9 +8,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -279,7 +279,8 @@ int RunProtect(const ProtectOptions& options, const certificate::CertificateFact
 
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<std::optional<FileReport>> results(total);
+    // Files finished ahead of one still in flight wait here; at most about one per job.
+    std::map<std::size_t, FileReport> finished;
     std::atomic<std::size_t> next{0};
     unsigned workersDone = 0;
 
@@ -310,7 +311,7 @@ int RunProtect(const ProtectOptions& options, const certificate::CertificateFact
             report.milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                results[i] = std::move(report);
+                finished.emplace(i, std::move(report));
             }
             changed.notify_one();
         }
@@ -340,22 +341,22 @@ int RunProtect(const ProtectOptions& options, const certificate::CertificateFact
 
     std::size_t reported = 0;
     std::vector<FileReport> ready;
-    for (bool finished = workers.empty(); !finished;) {
+    for (bool allDone = workers.empty(); !allDone;) {
         {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait_for(lock, std::chrono::milliseconds(200), [&] {
-                return workersDone == workers.size() || (reported < total && results[reported].has_value());
-            });
-            while (reported < total && results[reported].has_value()) {
-                ready.push_back(std::move(*results[reported]));
-                results[reported].reset();
+            changed.wait_for(lock, std::chrono::milliseconds(200),
+                             [&] { return workersDone == workers.size() || finished.contains(reported); });
+            for (auto next = finished.find(reported); next != finished.end();
+                 next = finished.find(reported)) {
+                ready.push_back(std::move(next->second));
+                finished.erase(next);
                 ++reported;
             }
-            finished = workersDone == workers.size();
+            allDone = workersDone == workers.size();
         }
         for (const FileReport& report : ready) reporter.Add(report);
         ready.clear();
-        if (!finished) reporter.ShowProgress();
+        if (!allDone) reporter.ShowProgress();
     }
     for (std::thread& worker : workers) worker.join();
     return reporter.Finish(InterruptSignal());

@@ -85,6 +85,7 @@ class Reporter {
         }
         if (options_.json) {
             if (options_.quiet && !report.failed) return;
+            ClearProgress();
             std::fprintf(out_,
                          "%s\n  {\"source\": %s, \"output\": %s, \"status\": %s, \"outcome\": \"%s\", "
                          "\"milliseconds\": %.3f}",

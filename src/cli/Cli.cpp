@@ -1,0 +1,209 @@
+#include "cli/Cli.h"
+
+#include <openssl/crypto.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/Inspect.h"
+#include "cli/Interrupt.h"
+#include "cli/Protect.h"
+
+#ifndef KIV_VERSION
+#define KIV_VERSION "unknown"
+#endif
+
+namespace kiv::cli {
+namespace {
+
+constexpr int kUsage = 2;
+constexpr unsigned kMostJobs = 256;
+
+constexpr const char* kHelp =
+    "Usage: kivpfx protect [options] PATH...\n"
+    "       kivpfx inspect [--json] PATH...\n"
+    "       kivpfx --help | --version\n"
+    "\n"
+    "protect writes a password-protected copy of every password-less PKCS#12 file named, and of every\n"
+    "file ending in .pfx (any letter case) below the folders named, beside it as NAME_Password.Pfx.\n"
+    "Sources are never changed and no file is ever overwritten: an output name that is taken is\n"
+    "reported and left alone. Copies use AES-256-CBC (PBES2, PBKDF2-HMAC-SHA256) and an HMAC-SHA256\n"
+    "integrity check with 10,000 iterations; each is read back and compared before it gets its name.\n"
+    "\n"
+    "protect options:\n"
+    "  -j, --jobs N              protect N files at once (default: the number of cores)\n"
+    "      --password-file FILE  read the password from the first line of FILE (- for standard input)\n"
+    "      --password-fd N       read the password from the first line of open descriptor N\n"
+    "  -n, --dry-run             load every file and test its output name; write nothing\n"
+    "      --json                print one JSON report on standard output\n"
+    "  -q, --quiet               print failures only\n"
+    "Without --password-file or --password-fd the password is asked twice on the terminal. It is\n"
+    "never taken from the command line, where other users could read it.\n"
+    "\n"
+    "Without --json, each file gets a line STATUS<TAB>PATH on standard output, in the order the files\n"
+    "were found; on a terminal only failures get one, and a progress line is kept on standard error.\n"
+    "\n"
+    "inspect tells for each file whether it is password-less, protected or not PKCS#12 at all, and\n"
+    "lists the keys and certificates of password-less ones.\n"
+    "\n"
+    "Exit status: 0 every file OK or its output already there; 1 a file failed; 2 bad usage;\n"
+    "130 stopped by Ctrl-C (files in flight are finished, nothing partial is left).\n";
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "kivpfx: %s\nTry 'kivpfx --help' for more information.\n", message.c_str());
+    return kUsage;
+}
+
+std::optional<unsigned> Number(std::string_view text) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    return value;
+}
+
+// Walks the arguments after the command: "--name value", "--name=value", "-x value", "-xvalue",
+// and "--" before paths that start with a dash.
+class Arguments {
+  public:
+    Arguments(int argc, char** argv, int first) : argc_(argc), argv_(argv), next_(first) {}
+
+    bool Done() const { return next_ >= argc_; }
+    std::string_view Current() const { return argv_[next_]; }
+    void Skip() { ++next_; }
+
+    // The value of the option at the current argument, which is `name` (or starts with "name=").
+    std::optional<std::string> Value(std::string_view name) {
+        const std::string_view argument = argv_[next_++];
+        if (argument.size() > name.size()) {
+            std::string_view rest = argument.substr(name.size());
+            if (rest.front() == '=') rest.remove_prefix(1);
+            return std::string(rest);
+        }
+        if (next_ >= argc_) return std::nullopt;
+        return std::string(argv_[next_++]);
+    }
+
+  private:
+    int argc_;
+    char** argv_;
+    int next_;
+};
+
+bool Is(std::string_view argument, std::string_view longName, std::string_view shortName = {}) {
+    if (argument == longName || (!shortName.empty() && argument == shortName)) return true;
+    return false;
+}
+
+bool TakesValue(std::string_view argument, std::string_view longName, std::string_view shortName = {}) {
+    if (argument == longName || argument.starts_with(std::string(longName) + "=")) return true;
+    return !shortName.empty() && argument.starts_with(shortName);
+}
+
+int Protect(int argc, char** argv) {
+    ProtectOptions options;
+    bool passwordFile = false;
+    bool passwordFd = false;
+    bool pathsOnly = false;
+    for (Arguments args(argc, argv, 2); !args.Done();) {
+        const std::string_view argument = args.Current();
+        if (pathsOnly || argument == "-" || !argument.starts_with("-")) {
+            options.paths.emplace_back(argument);
+            args.Skip();
+        } else if (argument == "--") {
+            pathsOnly = true;
+            args.Skip();
+        } else if (Is(argument, "--help", "-h")) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (Is(argument, "--dry-run", "-n")) {
+            options.dryRun = true;
+            args.Skip();
+        } else if (Is(argument, "--json")) {
+            options.json = true;
+            args.Skip();
+        } else if (Is(argument, "--quiet", "-q")) {
+            options.quiet = true;
+            args.Skip();
+        } else if (TakesValue(argument, "--jobs", "-j")) {
+            const std::string name = argument.starts_with("--") ? "--jobs" : "-j";
+            const auto value = args.Value(name);
+            const auto jobs = value ? Number(*value) : std::nullopt;
+            if (!jobs || *jobs < 1 || *jobs > kMostJobs)
+                return UsageError("--jobs needs a number from 1 to " + std::to_string(kMostJobs));
+            options.jobs = *jobs;
+        } else if (TakesValue(argument, "--password-file")) {
+            const auto value = args.Value("--password-file");
+            if (!value || value->empty())
+                return UsageError("--password-file needs a file name (- for standard input)");
+            options.password.kind = PasswordSource::Kind::File;
+            options.password.file = *value;
+            passwordFile = true;
+        } else if (TakesValue(argument, "--password-fd")) {
+            const auto value = args.Value("--password-fd");
+            const auto fd = value ? Number(*value) : std::nullopt;
+            if (!fd || *fd > 1u << 20) return UsageError("--password-fd needs a descriptor number");
+            options.password.kind = PasswordSource::Kind::Descriptor;
+            options.password.fd = static_cast<int>(*fd);
+            passwordFd = true;
+        } else if (argument == "--password" || argument.starts_with("--password=") || argument == "-p") {
+            return UsageError(
+                "the password is never taken from the command line, where other users can read it; "
+                "use --password-file FILE, --password-fd N or the terminal prompt");
+        } else {
+            return UsageError("unknown option '" + std::string(argument) + "'");
+        }
+    }
+    if (passwordFile && passwordFd)
+        return UsageError("give either --password-file or --password-fd, not both");
+    if (options.paths.empty()) return UsageError("protect needs at least one file or folder");
+    return RunProtect(options, certificate::OpenSslCertificateFactory(), stdout, stderr);
+}
+
+int Inspect(int argc, char** argv) {
+    std::vector<std::string> paths;
+    bool json = false;
+    bool pathsOnly = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (pathsOnly || argument == "-" || !argument.starts_with("-")) {
+            paths.emplace_back(argument);
+        } else if (argument == "--") {
+            pathsOnly = true;
+        } else if (Is(argument, "--help", "-h")) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (argument == "--json") {
+            json = true;
+        } else {
+            return UsageError("unknown option '" + std::string(argument) + "'");
+        }
+    }
+    if (paths.empty()) return UsageError("inspect needs at least one file or folder");
+    return RunInspect(paths, json, stdout, stderr);
+}
+
+}  // namespace
+
+int Main(int argc, char** argv) {
+    if (argc < 2) return UsageError("no command given; the commands are protect and inspect");
+    const std::string_view command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("kivpfx (Kiv Pfx Utility) %s\n%s\n", KIV_VERSION, OpenSSL_version(OPENSSL_VERSION));
+        return 0;
+    }
+    InstallInterruptHandlers();
+    if (command == "protect") return Protect(argc, argv);
+    if (command == "inspect") return Inspect(argc, argv);
+    return UsageError("unknown command '" + std::string(command) + "'; the commands are protect and inspect");
+}
+
+}  // namespace kiv::cli

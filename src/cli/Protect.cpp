@@ -1,0 +1,366 @@
+#include "cli/Protect.h"
+
+#include <sched.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "cli/FindFiles.h"
+#include "cli/Interrupt.h"
+#include "cli/Text.h"
+
+namespace kiv::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using engine::Outcome;
+
+const char* KindName(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Ok:
+            return "ok";
+        case Outcome::OutputExists:
+            return "output-exists";
+        case Outcome::NotFound:
+            return "not-found";
+        case Outcome::AlreadyProtected:
+            return "already-protected";
+        case Outcome::NoComponent:
+            return "no-component";
+        case Outcome::LoadError:
+            return "load-error";
+        case Outcome::SaveError:
+            return "save-error";
+        case Outcome::Unknown:
+            return "unknown";
+    }
+    return "unknown";
+}
+
+void SetOutcome(FileReport& report, Outcome outcome, std::string status) {
+    report.kind = KindName(outcome);
+    report.status = std::move(status);
+    report.failed = !engine::Succeeded(outcome);
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// Prints the report as files finish, in the order they were found.
+class Reporter {
+  public:
+    Reporter(const ProtectOptions& options, std::size_t total, std::FILE* out, std::FILE* err)
+        : options_(options), total_(total), out_(out), err_(err), start_(Clock::now()) {
+        progress_ = !options.quiet && ::isatty(::fileno(err)) == 1;
+        const bool outIsTerminal = ::isatty(::fileno(out)) == 1;
+        failuresOnly_ = options.quiet || outIsTerminal;
+        if (options_.json) {
+            std::fprintf(out_, "{\n\"command\": \"protect\",\n\"dryRun\": %s,\n\"files\": [",
+                         options_.dryRun ? "true" : "false");
+        }
+    }
+
+    void Add(const FileReport& report) {
+        ++done_;
+        if (report.failed) {
+            ++failed_;
+        } else if (report.kind == "output-exists") {
+            ++exists_;
+        } else if (report.kind == "ready") {
+            ++ready_;
+        } else {
+            ++ok_;
+        }
+        if (options_.json) {
+            if (options_.quiet && !report.failed) return;
+            ClearProgress();
+            std::fprintf(out_,
+                         "%s\n  {\"source\": %s, \"output\": %s, \"status\": %s, \"outcome\": \"%s\", "
+                         "\"milliseconds\": %.3f}",
+                         listed_ ? "," : "", JsonString(report.source).c_str(),
+                         JsonString(report.output).c_str(), JsonString(report.status).c_str(),
+                         report.kind.c_str(), report.milliseconds);
+            listed_ = true;
+            Flush();
+            return;
+        }
+        if (failuresOnly_ && !report.failed) return;
+        ClearProgress();
+        std::fprintf(out_, "%s\t%s\n", report.status.c_str(), report.source.c_str());
+        Flush();
+    }
+
+    // A reader that went away (a closed pipe) stops the run as Ctrl-C does.
+    void Flush() {
+        if (std::fflush(out_) != 0 || std::ferror(out_)) RequestStop(SIGPIPE);
+    }
+
+    void ShowProgress() {
+        if (!progress_) return;
+        const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+        const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0;
+        std::string line = "\r\033[K" + std::to_string(done_) + " of " + std::to_string(total_) + " files, ";
+        line += std::to_string(ok_ + exists_ + ready_) + (options_.dryRun ? " ready" : " OK") + ", ";
+        line += std::to_string(failed_) + " failed";
+        char tail[96];
+        if (rate > 0) {
+            const double left = static_cast<double>(total_ - done_) / rate;
+            std::snprintf(tail, sizeof tail, ", %.1f files/s, %.0f s left", rate, left);
+            line += tail;
+        }
+        std::fputs(line.c_str(), err_);
+        std::fflush(err_);
+        shown_ = true;
+    }
+
+    // Closes the report; returns the exit status.
+    int Finish(int signal) {
+        ClearProgress();
+        const std::size_t notRun = total_ - done_;
+        if (options_.json) {
+            std::fprintf(out_,
+                         "\n],\n\"counts\": {\"total\": %zu, \"ok\": %zu, \"exists\": %zu, \"ready\": %zu, "
+                         "\"failed\": %zu, \"notRun\": %zu},\n\"interrupted\": %s\n}\n",
+                         total_, ok_, exists_, ready_, failed_, notRun, signal != 0 ? "true" : "false");
+        }
+        std::fflush(out_);
+        if (!options_.quiet) {
+            const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+            std::string summary =
+                "kivpfx: " + std::to_string(done_) + " of " + std::to_string(total_) + " files: ";
+            if (options_.dryRun) {
+                summary += std::to_string(ready_) + " ready, ";
+            } else {
+                summary += std::to_string(ok_) + " OK, ";
+            }
+            summary +=
+                std::to_string(exists_) + " output already there, " + std::to_string(failed_) + " failed";
+            char time[48];
+            std::snprintf(time, sizeof time, " (%.1f s)", seconds);
+            summary += time;
+            std::fprintf(err_, "%s\n", summary.c_str());
+            if (signal != 0) {
+                std::fprintf(err_, "kivpfx: stopped; %zu files were not started\n", notRun);
+            }
+        }
+        if (signal != 0) return InterruptExitStatus(signal);
+        return failed_ > 0 ? 1 : 0;
+    }
+
+  private:
+    void ClearProgress() {
+        if (!shown_) return;
+        std::fputs("\r\033[K", err_);
+        std::fflush(err_);
+        shown_ = false;
+    }
+
+    const ProtectOptions& options_;
+    std::size_t total_;
+    std::FILE* out_;
+    std::FILE* err_;
+    Clock::time_point start_;
+    bool progress_ = false;
+    bool failuresOnly_ = false;
+    bool shown_ = false;
+    bool listed_ = false;
+    std::size_t done_ = 0, ok_ = 0, exists_ = 0, ready_ = 0, failed_ = 0;
+};
+
+}  // namespace
+
+unsigned CoreCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? cores : 1;
+}
+
+FileReport CheckFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
+                     const std::string& source) {
+    FileReport report;
+    report.source = source;
+    report.output = engine::OutputPathFor(source);
+    const std::string exists = "File [" + report.output + "] already exists";
+    struct stat st {};
+    // The save never replaces anything at the output name, a folder or a link included.
+    if (files->FileExists(report.output) || ::lstat(report.output.c_str(), &st) == 0) {
+        SetOutcome(report, Outcome::OutputExists, exists);
+        return report;
+    }
+    if (!files->FileExists(source)) {
+        SetOutcome(report, Outcome::NotFound, "File not found");
+        return report;
+    }
+    std::unique_ptr<certificate::Certificate> certificate;
+    try {
+        if (certificates) certificate = certificates();
+    } catch (...) {
+        certificate.reset();
+    }
+    if (!certificate) {
+        SetOutcome(report, Outcome::NoComponent, "Can't create ActiveX object");
+        return report;
+    }
+    const certificate::CallResult loaded = certificate->Load(source, std::string(), 1, 0);
+    certificate.reset();
+    if (!loaded.ok) {
+        std::string lower = loaded.description;
+        for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        if (lower.find("password is not correct") != std::string::npos) {
+            SetOutcome(report, Outcome::AlreadyProtected, "File is already password protected");
+        } else {
+            SetOutcome(report, Outcome::LoadError, "Error Loading : " + loaded.description);
+        }
+        return report;
+    }
+    const std::string folder = FolderOf(report.output);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        SetOutcome(report, Outcome::SaveError,
+                   "Error Saving : The output folder cannot be written: " +
+                       std::error_code(errno, std::generic_category()).message() + ".");
+        return report;
+    }
+    const long nameMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::size_t nameLength = report.output.size() - (report.output.rfind('/') + 1);
+    if (nameMax > 0 && nameLength > static_cast<std::size_t>(nameMax)) {
+        SetOutcome(report, Outcome::SaveError,
+                   "Error Saving : The output file cannot be created: " +
+                       std::error_code(ENAMETOOLONG, std::generic_category()).message() + ".");
+        return report;
+    }
+    report.kind = "ready";
+    report.status = "Ready";
+    report.failed = false;
+    return report;
+}
+
+int RunProtect(const ProtectOptions& options, const certificate::CertificateFactory& certificates,
+               std::FILE* out, std::FILE* err) {
+    FoundFiles found;
+    {
+        const auto files = filesystem::CreateLocalFileSystem();
+        found = FindFiles(options.paths, *files);
+    }
+    if (!found.problems.empty()) {
+        for (const std::string& problem : found.problems) std::fprintf(err, "kivpfx: %s\n", problem.c_str());
+        return 2;
+    }
+    if (found.interrupted) return InterruptExitStatus(InterruptSignal());
+
+    Secret password;
+    if (!options.dryRun && !found.files.empty()) {
+        const PasswordResult read = ReadPassword(options.password, password);
+        if (read.kind == PasswordResult::Kind::Interrupted) return InterruptExitStatus(InterruptSignal());
+        if (read.kind == PasswordResult::Kind::Refused) {
+            std::fprintf(err, "kivpfx: %s\n", read.message.c_str());
+            return 2;
+        }
+    }
+    if (found.files.empty() && !options.quiet) std::fprintf(err, "kivpfx: no .pfx files found\n");
+
+    const std::size_t total = found.files.size();
+    const unsigned jobs = static_cast<unsigned>(std::max<std::size_t>(
+        1, std::min<std::size_t>(options.jobs > 0 ? options.jobs : CoreCount(), total)));
+    Reporter reporter(options, total, out, err);
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    // Files finished ahead of one still in flight wait here; at most about one per job.
+    std::map<std::size_t, FileReport> finished;
+    std::atomic<std::size_t> next{0};
+    unsigned workersDone = 0;
+
+    const auto work = [&, certificates]() {
+        const auto files = filesystem::CreateLocalFileSystem();
+        for (;;) {
+            if (InterruptSignal() != 0) break;
+            const std::size_t i = next++;
+            if (i >= total) break;
+            const std::string& source = found.files[i];
+            const auto start = Clock::now();
+            FileReport report;
+            try {
+                if (options.dryRun) {
+                    report = CheckFile(files.get(), certificates, source);
+                } else {
+                    report.source = source;
+                    report.output = engine::OutputPathFor(source);
+                    engine::FileResult result = engine::ProtectFile(files.get(), certificates, source,
+                                                                    report.output, password.Text());
+                    SetOutcome(report, result.outcome, std::move(result.status));
+                }
+            } catch (...) {
+                report.source = source;
+                report.output = engine::OutputPathFor(source);
+                SetOutcome(report, Outcome::Unknown, "Failed : Unknown Error");
+            }
+            report.milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                finished.emplace(i, std::move(report));
+            }
+            changed.notify_one();
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++workersDone;
+        }
+        changed.notify_one();
+    };
+
+    std::vector<std::thread> workers;
+    {
+        // Only this thread sees Ctrl-C; the workers just stop taking files.
+        InterruptsBlocked blocked;
+        for (unsigned j = 0; j < jobs && total > 0; ++j) {
+            try {
+                workers.emplace_back(work);
+            } catch (...) {
+                break;
+            }
+        }
+    }
+    if (workers.empty() && total > 0) {
+        std::fprintf(err, "kivpfx: no worker thread could be started\n");
+        return 1;
+    }
+
+    std::size_t reported = 0;
+    std::vector<FileReport> ready;
+    for (bool allDone = workers.empty(); !allDone;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait_for(lock, std::chrono::milliseconds(200),
+                             [&] { return workersDone == workers.size() || finished.contains(reported); });
+            for (auto next = finished.find(reported); next != finished.end();
+                 next = finished.find(reported)) {
+                ready.push_back(std::move(next->second));
+                finished.erase(next);
+                ++reported;
+            }
+            allDone = workersDone == workers.size();
+        }
+        for (const FileReport& report : ready) reporter.Add(report);
+        ready.clear();
+        if (!allDone) reporter.ShowProgress();
+    }
+    for (std::thread& worker : workers) worker.join();
+    return reporter.Finish(InterruptSignal());
+}
+
+}  // namespace kiv::cli

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/Password.h"
+#include "engine/ProtectFile.h"
+
+namespace kiv::cli {
+
+struct ProtectOptions {
+    std::vector<std::string> paths;
+    PasswordSource password;
+    unsigned jobs = 0;  // 0: one per core
+    bool dryRun = false;
+    bool json = false;
+    bool quiet = false;
+};
+
+// What one file came to, as the report gives it.
+struct FileReport {
+    std::string source;
+    std::string output;
+    std::string status;  // the window's status text; "Ready" for a dry run that found nothing wrong
+    std::string kind;    // the outcome as a word for scripts: "ok", "output-exists", "load-error", ...
+    double milliseconds = 0;
+    bool failed = false;
+};
+
+// The dry run of one file: the window's checks up to the save, in the same order and with the same
+// status texts, then a test that the output name can be created. Writes nothing.
+FileReport CheckFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
+                     const std::string& source);
+
+// Runs `kivpfx protect`; returns the exit status.
+int RunProtect(const ProtectOptions& options, const certificate::CertificateFactory& certificates,
+               std::FILE* out, std::FILE* err);
+
+// The number of processors this process may run on.
+unsigned CoreCount();
+
+}  // namespace kiv::cli

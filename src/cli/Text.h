@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kiv::cli {
+
+// `text` as a JSON string literal, quotes included. Paths are bytes, not always UTF-8: a byte that
+// is not part of a valid UTF-8 sequence is written as the escape of U+DC00 plus that byte, as
+// Python's "surrogateescape" reads it, so no byte is lost and the output stays valid JSON.
+std::string JsonString(std::string_view text);
+
+// A key under which two paths that differ only in letter case are the same. Valid UTF-8 is folded
+// character by character; other bytes are kept as they are.
+std::string FoldCase(std::string_view path);
+
+// True when `text` is valid UTF-8 (no overlong forms, no surrogates).
+bool IsValidUtf8(std::string_view text);
+
+}  // namespace kiv::cli

@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include "cli/MiniJson.h"
+#include "cli/Text.h"
+
+namespace kiv::cli {
+namespace {
+
+TEST(CliTextTest, JsonStringEscapesWhatJsonRequiresAndKeepsEveryByte) {
+    EXPECT_EQ(JsonString("plain"), "\"plain\"");
+    EXPECT_EQ(JsonString("a\"b\\c\nd\re\tf\x01g\x7f"), "\"a\\\"b\\\\c\\nd\\re\\tf\\u0001g\\u007f\"");
+    EXPECT_EQ(JsonString("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x94\x91"),
+              "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x94\x91\"");
+    // Invalid UTF-8: a stray byte, a truncated sequence, an overlong form and an encoded surrogate.
+    EXPECT_EQ(JsonString("a\xff"), "\"a\\udcff\"");
+    EXPECT_EQ(JsonString("\xc3"), "\"\\udcc3\"");
+    EXPECT_EQ(JsonString("\xc0\xaf"), "\"\\udcc0\\udcaf\"");
+    EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\\udced\\udca0\\udc80\"");
+    EXPECT_EQ(JsonString(std::string("nul\0byte", 8)), "\"nul\\u0000byte\"");
+    const auto parsed = testing::ParseJson(JsonString("x\xe9y"));
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->string, "x\xed\xb3\xa9y");  // U+DCE9
+}
+
+TEST(CliTextTest, FoldCaseMakesLetterCaseVariantsOneKey) {
+    EXPECT_EQ(FoldCase("/Certs/Server.PFX"), FoldCase("/certs/server.pfx"));
+    EXPECT_EQ(FoldCase("/\xc3\x9c"
+                       "ber/\xce\xa3.pfx"),
+              FoldCase("/\xc3\xbc"
+                       "ber/\xcf\x83.pfx"));  // Ü/ü, Σ/σ
+    EXPECT_NE(FoldCase("/a/b.pfx"), FoldCase("/a/c.pfx"));
+    // Bytes that are not UTF-8 are compared as they are.
+    EXPECT_EQ(FoldCase("X\xff.PFX"), "x\xff.pfx");
+    EXPECT_NE(FoldCase("\xff"), FoldCase("\xfe"));
+}
+
+TEST(CliTextTest, Utf8Validity) {
+    EXPECT_TRUE(IsValidUtf8("P\xc3\xa4ss \xf0\x9f\x94\x91"));
+    EXPECT_FALSE(IsValidUtf8("\xff"));
+    EXPECT_FALSE(IsValidUtf8("\xe2\x82"));
+    EXPECT_FALSE(IsValidUtf8("\xf4\x90\x80\x80"));  // past U+10FFFF
+}
+
+}  // namespace
+}  // namespace kiv::cli

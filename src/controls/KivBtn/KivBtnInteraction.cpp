@@ -99,6 +99,7 @@ constexpr short kKeySpace = 32;
 }  // namespace
 
 bool KivBtn::event(QEvent* e) {
+    if (e->type() == QEvent::WindowDeactivate) windowLeftSincePress_ = true;
     if (e->type() == QEvent::Shortcut) {
         auto* se = static_cast<QShortcutEvent*>(e);
         if (se->shortcutId() == accessKeyId_ && accessKeyId_ != 0) {
@@ -137,13 +138,17 @@ bool KivBtn::PressRule(short button, short shift, float x, float y) {
 
 void KivBtn::mousePressEvent(QMouseEvent* e) {
     releaseEndsDoubleClick_ = false;
+    windowLeftSincePress_ = false;
     PressRule(ButtonCode(e->button()), ShiftCode(e->modifiers()), static_cast<float>(e->position().x()),
               static_cast<float>(e->position().y()));
 }
 
 void KivBtn::mouseDoubleClickEvent(QMouseEvent* e) {
-    if (e->button() != Qt::LeftButton) {
-        mousePressEvent(e);  // only the left button makes a double click; others are plain presses
+    // Only the left button makes a double click; others are plain presses. Qt goes by time and place
+    // alone, so a quick press after the first click's handler put up a dialog (which the user answered)
+    // would count as the second half and lose its click: a window change in between makes it a new press.
+    if (e->button() != Qt::LeftButton || windowLeftSincePress_) {
+        mousePressEvent(e);
         return;
     }
     releaseEndsDoubleClick_ = true;

@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 #include <memory>
 
 namespace kiv::controls {
@@ -85,6 +86,26 @@ class KivBtnTest : public ::testing::Test {
 
     QPoint Centre(KivBtn* b) const { return b->rect().center(); }
     QPoint Outside() const { return window->mapToGlobal(QPoint(200, 130)); }
+
+    // Input as the platform gives it to the window: Qt finds the widget under the pointer and, from the
+    // timestamps, makes a quick second press at the same place into a double click.
+    void Deliver(QEvent::Type type, QPoint at, int msLater, Qt::MouseButton button = Qt::LeftButton) {
+        QWindow* w = window->windowHandle();
+        const QPointF global = w->mapToGlobal(QPointF(at));
+        if (type == QEvent::MouseMove) {
+            QCursor::setPos(global.toPoint());
+            button = Qt::NoButton;
+        }
+        const Qt::MouseButtons held =
+            type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::NoButton;
+        QTest::lastMouseTimestamp += msLater;
+        qt_handleMouseEvent(w, QPointF(at), global, held, button, type, {}, QTest::lastMouseTimestamp);
+        QApplication::processEvents();
+    }
+    void DeliverClick(QPoint at, int msLater) {
+        Deliver(QEvent::MouseButtonPress, at, msLater);
+        Deliver(QEvent::MouseButtonRelease, at, 1);
+    }
 
     void Hover(KivBtn* b) {
         // The pointer may still rest where an earlier case left it, and a move to the same place is no move.
@@ -174,6 +195,63 @@ TEST_F(KivBtnTest, DoubleClickClicksOnce) {
     QTest::mouseRelease(button, Qt::LeftButton, {}, at);
     EXPECT_EQ(log, (QStringList{"MouseDown(1,30,12)", "MouseUp(1,30,12)", "Click", "MouseDown(1,0,0)",
                                 "MouseUp(1,30,12)"}));
+}
+
+TEST_F(KivBtnTest, PressOnTheNextButtonWhileTheFirstStillHoversClicksOnlyTheNext) {
+    button->SetColorScheme(2);
+    button->SetBackOver(0x00C000);
+    KivBtn* next = buttons[1];
+    QSignalSpy nextClicks(next, &KivBtn::Click);
+    Show();
+    const QImage normalFace = button->FaceImage();
+    QCursor::setPos(Outside());
+    Deliver(QEvent::MouseMove, button->geometry().center(), 1000);
+    ASSERT_TRUE(button->IsOver());
+    ASSERT_NE(button->FaceImage(), normalFace);
+    // Straight on to the next button and click at once, before the first one's tracker has looked.
+    const QPoint onNext = next->geometry().center();
+    Deliver(QEvent::MouseMove, onNext, 1);
+    DeliverClick(onNext, 1);
+    EXPECT_EQ(nextClicks.count(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!button->IsOver(), 1000);
+    EXPECT_EQ(log, (QStringList{"MouseOver", "MouseOut"}));
+    EXPECT_EQ(button->FaceImage(), normalFace);
+    // Between the buttons nothing is clicked.
+    const QPoint between = window->mapFromGlobal(Outside());
+    Deliver(QEvent::MouseMove, between, 1000);
+    DeliverClick(between, 1);
+    EXPECT_EQ(nextClicks.count(), 1);
+    EXPECT_FALSE(log.contains("Click"));
+}
+
+TEST_F(KivBtnTest, QuickClickAfterAnotherWindowHadTheUserIsNotADoubleClick) {
+    Show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    const QPoint at = button->geometry().center();
+    const QString down = QStringLiteral("MouseDown(1,%1,%2)").arg(Centre(button).x()).arg(Centre(button).y());
+    const QString up = QStringLiteral("MouseUp(1,%1,%2)").arg(Centre(button).x()).arg(Centre(button).y());
+    Deliver(QEvent::MouseMove, at, 1000);
+    DeliverClick(at, 1000);
+    DeliverClick(at, 50);
+    // Two quick clicks are one double click: one Click.
+    EXPECT_EQ(log, (QStringList{"MouseOver", down, up, "Click", "MouseDown(1,0,0)", up}));
+
+    // A handler that puts up a window of its own, which the user answers and closes at once.
+    QWidget dialog;
+    dialog.resize(100, 60);
+    QObject::connect(button, &KivBtn::Click, button, [&] {
+        dialog.show();
+        dialog.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        dialog.hide();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    });
+    log.clear();
+    DeliverClick(at, 1000);
+    DeliverClick(at, 50);
+    EXPECT_EQ(log, (QStringList{down, up, "Click", down, up, "Click"}));
 }
 
 TEST_F(KivBtnTest, MouseDownHandlerCanChangeTheButton) {

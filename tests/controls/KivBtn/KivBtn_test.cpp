@@ -231,6 +231,7 @@ TEST_F(KivBtnTest, QuickClickAfterAnotherWindowHadTheUserIsNotADoubleClick) {
     const QPoint at = button->geometry().center();
     const QString down = QStringLiteral("MouseDown(1,%1,%2)").arg(Centre(button).x()).arg(Centre(button).y());
     const QString up = QStringLiteral("MouseUp(1,%1,%2)").arg(Centre(button).x()).arg(Centre(button).y());
+    QCursor::setPos(Outside());
     Deliver(QEvent::MouseMove, at, 1000);
     DeliverClick(at, 1000);
     DeliverClick(at, 50);

@@ -16,7 +16,11 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "Source files are never changed and existing files are never overwritten.\n"
   "Each copy is read back with the password and compared with its source\n"
   "before it gets its name, and keeps every key and certificate of the\n"
-  "chain."
+  "chain.\n"
+  "\n"
+  "The package holds the window program kivpfxutil and the command-line\n"
+  "program kivpfx, which does the same job for many files at once, on\n"
+  "servers without a display and in scripts."
 )
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

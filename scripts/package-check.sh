@@ -45,6 +45,26 @@ for size in 16 32 48 64 128 256; do
   [ -f "/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" ] || fail "missing the ${size}px icon"
 done
 
+# The command-line program, its man page and completion, and a real run of it on a file openssl makes.
+if [ "$(command -v kivpfx || true)" = /usr/bin/kivpfx ] && [ -f /usr/share/man/man1/kivpfx.1.gz ] &&
+  [ -f /usr/share/bash-completion/completions/kivpfx ]; then
+  pass "kivpfx installed with its man page and completion"
+else
+  fail "kivpfx, its man page or its completion is missing"
+fi
+work="$(mktemp -d)"
+openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=package-check -days 2 \
+  -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout pass: -out "$work/Server.pfx"
+printf 'Package-Check-1\n' > "$work/password"
+if kivpfx protect --password-file "$work/password" "$work/Server.pfx" &&
+  openssl pkcs12 -in "$work/Server_Password.Pfx" -passin pass:Package-Check-1 -noout 2>/dev/null; then
+  pass "the installed kivpfx writes a copy that opens with the password"
+else
+  fail "the installed kivpfx did not write a good copy"
+fi
+rm -rf "$work"
+
 # desktop-file-validate before 0.27 knows the entry format 1.4 only, which lacks SingleMainWindow
 # (format 1.5); that one complaint is the validator's age, anything else fails.
 validator_output="$(desktop-file-validate "/usr/share/applications/$id.desktop" 2>&1 || true)"

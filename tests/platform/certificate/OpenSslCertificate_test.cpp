@@ -160,7 +160,7 @@ TEST(CopyLayoutTest, TheCopyKeepsTheSourceOrderOfSafesAndBags) {
         ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, source).ok());
         DerivedKeys keys;
         std::vector<unsigned char> copy;
-        ASSERT_TRUE(EncodePkcs12(source, password, keys, copy).ok);
+        ASSERT_TRUE(EncodePkcs12(source, password, SaveOptions{}, keys, copy).ok);
         EXPECT_EQ(Layout(copy, kPassword), c.copy);
         const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source);
         EXPECT_TRUE(checked.ok) << checked.description;
@@ -223,7 +223,7 @@ TEST(CopyLayoutTest, AttributeSetsKeepTheOrderTheSourceWroteThemIn) {
     const Pkcs12Password password{kPassword, static_cast<int>(std::strlen(kPassword))};
     DerivedKeys keys;
     std::vector<unsigned char> copy;
-    ASSERT_TRUE(EncodePkcs12(contents, password, keys, copy).ok);
+    ASSERT_TRUE(EncodePkcs12(contents, password, SaveOptions{}, keys, copy).ok);
     Pkcs12Contents reread;
     ASSERT_TRUE(ReadProtectedPkcs12(copy, password, keys, reread).ok());
     ASSERT_EQ(reread.items.size(), 1u);
@@ -564,7 +564,7 @@ class WrittenFileCheckTest : public CertificateFolderTest {
         ASSERT_TRUE(ReadPkcs12(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
                                {{"", 0}, {nullptr, 0}}, source_)
                         .ok());
-        const CallResult encoded = EncodePkcs12(source_, password_, keys_, der_);
+        const CallResult encoded = EncodePkcs12(source_, password_, SaveOptions{}, keys_, der_);
         ASSERT_TRUE(encoded.ok) << encoded.description;
         ASSERT_EQ(keys_.Derivations(), 3u);  // the key, the certificates, the MAC
     }

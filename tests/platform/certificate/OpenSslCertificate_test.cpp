@@ -233,6 +233,101 @@ TEST(CopyLayoutTest, AttributeSetsKeepTheOrderTheSourceWroteThemIn) {
 
 using CertificateTest = CertificateFolderTest;
 
+// The copy for older systems: 3DES parts and an HMAC-SHA1 MAC, read back by OpenSSL itself.
+TEST_P(RoundTripTest, CompatibleCopyUsesTripleDesAndSha1AndHoldsEverything) {
+    const std::string source = Path("Source.pfx");
+    const std::string output = Path("Source_Password.Pfx");
+    ASSERT_TRUE(WritePfx(source, GetParam()));
+    const auto before = ReadPfx(source, "");
+    ASSERT_TRUE(before.has_value());
+
+    SaveOptions options;
+    options.algorithms = SaveOptions::Algorithms::TripleDesSha1;
+    options.iterations = 2048;
+    options.parallelDerivations = false;
+    auto certificate = OpenSslCertificateFactory(options)();
+    ASSERT_TRUE(certificate);
+    ASSERT_TRUE(certificate->Load(source, "", 1, 0).ok);
+    const CallResult saved = certificate->Save(output, kPassword, 0, 1);
+    ASSERT_TRUE(saved.ok) << saved.description;
+
+    const auto after = ReadPfx(output, kPassword);
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(after->mac, "SHA1 iter=2048");
+    ASSERT_FALSE(after->encryptions.empty());
+    for (const std::string& part : after->encryptions)
+        EXPECT_TRUE(part.ends_with(" PBE-SHA1-3DES iter=2048")) << part;
+    ExpectSameContents(*before, *after);
+    EXPECT_FALSE(ReadPfx(output, "wrong password").has_value());
+}
+
+TEST(SaveOptionsTest, IterationsOutsideTheFloorAndTheCeilingAreRefusedWithAReason) {
+    SaveOptions options;
+    EXPECT_EQ(SaveOptionsProblem(options), "");
+    for (const int usable : {1000, 10000, 1'000'000}) {
+        options.iterations = usable;
+        EXPECT_EQ(SaveOptionsProblem(options), "") << usable;
+    }
+    for (const int unusable : {-1, 0, 999, 1'000'001}) {
+        options.iterations = unusable;
+        EXPECT_EQ(SaveOptionsProblem(options), "the iteration count must be from 1,000 to 1,000,000")
+            << unusable;
+    }
+    options.iterations = 10000;
+    options.algorithms = static_cast<SaveOptions::Algorithms>(7);
+    EXPECT_NE(SaveOptionsProblem(options), "");
+}
+
+TEST_F(CertificateTest, SaveWithUnusableOptionsWritesNothing) {
+    ASSERT_TRUE(WritePfx(Path("s.pfx"), PfxVariant::Pbes2Aes));
+    SaveOptions options;
+    options.iterations = 10;
+    auto certificate = OpenSslCertificateFactory(options)();
+    ASSERT_TRUE(certificate && certificate->Load(Path("s.pfx"), "", 1, 0).ok);
+    const CallResult saved = certificate->Save(Path("o.pfx"), kPassword, 0, 1);
+    EXPECT_FALSE(saved.ok);
+    EXPECT_NE(saved.description.find("iteration count"), std::string::npos) << saved.description;
+    EXPECT_NE(access(Path("o.pfx").c_str(), F_OK), 0);
+}
+
+// The encoder with 3DES options: the check after writing accepts its output, from the keys it kept
+// and from nothing, and refuses a wrong password.
+TEST(CopyEncoderTest, TripleDesCopyPassesTheWrittenFileCheckAndRefusesAWrongPassword) {
+    const std::vector<unsigned char> der = kiv::testing::MakePfx(PfxVariant::ExtraAttributes);
+    Pkcs12Contents source;
+    ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, source).ok());
+    const Pkcs12Password password{kPassword, static_cast<int>(std::strlen(kPassword))};
+    SaveOptions options;
+    options.algorithms = SaveOptions::Algorithms::TripleDesSha1;
+    for (const bool parallel : {true, false}) {
+        SCOPED_TRACE(parallel ? "parallel" : "inline");
+        options.parallelDerivations = parallel;
+        DerivedKeys keys;
+        std::vector<unsigned char> copy;
+        const CallResult encoded = EncodePkcs12(source, password, options, keys, copy);
+        ASSERT_TRUE(encoded.ok) << encoded.description;
+        EXPECT_EQ(keys.Derivations(), 5u);  // key and IV for the key and for the certificates, the MAC
+        const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source);
+        EXPECT_TRUE(checked.ok) << checked.description;
+        EXPECT_EQ(keys.Derivations(), 5u);
+
+        DerivedKeys fresh;
+        const CallResult again = CheckWrittenPkcs12(copy, password, fresh, source);
+        EXPECT_TRUE(again.ok) << again.description;
+        EXPECT_EQ(fresh.Derivations(), 5u);
+        DerivedKeys other;
+        const CallResult wrong = CheckWrittenPkcs12(copy, {"Correct Horse 8", 15}, other, source);
+        EXPECT_FALSE(wrong.ok);
+        EXPECT_NE(wrong.description.find(kWrongPasswordText), std::string::npos) << wrong.description;
+
+        // Exact: the same bags in another order are refused.
+        Pkcs12Contents swapped;
+        ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, swapped).ok());
+        std::swap(swapped.items.front(), swapped.items.back());
+        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped).ok);
+    }
+}
+
 TEST_F(CertificateTest, AttributeSetsSurviveUnchanged) {
     ASSERT_TRUE(WritePfx(Path("a.pfx"), PfxVariant::ExtraAttributes));
     auto certificate = Make();

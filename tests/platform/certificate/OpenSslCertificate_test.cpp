@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
+#include <thread>
 
 #include "platform/certificate/CertificateTestFolder.h"
 #include "platform/certificate/DerWalk.h"
@@ -604,10 +606,46 @@ std::vector<unsigned char> Direct(const KeyRequest& r) {
                        ? PKCS5_PBKDF2_HMAC(r.password.data, r.password.length, salt, saltLength, r.iterations,
                                            r.digest, static_cast<int>(r.length), key.data())
                        : PKCS12_key_gen_utf8_ex(r.password.data, r.password.length, salt, saltLength,
-                                                PKCS12_MAC_ID, r.iterations, static_cast<int>(r.length),
-                                                key.data(), r.digest, nullptr, nullptr);
+                                                r.kind == KeyKind::Pkcs12Key  ? PKCS12_KEY_ID
+                                                : r.kind == KeyKind::Pkcs12Iv ? PKCS12_IV_ID
+                                                                              : PKCS12_MAC_ID,
+                                                r.iterations, static_cast<int>(r.length), key.data(),
+                                                r.digest, nullptr, nullptr);
     EXPECT_EQ(ok, 1);
     return key;
+}
+
+// Saves on several threads at once share the helper threads; each gets its own keys, whether it
+// hands them to the helpers or derives them itself.
+TEST(DerivedKeysTest, ConcurrentPreparesEachGetTheirOwnKeys) {
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([t, &wrong] {
+            for (int round = 0; round < 5; ++round) {
+                std::vector<KeyRequest> requests;
+                for (unsigned char i = 0; i < 4; ++i) {
+                    requests.push_back({i % 2 ? KeyKind::Pbkdf2 : KeyKind::Pkcs12Mac,
+                                        {"pw", 2},
+                                        {static_cast<unsigned char>(t), static_cast<unsigned char>(round), i},
+                                        50,
+                                        EVP_sha256(),
+                                        32});
+                }
+                DerivedKeys keys;
+                if (!keys.Prepare(requests, (t + round) % 2 == 0)) ++wrong;
+                for (const KeyRequest& request : requests) {
+                    const SecureBytes* key = keys.Has(request) ? keys.Get(request) : nullptr;
+                    if (key == nullptr ||
+                        std::vector<unsigned char>(key->data(), key->data() + key->size()) != Direct(request))
+                        ++wrong;
+                }
+                if (keys.Derivations() != requests.size()) ++wrong;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 // Each request differs from the first in one input only; a memo that ignored any of them would
@@ -626,6 +664,11 @@ TEST(DerivedKeysTest, EveryInputOfTheDerivationSelectsItsOwnKey) {
     KeyRequest empty = requests[8];
     empty.password = {"", 0};  // differs from no password for the MAC key
     requests.push_back(empty);
+    for (const KeyKind kind : {KeyKind::Pkcs12Key, KeyKind::Pkcs12Iv}) {
+        KeyRequest pkcs12 = base;
+        pkcs12.kind = kind;
+        requests.push_back(pkcs12);
+    }
 
     DerivedKeys keys;
     ASSERT_TRUE(keys.Prepare(requests));

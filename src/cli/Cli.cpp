@@ -37,6 +37,12 @@ constexpr const char* kHelp =
     "\n"
     "protect options:\n"
     "  -j, --jobs N              protect N files at once (default: the number of cores)\n"
+    "      --compat              protect with 3DES (pbeWithSHAAnd3-KeyTripleDES-CBC) and an HMAC-SHA1\n"
+    "                            integrity check, for systems that cannot read AES-256 copies: Windows 10\n"
+    "                            before 1709 and Server 2016, macOS up to 10.15, Android up to 9, Java 8\n"
+    "                            before update 301. Weaker; use it only for those systems\n"
+    "      --iterations N        key derivation iterations, 1,000 to 1,000,000 (default: 10,000); more\n"
+    "                            makes guessing the password slower, and every file slower too\n"
     "      --password-file FILE  read the password from the first line of FILE (- for standard input)\n"
     "      --password-fd N       read the password from the first line of open descriptor N\n"
     "  -n, --dry-run             load every file and test its output name; write nothing\n"
@@ -136,6 +142,19 @@ int Protect(int argc, char** argv) {
             if (!jobs || *jobs < 1 || *jobs > kMostJobs)
                 return UsageError("--jobs needs a number from 1 to " + std::to_string(kMostJobs));
             options.jobs = *jobs;
+        } else if (Is(argument, "--compat")) {
+            options.save.algorithms = certificate::SaveOptions::Algorithms::TripleDesSha1;
+            args.Skip();
+        } else if (TakesValue(argument, "--iterations")) {
+            const auto value = args.Value("--iterations");
+            const auto iterations = value ? Number(*value) : std::nullopt;
+            // Out of range or not a number: the component's own words say what it takes.
+            options.save.iterations =
+                iterations && *iterations <= static_cast<unsigned>(certificate::kMostSaveIterations)
+                    ? static_cast<int>(*iterations)
+                    : 0;
+            const std::string problem = certificate::SaveOptionsProblem(options.save);
+            if (!problem.empty()) return UsageError("--iterations: " + problem);
         } else if (TakesValue(argument, "--password-file")) {
             const auto value = args.Value("--password-file");
             if (!value || value->empty())
@@ -161,7 +180,10 @@ int Protect(int argc, char** argv) {
     if (passwordFile && passwordFd)
         return UsageError("give either --password-file or --password-fd, not both");
     if (options.paths.empty()) return UsageError("protect needs at least one file or folder");
-    return RunProtect(options, certificate::OpenSslCertificateFactory(), stdout, stderr);
+    return RunProtect(
+        options,
+        [](const certificate::SaveOptions& save) { return certificate::OpenSslCertificateFactory(save); },
+        stdout, stderr);
 }
 
 int Inspect(int argc, char** argv) {

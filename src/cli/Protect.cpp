@@ -249,8 +249,8 @@ FileReport CheckFile(filesystem::FileSystem* files, const certificate::Certifica
     return report;
 }
 
-int RunProtect(const ProtectOptions& options, const certificate::CertificateFactory& certificates,
-               std::FILE* out, std::FILE* err) {
+int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certificatesFor, std::FILE* out,
+               std::FILE* err) {
     FoundFiles found;
     {
         const auto files = filesystem::CreateLocalFileSystem();
@@ -277,6 +277,9 @@ int RunProtect(const ProtectOptions& options, const certificate::CertificateFact
     const unsigned jobs = static_cast<unsigned>(std::max<std::size_t>(
         1, std::min<std::size_t>(options.jobs > 0 ? options.jobs : CoreCount(), total)));
     Reporter reporter(options, total, out, err);
+    certificate::SaveOptions save = options.save;
+    save.parallelDerivations = jobs == 1;
+    const certificate::CertificateFactory certificates = certificatesFor(save);
 
     std::mutex mutex;
     std::condition_variable changed;

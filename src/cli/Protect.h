@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,11 @@ struct ProtectOptions {
     bool dryRun = false;
     bool json = false;
     bool quiet = false;
+    certificate::SaveOptions save;  // its parallelDerivations is set by the run from the number of jobs
 };
+
+// Makes the certificate factory a run saves with.
+using CertificateFactoryFor = std::function<certificate::CertificateFactory(const certificate::SaveOptions&)>;
 
 // What one file came to, as the report gives it.
 struct FileReport {
@@ -33,9 +38,10 @@ struct FileReport {
 FileReport CheckFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
                      const std::string& source);
 
-// Runs `kivpfx protect`; returns the exit status.
-int RunProtect(const ProtectOptions& options, const certificate::CertificateFactory& certificates,
-               std::FILE* out, std::FILE* err);
+// Runs `kivpfx protect`; returns the exit status. With more than one job the files already keep the
+// cores busy, so each save derives its keys on its own job's thread.
+int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certificatesFor, std::FILE* out,
+               std::FILE* err);
 
 // The number of processors this process may run on.
 unsigned CoreCount();

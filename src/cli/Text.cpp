@@ -6,40 +6,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/filesystem/PathText.h"
+
 namespace kiv::cli {
 namespace {
 
-// Decodes one UTF-8 character at `text[i]`; its length, or 0 when the bytes there are not valid.
-std::size_t Decode(std::string_view text, std::size_t i, char32_t& code) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) {
-        code = lead;
-        return 1;
-    }
-    std::size_t length = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() - i < length) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(i + k) & 0x3F);
-    }
-    if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || code > 0x10FFFF ||
-        (code >= 0xD800 && code <= 0xDFFF)) {
-        return 0;
-    }
-    return length;
+// What ForEachPathCharacter gives for a byte that is not part of valid UTF-8.
+bool IsStrayByte(char32_t code) {
+    return code >= 0xDC80 && code <= 0xDCFF;
 }
 
 void Encode(char32_t code, std::string& out) {
@@ -76,15 +50,7 @@ std::string JsonString(std::string_view text) {
     out.reserve(text.size() + 2);
     out += '"';
     char escape[8];
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t code = 0;
-        const std::size_t length = Decode(text, i, code);
-        if (length == 0) {
-            std::snprintf(escape, sizeof escape, "\\udc%02x", static_cast<unsigned char>(text[i]));
-            out += escape;
-            ++i;
-            continue;
-        }
+    filesystem::ForEachPathCharacter(text, [&](char32_t code) {
         switch (code) {
             case '"':
                 out += "\\\"";
@@ -102,15 +68,15 @@ std::string JsonString(std::string_view text) {
                 out += "\\t";
                 break;
             default:
-                if (code < 0x20 || code == 0x7F) {
+                // A stray byte is written as the lone surrogate the path text pair gives it.
+                if (code < 0x20 || code == 0x7F || IsStrayByte(code)) {
                     std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
                     out += escape;
                 } else {
-                    out.append(text.substr(i, length));
+                    Encode(code, out);
                 }
         }
-        i += length;
-    }
+    });
     out += '"';
     return out;
 }
@@ -119,35 +85,26 @@ std::string FoldCase(std::string_view path) {
     const locale_t locale = UnicodeLocale();
     std::string out;
     out.reserve(path.size());
-    for (std::size_t i = 0; i < path.size();) {
-        char32_t code = 0;
-        const std::size_t length = Decode(path, i, code);
-        if (length == 0) {
-            out += path[i++];
-            continue;
-        }
-        if (code < 0x80) {
+    filesystem::ForEachPathCharacter(path, [&](char32_t code) {
+        if (IsStrayByte(code)) {
+            out += static_cast<char>(code - 0xDC00);
+        } else if (code < 0x80) {
             out += static_cast<char>(code >= 'A' && code <= 'Z' ? code - 'A' + 'a' : code);
         } else if (locale != static_cast<locale_t>(0)) {
             // Upper then lower folds pairs such as the final and middle sigma together.
-            const auto folded = towlower_l(towupper_l(static_cast<wint_t>(code), locale), locale);
-            Encode(static_cast<char32_t>(folded), out);
+            Encode(static_cast<char32_t>(towlower_l(towupper_l(static_cast<wint_t>(code), locale), locale)),
+                   out);
         } else {
-            out.append(path.substr(i, length));
+            Encode(code, out);
         }
-        i += length;
-    }
+    });
     return out;
 }
 
 bool IsValidUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t code = 0;
-        const std::size_t length = Decode(text, i, code);
-        if (length == 0) return false;
-        i += length;
-    }
-    return true;
+    bool valid = true;
+    filesystem::ForEachPathCharacter(text, [&](char32_t code) { valid = valid && !IsStrayByte(code); });
+    return valid;
 }
 
 }  // namespace kiv::cli

@@ -7,11 +7,12 @@ namespace kiv::cli {
 
 // `text` as a JSON string literal, quotes included. Paths are bytes, not always UTF-8: a byte that
 // is not part of a valid UTF-8 sequence is written as the escape of U+DC00 plus that byte, as
-// Python's "surrogateescape" reads it, so no byte is lost and the output stays valid JSON.
+// Python's "surrogateescape" reads it, so no byte is lost and the output stays valid JSON. Bytes are
+// read as the path text pair of the file system (PathText.h) reads them.
 std::string JsonString(std::string_view text);
 
 // A key under which two paths that differ only in letter case are the same. Valid UTF-8 is folded
-// character by character; other bytes are kept as they are.
+// character by character; other bytes are kept as they are. Read as JsonString reads them.
 std::string FoldCase(std::string_view path);
 
 // True when `text` is valid UTF-8 (no overlong forms, no surrogates).

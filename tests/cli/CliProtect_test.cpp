@@ -54,6 +54,10 @@ TEST_F(CliProtectTest, BadUsageExitsWithTwoAndWritesNothing) {
         {{"protect", "--password=secret", root_}, "never taken from the command line"},
         {{"protect", "--password-file", password, "--password-fd", "0", root_}, "not both"},
         {{"protect", "--password-fd", "x", root_}, "descriptor number"},
+        {{"protect", "--iterations", "999", root_}, "from 1,000 to 1,000,000"},
+        {{"protect", "--iterations=1000001", root_}, "from 1,000 to 1,000,000"},
+        {{"protect", "--iterations", "many", root_}, "--iterations"},
+        {{"protect", "--compat", "--iterations"}, "--iterations"},
         {{"protect", "--password-file", password, Path("notes.txt")}, "not a .pfx file name"},
         {{"protect", "--password-file", password, Path("no-such-folder")}, "no such file or folder"},
         {{"inspect"}, "at least one"},
@@ -76,6 +80,8 @@ TEST_F(CliProtectTest, HelpAndVersion) {
         EXPECT_EQ(run.status, 0);
         EXPECT_NE(run.out.find("Usage: kivpfx protect"), std::string::npos);
         EXPECT_NE(run.out.find("--password-file"), std::string::npos);
+        EXPECT_NE(run.out.find("--compat"), std::string::npos);
+        EXPECT_NE(run.out.find("--iterations N"), std::string::npos);
     }
     const Finished version = RunKivpfx({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -109,6 +115,33 @@ TEST_F(CliProtectTest, ExitStatusIsZeroWhenEveryOutputIsWrittenOrThereAndOneOnAn
                                   {"File is already password protected", Path("c.pfx")},
                                   {"File not found", Path("gone.pfx")}}));
     EXPECT_FALSE(std::filesystem::exists(Path("c_Password.Pfx")));
+}
+
+// --compat and --iterations reach the copy, at one job and at several.
+TEST_F(CliProtectTest, CompatAndIterationsChooseHowCopiesAreProtected) {
+    Pfx("a.pfx");
+    Pfx("b.pfx", PfxVariant::NullPasswordMac);
+    Pfx("c/d.pfx");
+    for (const char* jobs : {"1", "3"}) {
+        SCOPED_TRACE(jobs);
+        const Finished run = Protect({"--compat", "--iterations", "2048", "--jobs", jobs, root_});
+        EXPECT_EQ(run.status, 0) << run.err;
+        for (const char* copy : {"a_Password.Pfx", "b_Password.Pfx", "c/d_Password.Pfx"}) {
+            const auto read = ReadPfx(Path(copy), kPassword);
+            ASSERT_TRUE(read.has_value()) << copy;
+            EXPECT_EQ(read->mac, "SHA1 iter=2048") << copy;
+            for (const std::string& part : read->encryptions)
+                EXPECT_TRUE(part.ends_with(" PBE-SHA1-3DES iter=2048")) << copy << ": " << part;
+            std::filesystem::remove(Path(copy));
+        }
+    }
+    const Finished run = Protect({"--iterations=20000", Path("a.pfx")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto read = ReadPfx(Path("a_Password.Pfx"), kPassword);
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->mac, "SHA256 iter=20000");
+    for (const std::string& part : read->encryptions)
+        EXPECT_TRUE(part.ends_with(" PBES2 PBKDF2 hmacWithSHA256 AES-256-CBC iter=20000")) << part;
 }
 
 TEST_F(CliProtectTest, PasswordFileGivesItsFirstLineWithoutTheLineEnd) {

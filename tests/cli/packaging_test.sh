@@ -64,6 +64,11 @@ words="$(complete_line kivpfx protect --)"
 check "protect options" --jobs "$words"
 check "protect options" --password-file "$words"
 check "protect options" --dry-run "$words"
+check "protect options" --compat "$words"
+check "protect options" --iterations "$words"
+words="$(complete_line kivpfx protect --iterations '')"
+check "iteration counts" 10000 "$words"
+check_not "iteration counts are no files" a.pfx "$words"
 check_not "no password option" --password "$words"
 words="$(complete_line kivpfx inspect --)"
 check "inspect options" --json "$words"
@@ -83,7 +88,7 @@ if [ -n "$warnings" ]; then
 else
     echo "ok: man page formats without warnings"
 fi
-for section in "EXIT STATUS" "COMPATIBILITY" "EXAMPLES" "--password-file"; do
+for section in "EXIT STATUS" "COMPATIBILITY" "EXAMPLES" "--password-file" "--compat" "--iterations"; do
     if grep -q -- "$section" <(groff -t -man -Tutf8 "$manpage" 2>/dev/null | sed 's/.\x08//g'); then
         echo "ok: man page has $section"
     else

@@ -34,7 +34,39 @@ class Certificate {
 // Makes a fresh certificate object, or nothing when the component is unavailable.
 using CertificateFactory = std::function<std::unique_ptr<Certificate>()>;
 
-// The factory of the real component.
-CertificateFactory OpenSslCertificateFactory();
+// Iterations of every key derivation of a copy. A build may lower it (the fuzzing build does, to run fast).
+#ifdef KIV_SAVE_ITERATIONS
+inline constexpr int kProtectionIterations = KIV_SAVE_ITERATIONS;
+#else
+inline constexpr int kProtectionIterations = 10000;
+#endif
+
+// How Save protects the copy.
+struct SaveOptions {
+    // Aes256: PBES2 (PBKDF2-HMAC-SHA256, AES-256-CBC) and an HMAC-SHA256 MAC.
+    // TripleDesSha1: pbeWithSHAAnd3-KeyTripleDES-CBC and an HMAC-SHA1 MAC, for systems that cannot
+    // read PBES2 (Windows before 10 1709 and Server 2016, macOS up to 10.15, Android up to 9, Java 8
+    // before update 301).
+    enum class Algorithms { Aes256, TripleDesSha1 };
+    Algorithms algorithms = Algorithms::Aes256;
+    int iterations = kProtectionIterations;
+    // False when the caller already runs files side by side: each save then derives its keys on
+    // the calling thread instead of handing them to helper threads.
+    bool parallelDerivations = true;
+};
+
+// Fewest iterations Save accepts: fewer makes each password guess too cheap (RFC 8018 asks for at
+// least 1,000). A build with a lower default accepts that default.
+inline constexpr int kFewestSaveIterations = kProtectionIterations < 1000 ? kProtectionIterations : 1000;
+// Most iterations Save accepts: the ceiling any file is read with, so the check of the written file
+// can open what was written.
+inline constexpr int kMostSaveIterations = 1'000'000;
+
+// Empty when `options` can be used; otherwise what is wrong with them, for a usage message.
+std::string SaveOptionsProblem(const SaveOptions& options);
+
+// The factory of the real component. Objects it makes save with `options`, which must be usable
+// (SaveOptionsProblem); Save refuses otherwise.
+CertificateFactory OpenSslCertificateFactory(SaveOptions options = {});
 
 }  // namespace kiv::certificate

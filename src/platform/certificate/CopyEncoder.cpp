@@ -17,9 +17,6 @@
 namespace kiv::certificate {
 namespace {
 
-constexpr int kSaltLength = 16;
-constexpr int kKeyLength = 32;  // AES-256
-
 // The bag's encoding with `attributes` (an encoded SET, or nothing) after its value.
 std::vector<unsigned char> WithAttributes(const PKCS12_SAFEBAG* bag,
                                           std::span<const unsigned char> attributes) {
@@ -39,14 +36,49 @@ std::vector<unsigned char> WithAttributes(const PKCS12_SAFEBAG* bag,
     return joined;
 }
 
-KeyRequest EncryptionKey(Pkcs12Password password, std::vector<unsigned char> salt) {
-    return {KeyKind::Pbkdf2, password, std::move(salt), kProtectionIterations, EVP_sha256(), kKeyLength};
-}
+// What one save derives and how it encrypts, from its options.
+class Scheme {
+  public:
+    explicit Scheme(const SaveOptions& options)
+        : tripleDes_(options.algorithms == SaveOptions::Algorithms::TripleDesSha1),
+          iterations_(options.iterations),
+          digest_(tripleDes_ ? EVP_sha1() : EVP_sha256()),
+          cipher_(tripleDes_ ? EVP_des_ede3_cbc() : EVP_aes_256_cbc()) {}
 
-KeyRequest MacKey(Pkcs12Password password, std::vector<unsigned char> salt) {
-    return {KeyKind::Pkcs12Mac,    password,     std::move(salt),
-            kProtectionIterations, EVP_sha256(), static_cast<std::size_t>(EVP_MD_get_size(EVP_sha256()))};
-}
+    bool TripleDes() const { return tripleDes_; }
+    // 3DES copies take the 8-byte salts of the tools the older systems were made to read.
+    std::size_t SaltLength() const { return tripleDes_ ? 8 : 16; }
+    int Iterations() const { return iterations_; }
+    const EVP_MD* MacDigest() const { return digest_; }
+    const EVP_CIPHER* Cipher() const { return cipher_; }
+
+    // The derivations one encrypted part with `salt` needs: a PBKDF2 key, or a PKCS#12 key and IV.
+    std::vector<KeyRequest> Encryption(Pkcs12Password password,
+                                       const std::vector<unsigned char>& salt) const {
+        const auto keyLength = static_cast<std::size_t>(EVP_CIPHER_get_key_length(cipher_));
+        if (!tripleDes_) return {{KeyKind::Pbkdf2, password, salt, iterations_, digest_, keyLength}};
+        return {{KeyKind::Pkcs12Key, password, salt, iterations_, digest_, keyLength},
+                {KeyKind::Pkcs12Iv, password, salt, iterations_, digest_,
+                 static_cast<std::size_t>(EVP_CIPHER_get_iv_length(cipher_))}};
+    }
+
+    KeyRequest Mac(Pkcs12Password password, const std::vector<unsigned char>& salt) const {
+        return {KeyKind::Pkcs12Mac, password, salt,
+                iterations_,        digest_,  static_cast<std::size_t>(EVP_MD_get_size(digest_))};
+    }
+
+    DerivationCost Cost(const KeyRequest& request) const {
+        if (request.kind == KeyKind::Pbkdf2)
+            return Pbkdf2Cost(request.iterations, request.digest, request.length);
+        return Pkcs12KdfCost(request.iterations, request.digest, request.length);
+    }
+
+  private:
+    bool tripleDes_;
+    int iterations_;
+    const EVP_MD* digest_;
+    const EVP_CIPHER* cipher_;
+};
 
 std::vector<unsigned char> Random(std::size_t size) {
     std::vector<unsigned char> bytes(size);
@@ -60,17 +92,27 @@ struct Encrypted {
     Asn1OctetStringPtr data;
 };
 
-bool Pbes2Encrypt(const unsigned char* plain, std::size_t length, Pkcs12Password password,
-                  const std::vector<unsigned char>& salt, DerivedKeys& keys, Encrypted& out) {
-    std::vector<unsigned char> iv =
-        Random(static_cast<std::size_t>(EVP_CIPHER_get_iv_length(EVP_aes_256_cbc())));
-    const SecureBytes* key = keys.Get(EncryptionKey(password, salt));
-    if (iv.empty() || key == nullptr) return false;
-    out.algorithm.reset(PKCS5_pbe2_set_iv_ex(
-        EVP_aes_256_cbc(), kProtectionIterations, const_cast<unsigned char*>(salt.data()),
-        static_cast<int>(salt.size()), iv.data(), NID_hmacWithSHA256, nullptr));
+bool Encrypt(const Scheme& scheme, const unsigned char* plain, std::size_t length, Pkcs12Password password,
+             const std::vector<unsigned char>& salt, DerivedKeys& keys, Encrypted& out) {
+    const std::vector<KeyRequest> requests = scheme.Encryption(password, salt);
+    const SecureBytes* key = keys.Get(requests.front());
+    if (key == nullptr) return false;
+    std::vector<unsigned char> iv;
+    if (scheme.TripleDes()) {
+        const SecureBytes* derived = keys.Get(requests.back());
+        if (derived == nullptr) return false;
+        iv.assign(derived->data(), derived->data() + derived->size());
+        out.algorithm.reset(PKCS5_pbe_set(NID_pbe_WithSHA1And3_Key_TripleDES_CBC, scheme.Iterations(),
+                                          salt.data(), static_cast<int>(salt.size())));
+    } else {
+        iv = Random(static_cast<std::size_t>(EVP_CIPHER_get_iv_length(scheme.Cipher())));
+        if (iv.empty()) return false;
+        out.algorithm.reset(PKCS5_pbe2_set_iv_ex(
+            scheme.Cipher(), scheme.Iterations(), const_cast<unsigned char*>(salt.data()),
+            static_cast<int>(salt.size()), iv.data(), NID_hmacWithSHA256, nullptr));
+    }
     SecureBytes ciphertext;
-    if (!out.algorithm || !Crypt(EVP_aes_256_cbc(), *key, iv.data(), plain, length, true, ciphertext))
+    if (!out.algorithm || !Crypt(scheme.Cipher(), *key, iv.data(), plain, length, true, ciphertext))
         return false;
     out.data.reset(ASN1_OCTET_STRING_new());
     return out.data &&
@@ -78,11 +120,12 @@ bool Pbes2Encrypt(const unsigned char* plain, std::size_t length, Pkcs12Password
 }
 
 // The encoding of the key's shrouded bag, with the source bag's attribute bytes.
-std::vector<unsigned char> ShroudedKeyBag(const Pkcs12Item& item, Pkcs12Password password,
-                                          const std::vector<unsigned char>& salt, DerivedKeys& keys) {
+std::vector<unsigned char> ShroudedKeyBag(const Scheme& scheme, const Pkcs12Item& item,
+                                          Pkcs12Password password, const std::vector<unsigned char>& salt,
+                                          DerivedKeys& keys) {
     const SecureBytes plain = KeyDer(item.key.get());
     Encrypted encrypted;
-    if (plain.size() == 0 || !Pbes2Encrypt(plain.data(), plain.size(), password, salt, keys, encrypted))
+    if (plain.size() == 0 || !Encrypt(scheme, plain.data(), plain.size(), password, salt, keys, encrypted))
         return {};
     X509SigPtr shrouded(X509_SIG_new());
     if (!shrouded) return {};
@@ -111,11 +154,11 @@ Pkcs7Ptr PlainSafe(const SecureBytes& safeContents) {
 }
 
 // A ContentInfo of type encrypted-data holding `safeContents` encrypted.
-Pkcs7Ptr EncryptedSafe(const SecureBytes& safeContents, Pkcs12Password password,
+Pkcs7Ptr EncryptedSafe(const Scheme& scheme, const SecureBytes& safeContents, Pkcs12Password password,
                        const std::vector<unsigned char>& salt, DerivedKeys& keys) {
     Encrypted encrypted;
     if (safeContents.size() == 0 ||
-        !Pbes2Encrypt(safeContents.data(), safeContents.size(), password, salt, keys, encrypted))
+        !Encrypt(scheme, safeContents.data(), safeContents.size(), password, salt, keys, encrypted))
         return nullptr;
     Pkcs7Ptr safe(PKCS7_new());
     if (!safe || !PKCS7_set_type(safe.get(), NID_pkcs7_encrypted)) return nullptr;
@@ -137,9 +180,13 @@ bool EncodeDer(const PKCS12* p12, std::vector<unsigned char>& der) {
 
 }  // namespace
 
-CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password, DerivedKeys& keys,
-                        std::vector<unsigned char>& der) {
+CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password, const SaveOptions& options,
+                        DerivedKeys& keys, std::vector<unsigned char>& der) {
     OpenSslErrors::Clear();
+    const std::string problem = SaveOptionsProblem(options);
+    if (!problem.empty())
+        return CallResult::Failure("The copy cannot be protected that way: " + problem + ".");
+    const Scheme scheme(options);
     const auto failed = [](const std::string& sentence) {
         return CallResult::Failure(WithDetails(sentence, OpenSslErrors::Take()));
     };
@@ -162,31 +209,34 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
         OutputSafe& safe = layout.back();
         safe.items.push_back(&item);
         if (safe.keys || safe.salts.empty()) {
-            safe.salts.push_back(Random(kSaltLength));
-            requests.push_back(EncryptionKey(password, safe.salts.back()));
+            safe.salts.push_back(Random(scheme.SaltLength()));
+            for (KeyRequest& request : scheme.Encryption(password, safe.salts.back()))
+                requests.push_back(std::move(request));
         }
     }
-    const std::vector<unsigned char> macSalt = Random(kSaltLength);
-    requests.push_back(MacKey(password, macSalt));
+    const std::vector<unsigned char> macSalt = Random(scheme.SaltLength());
+    requests.push_back(scheme.Mac(password, macSalt));
     for (const KeyRequest& request : requests) {
         if (request.salt.empty()) return failed("No random numbers are available.");
     }
     // A file of many tiny keys would otherwise keep the window busy for minutes.
-    const DerivationCost each = Pbkdf2Cost(kProtectionIterations, EVP_sha256(), kKeyLength);
-    if (each.rounds * requests.size() > kDerivationBudget) {
+    std::uint64_t rounds = 0;
+    for (const KeyRequest& request : requests) rounds += scheme.Cost(request).rounds;
+    if (rounds > kDerivationBudget) {
         return CallResult::Failure(
             "The file holds too many keys and parts to protect in one save: " + Grouped(requests.size()) +
-            " key derivations of " + Grouped(kProtectionIterations) + " iterations would take more than " +
-            Grouped(kDerivationBudget) + " hash rounds.");
+            " key derivations of " + Grouped(static_cast<std::uint64_t>(scheme.Iterations())) +
+            " iterations would take more than " + Grouped(kDerivationBudget) + " hash rounds.");
     }
-    if (!keys.Prepare(requests)) return failed("The keys could not be derived from the password.");
+    if (!keys.Prepare(requests, options.parallelDerivations))
+        return failed("The keys could not be derived from the password.");
 
     for (const OutputSafe& part : layout) {
         Pkcs7Ptr safe;
         if (part.keys) {
             std::vector<std::vector<unsigned char>> keyBags;
             for (std::size_t i = 0; i < part.items.size(); ++i) {
-                keyBags.push_back(ShroudedKeyBag(*part.items[i], password, part.salts[i], keys));
+                keyBags.push_back(ShroudedKeyBag(scheme, *part.items[i], password, part.salts[i], keys));
                 if (keyBags.back().empty()) return failed("A private key could not be encrypted.");
             }
             safe = PlainSafe(SequenceOf({keyBags.begin(), keyBags.end()}));
@@ -194,7 +244,7 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
         } else {
             std::vector<std::span<const unsigned char>> bags;
             for (const Pkcs12Item* item : part.items) bags.emplace_back(item->der.data(), item->der.size());
-            safe = EncryptedSafe(SequenceOf(bags), password, part.salts.front(), keys);
+            safe = EncryptedSafe(scheme, SequenceOf(bags), password, part.salts.front(), keys);
             if (!safe) return failed("The certificates could not be encrypted.");
         }
         if (!sk_PKCS7_push(safes.get(), safe.get())) return failed("Out of memory.");
@@ -203,16 +253,16 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
     Pkcs12Ptr p12(PKCS12_add_safes(safes.get(), 0));
     if (!p12) return failed("The PKCS#12 structure could not be built.");
 
-    const SecureBytes* macKey = keys.Get(MacKey(password, macSalt));
+    const SecureBytes* macKey = keys.Get(scheme.Mac(password, macSalt));
     std::span<const unsigned char> authSafe;
     unsigned char mac[EVP_MAX_MD_SIZE];
     unsigned int macLength = 0;
     const ASN1_OCTET_STRING* digest = nullptr;
     if (macKey == nullptr ||
-        !PKCS12_setup_mac(p12.get(), kProtectionIterations, const_cast<unsigned char*>(macSalt.data()),
-                          kSaltLength, EVP_sha256()) ||
+        !PKCS12_setup_mac(p12.get(), scheme.Iterations(), const_cast<unsigned char*>(macSalt.data()),
+                          static_cast<int>(macSalt.size()), scheme.MacDigest()) ||
         !EncodeDer(p12.get(), der) || !AuthSafeContents(der, authSafe) ||
-        !Hmac(EVP_sha256(), *macKey, authSafe, mac, macLength)) {
+        !Hmac(scheme.MacDigest(), *macKey, authSafe, mac, macLength)) {
         return failed("The integrity check could not be computed.");
     }
     PKCS12_get0_mac(&digest, nullptr, nullptr, nullptr, p12.get());

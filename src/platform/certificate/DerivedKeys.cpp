@@ -5,10 +5,72 @@
 
 #include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <queue>
 #include <thread>
 
 namespace kiv::certificate {
+namespace {
+
+// Helper threads shared by every save of the process. Starting fresh threads for each save costs
+// more than a whole derivation's worth of scheduling on a busy machine; these wait for work instead.
+class HelperThreads {
+  public:
+    static constexpr std::size_t kMost = 2;
+
+    static HelperThreads& Instance() {
+        // Never destroyed: the threads may still wait on it while the process exits.
+        static HelperThreads* const instance = new HelperThreads();
+        return *instance;
+    }
+
+    // Queues `task` for a helper; false when there is no helper thread to run it.
+    bool Post(std::function<void()> task) {
+        std::lock_guard lock(mutex_);
+        if (started_ == 0) return false;
+        tasks_.push(std::move(task));
+        ready_.notify_one();
+        return true;
+    }
+
+    std::size_t Count() const { return started_; }
+
+  private:
+    HelperThreads() {
+        for (std::size_t i = 0; i < kMost; ++i) {
+            try {
+                std::thread([this] { Run(); }).detach();
+                ++started_;
+            } catch (...) {
+                break;  // fewer helpers; callers do the rest themselves
+            }
+        }
+    }
+
+    void Run() {
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock lock(mutex_);
+                ready_.wait(lock, [this] { return !tasks_.empty(); });
+                task = std::move(tasks_.front());
+                tasks_.pop();
+            }
+            task();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::queue<std::function<void()>> tasks_;
+    std::size_t started_ = 0;
+};
+
+}  // namespace
 
 bool DerivedKeys::Derive(Entry& entry, const EVP_MD* digest) {
     if (digest == nullptr || entry.iterations <= 0 || entry.length == 0 || entry.length > INT_MAX ||
@@ -27,8 +89,11 @@ bool DerivedKeys::Derive(Entry& entry, const EVP_MD* digest) {
         return PKCS5_PBKDF2_HMAC(password, passwordLength, salt, saltLength, entry.iterations, digest, length,
                                  entry.key.data()) == 1;
     }
-    return PKCS12_key_gen_utf8_ex(password, passwordLength, salt, saltLength, PKCS12_MAC_ID, entry.iterations,
-                                  length, entry.key.data(), digest, nullptr, nullptr) == 1;
+    const int id = entry.kind == KeyKind::Pkcs12Key  ? PKCS12_KEY_ID
+                   : entry.kind == KeyKind::Pkcs12Iv ? PKCS12_IV_ID
+                                                     : PKCS12_MAC_ID;
+    return PKCS12_key_gen_utf8_ex(password, passwordLength, salt, saltLength, id, entry.iterations, length,
+                                  entry.key.data(), digest, nullptr, nullptr) == 1;
 }
 
 DerivedKeys::Entry* DerivedKeys::Find(const KeyRequest& request) {
@@ -60,39 +125,55 @@ DerivedKeys::Entry& DerivedKeys::Add(const KeyRequest& request) {
     return entry;
 }
 
-bool DerivedKeys::Prepare(const std::vector<KeyRequest>& requests) {
+bool DerivedKeys::Prepare(const std::vector<KeyRequest>& requests, bool parallel) {
     struct Job {
         Entry* entry;
         const EVP_MD* digest;
     };
-    std::vector<Job> jobs;
+    // Shared with helper tasks that may start only after this call has returned; such a late task
+    // finds no job left and touches nothing else.
+    struct Batch {
+        std::vector<Job> jobs;
+        std::atomic<std::size_t> next{0};
+        std::mutex mutex;
+        std::condition_variable finished;
+        std::size_t done = 0;
+
+        void Work() noexcept {
+            for (std::size_t i = next++; i < jobs.size(); i = next++) {
+                jobs[i].entry->ok = Derive(*jobs[i].entry, jobs[i].digest);
+                std::lock_guard lock(mutex);
+                if (++done == jobs.size()) finished.notify_all();
+            }
+        }
+    };
+    const auto batch = std::make_shared<Batch>();
     for (const KeyRequest& request : requests) {
         if (request.password.length < 0) return false;
-        if (Find(request) == nullptr) jobs.push_back({&Add(request), request.digest});
+        if (Find(request) == nullptr) batch->jobs.push_back({&Add(request), request.digest});
     }
-    if (jobs.empty()) return true;
+    if (batch->jobs.empty()) return true;
 
-    std::atomic<std::size_t> next{0};
-    const auto work = [&]() noexcept {
-        for (std::size_t i = next++; i < jobs.size(); i = next++)
-            jobs[i].entry->ok = Derive(*jobs[i].entry, jobs[i].digest);
-    };
-    // Each derivation is independent; more than three threads would only queue on small machines.
-    std::vector<std::thread> helpers;
-    const std::size_t wanted = std::min<std::size_t>(jobs.size(), 3) - 1;
-    for (std::size_t i = 0; i < wanted; ++i) {
-        try {
-            helpers.emplace_back(work);
-        } catch (...) {
-            break;  // fewer helpers; this thread does the rest
+    if (parallel) {
+        HelperThreads& helpers = HelperThreads::Instance();
+        const std::size_t wanted = std::min(batch->jobs.size() - 1, helpers.Count());
+        for (std::size_t i = 0; i < wanted; ++i) {
+            try {
+                if (!helpers.Post([batch] { batch->Work(); })) break;
+            } catch (...) {
+                break;  // this thread does the rest
+            }
         }
     }
-    work();
-    for (std::thread& helper : helpers) helper.join();
+    batch->Work();
+    {
+        std::unique_lock lock(batch->mutex);
+        batch->finished.wait(lock, [&] { return batch->done == batch->jobs.size(); });
+    }
 
-    derivations_ += jobs.size();
+    derivations_ += batch->jobs.size();
     bool ok = true;
-    for (const Job& job : jobs) ok = ok && job.entry->ok;
+    for (const Job& job : batch->jobs) ok = ok && job.entry->ok;
     return ok;
 }
 

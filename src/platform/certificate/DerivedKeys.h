@@ -17,9 +17,12 @@ struct Pkcs12Password {
     int length = 0;
 };
 
+// The PKCS#12 kinds take the password as BMPString and differ in the ID byte of the derivation.
 enum class KeyKind {
     Pbkdf2,     // PBES2 encryption keys
-    Pkcs12Mac,  // the PKCS#12 MAC key (the password taken as BMPString)
+    Pkcs12Key,  // a PKCS#12 PBE cipher key (ID 1)
+    Pkcs12Iv,   // a PKCS#12 PBE IV (ID 2)
+    Pkcs12Mac,  // the PKCS#12 MAC key (ID 3)
 };
 
 struct KeyRequest {
@@ -41,9 +44,10 @@ class DerivedKeys {
     DerivedKeys(const DerivedKeys&) = delete;
     DerivedKeys& operator=(const DerivedKeys&) = delete;
 
-    // Derives the requests not known yet, side by side on up to three threads. False when one of
-    // them could not be derived.
-    bool Prepare(const std::vector<KeyRequest>& requests);
+    // Derives the requests not known yet: with `parallel`, side by side on this thread and up to two
+    // helper threads that live for the whole process; otherwise all on this thread. False when one
+    // of them could not be derived.
+    bool Prepare(const std::vector<KeyRequest>& requests, bool parallel = true);
 
     // The key for `request`, derived now when not known yet; null when it cannot be derived. Stays
     // valid as long as this object.

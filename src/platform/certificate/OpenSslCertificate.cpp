@@ -16,6 +16,7 @@
 #include "platform/certificate/OpenSslErrors.h"
 #include "platform/certificate/OpenSslHandles.h"
 #include "platform/certificate/Pkcs12Bags.h"
+#include "platform/certificate/WorkLimits.h"
 
 namespace kiv::certificate {
 namespace {
@@ -117,8 +118,12 @@ CallResult ReadSource(const std::string& path, SecureBytes& bytes, mode_t& mode,
     return CallResult::Success();
 }
 
+static_assert(kMostSaveIterations == kIterationCeiling, "a copy must stay within what the check can open");
+
 class OpenSslCertificate final : public Certificate {
   public:
+    explicit OpenSslCertificate(const SaveOptions& options) : options_(options) {}
+
     CallResult Load(const std::string& path, const std::string& password, int, int) override {
         try {
             return DoLoad(path, password);
@@ -195,7 +200,7 @@ class OpenSslCertificate final : public Certificate {
         // Writing and the check of the written file share the keys; wiped when this returns.
         DerivedKeys keys;
         std::vector<unsigned char> der;
-        CallResult encoded = EncodePkcs12(contents_, key, keys, der);
+        CallResult encoded = EncodePkcs12(contents_, key, options_, keys, der);
         if (!encoded.ok) return encoded;
 
         const auto sameAsSource = [&](std::span<const unsigned char> written) {
@@ -208,6 +213,7 @@ class OpenSslCertificate final : public Certificate {
         return written;
     }
 
+    SaveOptions options_;
     Pkcs12Contents contents_;  // its keys are wiped when freed
     mode_t sourceMode_ = 0600;
     gid_t sourceGroup_ = static_cast<gid_t>(-1);
@@ -216,10 +222,21 @@ class OpenSslCertificate final : public Certificate {
 
 }  // namespace
 
-CertificateFactory OpenSslCertificateFactory() {
-    return []() -> std::unique_ptr<Certificate> {
+std::string SaveOptionsProblem(const SaveOptions& options) {
+    if (options.algorithms != SaveOptions::Algorithms::Aes256 &&
+        options.algorithms != SaveOptions::Algorithms::TripleDesSha1)
+        return "unknown algorithms";
+    if (options.iterations < kFewestSaveIterations || options.iterations > kMostSaveIterations) {
+        return "the iteration count must be from " + Grouped(kFewestSaveIterations) + " to " +
+               Grouped(kMostSaveIterations);
+    }
+    return {};
+}
+
+CertificateFactory OpenSslCertificateFactory(SaveOptions options) {
+    return [options]() -> std::unique_ptr<Certificate> {
         try {
-            return std::make_unique<OpenSslCertificate>();
+            return std::make_unique<OpenSslCertificate>(options);
         } catch (...) {
             return nullptr;
         }

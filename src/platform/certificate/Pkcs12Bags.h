@@ -62,17 +62,19 @@ ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
                       WorkBudget& budget);
 
 // Encodes `contents` protected with `password`, safe by safe as the source had them: keys in shrouded
-// bags inside plain safes and every other bag inside encrypted safes, both PBES2 (PBKDF2-HMAC-SHA256,
-// AES-256-CBC), and an HMAC-SHA256 MAC, each with kProtectionIterations and its own random salt. A
-// source safe that mixes keys with other bags becomes one safe per run of like bags, so bag order is
-// kept. The keys it derives stay in `keys`.
-CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password, DerivedKeys& keys,
-                        std::vector<unsigned char>& der);
+// bags inside plain safes and every other bag inside encrypted safes, and a MAC, each with the
+// iterations of `options` and its own random salt. The algorithms are those `options` names: PBES2
+// (PBKDF2-HMAC-SHA256, AES-256-CBC) with HMAC-SHA256, or pbeWithSHAAnd3-KeyTripleDES-CBC with
+// HMAC-SHA1. A source safe that mixes keys with other bags becomes one safe per run of like bags, so
+// bag order is kept. The keys it derives stay in `keys`.
+CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password, const SaveOptions& options,
+                        DerivedKeys& keys, std::vector<unsigned char>& der);
 
 // Opens a file this program wrote: verifies its MAC and decrypts every encrypted part with keys
 // for the salts, counts and algorithms the file names, taken from `keys` where already derived.
+// With `bagsOnly` the items other than keys hold only their bytes (TakeBags).
 ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Password password, DerivedKeys& keys,
-                               Pkcs12Contents& contents);
+                               Pkcs12Contents& contents, bool bagsOnly = false);
 
 // Succeeds when `written` opens that way with `password` and holds the same as `source`.
 CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Password password,
@@ -80,12 +82,5 @@ CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Pass
 
 // True when both hold the same keys, bags and attributes in the same order.
 bool SameContents(const Pkcs12Contents& a, const Pkcs12Contents& b);
-
-// PBKDF2 and MAC iterations of the copy. A build may lower it (the fuzzing build does, to run fast).
-#ifdef KIV_SAVE_ITERATIONS
-inline constexpr int kProtectionIterations = KIV_SAVE_ITERATIONS;
-#else
-inline constexpr int kProtectionIterations = 10000;
-#endif
 
 }  // namespace kiv::certificate

@@ -63,7 +63,7 @@ std::string AlgorithmName(const X509_ALGOR* algorithm) {
 
 // Takes the bags of one SafeContents encoding, keeping each bag's own bytes where the encoding is DER.
 ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener& openKey,
-                    Pkcs12Contents& contents, std::size_t safe, int depth) {
+                    Pkcs12Contents& contents, std::size_t safe, int depth, bool bagsOnly) {
     const unsigned char* in = safeContents.data();
     SafeBagStackPtr bags(
         safeContents.empty() || safeContents.size() > LONG_MAX
@@ -107,11 +107,15 @@ ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener
             case NID_safeContentsBag: {
                 if (depth >= kMaxNesting)
                     return Failure(ReadFailure::Damaged, "The file's safe contents nest too deep.");
-                ReadResult nested = TakeBags(value, openKey, contents, safe, depth + 1);
+                ReadResult nested = TakeBags(value, openKey, contents, safe, depth + 1, bagsOnly);
                 if (!nested.ok()) return nested;
                 continue;
             }
             default:
+                if (bagsOnly) {
+                    item.der = std::move(der);
+                    break;
+                }
                 item.bag.reset(
                     static_cast<PKCS12_SAFEBAG*>(ASN1_item_dup(ASN1_ITEM_rptr(PKCS12_SAFEBAG), bag)));
                 if (!item.bag) return Failure(ReadFailure::Damaged, "A bag in the file could not be copied.");

@@ -27,9 +27,10 @@ std::string AlgorithmName(const X509_ALGOR* algorithm);
 using KeyOpener = std::function<ReadResult(const PKCS12_SAFEBAG*, Pkcs8Ptr&)>;
 
 // Takes the bags of one SafeContents encoding into `contents`, keeping each bag's own bytes where
-// the encoding is DER; `safe` is the number of the file's safe they came from.
+// the encoding is DER; `safe` is the number of the file's safe they came from. With `bagsOnly`,
+// bags other than keys keep only their bytes: no decoded copy, and certificates are not decoded.
 ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener& openKey,
-                    Pkcs12Contents& contents, std::size_t safe, int depth = 0);
+                    Pkcs12Contents& contents, std::size_t safe, int depth = 0, bool bagsOnly = false);
 
 // CBC with the padding PBES2 prescribes; a wrong key almost always shows as bad padding.
 bool Crypt(const EVP_CIPHER* cipher, const SecureBytes& key, const unsigned char* iv, const unsigned char* in,

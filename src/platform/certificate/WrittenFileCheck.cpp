@@ -28,15 +28,59 @@ ReadResult Unsupported(const X509_ALGOR* algorithm) {
                    "The file is encrypted with " + AlgorithmName(algorithm) + ", which is not available.");
 }
 
-// Decrypts one PBES2 part with the salt, count, PRF, cipher and IV its AlgorithmIdentifier names.
-ReadResult Pbes2Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data, Pkcs12Password password,
-                        DerivedKeys& keys, WorkBudget& budget, const std::string& part, SecureBytes& plain) {
+ReadResult DecryptWith(const EVP_CIPHER* cipher, const SecureBytes& key, const unsigned char* iv,
+                       const ASN1_OCTET_STRING* data, SecureBytes& plain) {
+    if (!Crypt(cipher, key, iv, data->data, static_cast<std::size_t>(data->length), false, plain))
+        return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
+    return {};
+}
+
+// Decrypts one pbeWithSHAAnd3-KeyTripleDES-CBC part: key and IV from the PKCS#12 derivation with SHA-1.
+ReadResult TripleDesDecrypt(const X509_ALGOR* algorithm, const void* parameter, const ASN1_OCTET_STRING* data,
+                            Pkcs12Password password, DerivedKeys& keys, WorkBudget& budget,
+                            const std::string& part, SecureBytes& plain) {
+    std::unique_ptr<PBEPARAM, FreeWith<PBEPARAM_free>> pbe(static_cast<PBEPARAM*>(
+        ASN1_item_unpack(static_cast<const ASN1_STRING*>(parameter), ASN1_ITEM_rptr(PBEPARAM))));
+    const long iterations = pbe && pbe->iter != nullptr ? ASN1_INTEGER_get(pbe->iter) : 0;
+    if (!pbe || pbe->salt == nullptr || iterations <= 0 || iterations > INT_MAX)
+        return Failure(ReadFailure::Damaged, "The encryption parameters of the file are damaged.");
+    const EVP_CIPHER* cipher = EVP_des_ede3_cbc();
+    const std::vector<unsigned char> salt = Bytes(pbe->salt);
+    const KeyRequest keyRequest{KeyKind::Pkcs12Key,
+                                password,
+                                salt,
+                                static_cast<int>(iterations),
+                                EVP_sha1(),
+                                static_cast<std::size_t>(EVP_CIPHER_get_key_length(cipher))};
+    const KeyRequest ivRequest{KeyKind::Pkcs12Iv,
+                               password,
+                               salt,
+                               static_cast<int>(iterations),
+                               EVP_sha1(),
+                               static_cast<std::size_t>(EVP_CIPHER_get_iv_length(cipher))};
+    std::string refused;
+    if ((!keys.Has(keyRequest) || !keys.Has(ivRequest)) &&
+        !budget.Charge(EncryptionCost(algorithm), part, refused))
+        return Failure(ReadFailure::TooMuchWork, refused);
+    const SecureBytes* key = keys.Get(keyRequest);
+    const SecureBytes* iv = keys.Get(ivRequest);
+    if (key == nullptr || iv == nullptr)
+        return Failure(ReadFailure::Damaged, "A key could not be derived from the password.");
+    return DecryptWith(cipher, *key, iv->data(), data, plain);
+}
+
+// Decrypts one part with the salt, count, PRF, cipher and IV its AlgorithmIdentifier names: PBES2,
+// or the PKCS#12 3DES scheme the compatible copies use.
+ReadResult Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data, Pkcs12Password password,
+                   DerivedKeys& keys, WorkBudget& budget, const std::string& part, SecureBytes& plain) {
     if (algorithm == nullptr || data == nullptr)
         return Failure(ReadFailure::Damaged, "An encrypted part of the file is empty.");
     const ASN1_OBJECT* object = nullptr;
     int type = 0;
     const void* parameter = nullptr;
     X509_ALGOR_get0(&object, &type, &parameter, algorithm);
+    if (OBJ_obj2nid(object) == NID_pbe_WithSHA1And3_Key_TripleDES_CBC && type == V_ASN1_SEQUENCE)
+        return TripleDesDecrypt(algorithm, parameter, data, password, keys, budget, part, plain);
     if (OBJ_obj2nid(object) != NID_pbes2 || type != V_ASN1_SEQUENCE) return Unsupported(algorithm);
     Pbe2ParamPtr pbe2(static_cast<PBE2PARAM*>(
         ASN1_item_unpack(static_cast<const ASN1_STRING*>(parameter), ASN1_ITEM_rptr(PBE2PARAM))));
@@ -74,9 +118,7 @@ ReadResult Pbes2Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* da
         return Failure(ReadFailure::TooMuchWork, refused);
     const SecureBytes* key = keys.Get(request);
     if (key == nullptr) return Failure(ReadFailure::Damaged, "A key could not be derived from the password.");
-    if (!Crypt(cipher, *key, iv, data->data, static_cast<std::size_t>(data->length), false, plain))
-        return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
-    return {};
+    return DecryptWith(cipher, *key, iv, data, plain);
 }
 
 ReadResult VerifyMac(const PKCS12* p12, std::span<const unsigned char> der, Pkcs12Password password,
@@ -121,7 +163,7 @@ ReadResult VerifyMac(const PKCS12* p12, std::span<const unsigned char> der, Pkcs
 }  // namespace
 
 ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Password password, DerivedKeys& keys,
-                               Pkcs12Contents& contents) {
+                               Pkcs12Contents& contents, bool bagsOnly) {
     contents.items.clear();
     OpenSslErrors::Clear();
     const unsigned char* in = der.data();
@@ -143,8 +185,8 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
         const X509_SIG* shrouded = PKCS12_SAFEBAG_get0_pkcs8(bag);
         if (shrouded != nullptr) X509_SIG_get0(shrouded, &algorithm, &data);
         SecureBytes plain;
-        ReadResult opened = Pbes2Decrypt(algorithm, data, password, keys, budget,
-                                         "private key " + std::to_string(++keyNumber), plain);
+        ReadResult opened = Decrypt(algorithm, data, password, keys, budget,
+                                    "private key " + std::to_string(++keyNumber), plain);
         if (!opened.ok()) return opened;
         const unsigned char* p = plain.data();
         key.reset(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(plain.size())));
@@ -164,16 +206,16 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
         } else if (type == NID_pkcs7_encrypted) {
             const PKCS7_ENC_CONTENT* content =
                 safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;
-            ReadResult opened = Pbes2Decrypt(content != nullptr ? content->algorithm : nullptr,
-                                             content != nullptr ? content->enc_data : nullptr, password, keys,
-                                             budget, "encrypted part " + std::to_string(i + 1), plain);
+            ReadResult opened = Decrypt(content != nullptr ? content->algorithm : nullptr,
+                                        content != nullptr ? content->enc_data : nullptr, password, keys,
+                                        budget, "encrypted part " + std::to_string(i + 1), plain);
             if (!opened.ok()) return opened;
         } else {
             return Failure(ReadFailure::UnsupportedAlgorithm,
                            "A part of the file uses public-key encryption.");
         }
-        ReadResult taken =
-            TakeBags({plain.data(), plain.size()}, openKey, contents, static_cast<std::size_t>(i), 0);
+        ReadResult taken = TakeBags({plain.data(), plain.size()}, openKey, contents,
+                                    static_cast<std::size_t>(i), 0, bagsOnly);
         if (!taken.ok()) return taken;
     }
     OpenSslErrors::Clear();
@@ -183,7 +225,8 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
 CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Password password,
                               DerivedKeys& keys, const Pkcs12Contents& source) {
     Pkcs12Contents reread;
-    const ReadResult result = ReadProtectedPkcs12(written, password, keys, reread);
+    // Only bag bytes are compared, so the certificates need not be decoded again.
+    const ReadResult result = ReadProtectedPkcs12(written, password, keys, reread, true);
     OpenSslErrors::Clear();
     if (!result.ok())
         return CallResult::Failure("The written file does not open with the password: " + result.description);

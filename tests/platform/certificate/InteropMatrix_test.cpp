@@ -148,13 +148,18 @@ class InteropMatrixTest : public CertificateFolderTest {
         RecordProperty(input.form + " / " + reader, shown);
     }
 
-    // Protects every input with this program, then lets every reader open every copy.
-    void ProtectAndReadAll(const std::vector<Input>& inputs) {
+    static std::string CopyOf(const Input& input) {
+        return input.path.substr(0, input.path.size() - 4) + "_Password.Pfx";
+    }
+
+    // Protects every input with this program, saving with `options`, then lets every reader open
+    // every copy.
+    void ProtectAndReadAll(const std::vector<Input>& inputs, const SaveOptions& options = {}) {
         std::vector<std::pair<const Input*, std::string>> copies;
         for (const Input& input : inputs) {
             SCOPED_TRACE(input.form);
-            const std::string copy = input.path.substr(0, input.path.size() - 4) + "_Password.Pfx";
-            auto certificate = Make();
+            const std::string copy = CopyOf(input);
+            auto certificate = OpenSslCertificateFactory(options)();
             const CallResult loaded = certificate->Load(input.path, "", 1, 0);
             EXPECT_TRUE(loaded.ok) << loaded.description;
             const CallResult saved = loaded.ok ? certificate->Save(copy, kPassword, 0, 1) : loaded;
@@ -496,6 +501,50 @@ TEST_F(InteropMatrixTest, JavaKeyStore) {
     }
     inputs.push_back(trusted);
     ProtectAndReadAll(inputs);
+}
+
+// The copies for older systems (3DES, HMAC-SHA1) and a copy with its own iteration count, from an
+// RSA and an EC source.
+TEST_F(InteropMatrixTest, CompatibleAndIterationCopies) {
+    REQUIRE_TOOLS("openssl");
+    struct Form {
+        const char* name;
+        bool ec;
+        bool compat;
+        int iterations;
+        const char* expected;  // in openssl's listing of the copy
+    };
+    const Form forms[] = {
+        {"--compat", false, true, 10000, "pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 10000"},
+        {"--compat ec", true, true, 10000, "pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 10000"},
+        {"--compat --iterations 2048", false, true, 2048, "pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 2048"},
+        {"--iterations 25000", false, false, 25000, "AES-256-CBC, Iteration 25000"},
+    };
+    for (const Form& form : forms) {
+        SCOPED_TRACE(form.name);
+        const kiv::testing::PemFiles& pem = form.ec ? ec_ : rsa_;
+        std::string file = form.name;
+        std::replace_if(
+            file.begin(), file.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
+            '-');
+        Input input{std::string("openssl default, copy ") + form.name, Path("compat" + file + ".pfx"), true,
+                    Chain(pem)};
+        const Outcome made =
+            Shell("openssl pkcs12 -export -inkey " + Q(pem.key) + " -in " + Q(pem.leaf) + " -certfile " +
+                  Q(pem.chain) + " -name 'Kiv Leaf' -passout pass: -out " + Q(input.path));
+        ASSERT_EQ(made.status, 0) << made.output;
+        SaveOptions options;
+        if (form.compat) options.algorithms = SaveOptions::Algorithms::TripleDesSha1;
+        options.iterations = form.iterations;
+        ProtectAndReadAll({input}, options);
+
+        const Outcome listed = Shell("openssl pkcs12 -in " + Q(CopyOf(input)) +
+                                     " -passin pass:" + Q(kPassword) + " -noout -info");
+        EXPECT_EQ(Count(listed.output, form.expected), 2u) << listed.output;  // the key and the certificates
+        const std::string mac = std::string("MAC: ") + (form.compat ? "sha1" : "sha256") + ", Iteration " +
+                                std::to_string(form.iterations);
+        EXPECT_NE(listed.output.find(mac), std::string::npos) << listed.output;
+    }
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
+#include <thread>
 
 #include "platform/certificate/CertificateTestFolder.h"
 #include "platform/certificate/DerWalk.h"
@@ -160,7 +162,7 @@ TEST(CopyLayoutTest, TheCopyKeepsTheSourceOrderOfSafesAndBags) {
         ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, source).ok());
         DerivedKeys keys;
         std::vector<unsigned char> copy;
-        ASSERT_TRUE(EncodePkcs12(source, password, keys, copy).ok);
+        ASSERT_TRUE(EncodePkcs12(source, password, SaveOptions{}, keys, copy).ok);
         EXPECT_EQ(Layout(copy, kPassword), c.copy);
         const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source);
         EXPECT_TRUE(checked.ok) << checked.description;
@@ -223,7 +225,7 @@ TEST(CopyLayoutTest, AttributeSetsKeepTheOrderTheSourceWroteThemIn) {
     const Pkcs12Password password{kPassword, static_cast<int>(std::strlen(kPassword))};
     DerivedKeys keys;
     std::vector<unsigned char> copy;
-    ASSERT_TRUE(EncodePkcs12(contents, password, keys, copy).ok);
+    ASSERT_TRUE(EncodePkcs12(contents, password, SaveOptions{}, keys, copy).ok);
     Pkcs12Contents reread;
     ASSERT_TRUE(ReadProtectedPkcs12(copy, password, keys, reread).ok());
     ASSERT_EQ(reread.items.size(), 1u);
@@ -232,6 +234,101 @@ TEST(CopyLayoutTest, AttributeSetsKeepTheOrderTheSourceWroteThemIn) {
 }
 
 using CertificateTest = CertificateFolderTest;
+
+// The copy for older systems: 3DES parts and an HMAC-SHA1 MAC, read back by OpenSSL itself.
+TEST_P(RoundTripTest, CompatibleCopyUsesTripleDesAndSha1AndHoldsEverything) {
+    const std::string source = Path("Source.pfx");
+    const std::string output = Path("Source_Password.Pfx");
+    ASSERT_TRUE(WritePfx(source, GetParam()));
+    const auto before = ReadPfx(source, "");
+    ASSERT_TRUE(before.has_value());
+
+    SaveOptions options;
+    options.algorithms = SaveOptions::Algorithms::TripleDesSha1;
+    options.iterations = 2048;
+    options.parallelDerivations = false;
+    auto certificate = OpenSslCertificateFactory(options)();
+    ASSERT_TRUE(certificate);
+    ASSERT_TRUE(certificate->Load(source, "", 1, 0).ok);
+    const CallResult saved = certificate->Save(output, kPassword, 0, 1);
+    ASSERT_TRUE(saved.ok) << saved.description;
+
+    const auto after = ReadPfx(output, kPassword);
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(after->mac, "SHA1 iter=2048");
+    ASSERT_FALSE(after->encryptions.empty());
+    for (const std::string& part : after->encryptions)
+        EXPECT_TRUE(part.ends_with(" PBE-SHA1-3DES iter=2048")) << part;
+    ExpectSameContents(*before, *after);
+    EXPECT_FALSE(ReadPfx(output, "wrong password").has_value());
+}
+
+TEST(SaveOptionsTest, IterationsOutsideTheFloorAndTheCeilingAreRefusedWithAReason) {
+    SaveOptions options;
+    EXPECT_EQ(SaveOptionsProblem(options), "");
+    for (const int usable : {1000, 10000, 1'000'000}) {
+        options.iterations = usable;
+        EXPECT_EQ(SaveOptionsProblem(options), "") << usable;
+    }
+    for (const int unusable : {-1, 0, 999, 1'000'001}) {
+        options.iterations = unusable;
+        EXPECT_EQ(SaveOptionsProblem(options), "the iteration count must be from 1,000 to 1,000,000")
+            << unusable;
+    }
+    options.iterations = 10000;
+    options.algorithms = static_cast<SaveOptions::Algorithms>(7);
+    EXPECT_NE(SaveOptionsProblem(options), "");
+}
+
+TEST_F(CertificateTest, SaveWithUnusableOptionsWritesNothing) {
+    ASSERT_TRUE(WritePfx(Path("s.pfx"), PfxVariant::Pbes2Aes));
+    SaveOptions options;
+    options.iterations = 10;
+    auto certificate = OpenSslCertificateFactory(options)();
+    ASSERT_TRUE(certificate && certificate->Load(Path("s.pfx"), "", 1, 0).ok);
+    const CallResult saved = certificate->Save(Path("o.pfx"), kPassword, 0, 1);
+    EXPECT_FALSE(saved.ok);
+    EXPECT_NE(saved.description.find("iteration count"), std::string::npos) << saved.description;
+    EXPECT_NE(access(Path("o.pfx").c_str(), F_OK), 0);
+}
+
+// The encoder with 3DES options: the check after writing accepts its output, from the keys it kept
+// and from nothing, and refuses a wrong password.
+TEST(CopyEncoderTest, TripleDesCopyPassesTheWrittenFileCheckAndRefusesAWrongPassword) {
+    const std::vector<unsigned char> der = kiv::testing::MakePfx(PfxVariant::ExtraAttributes);
+    Pkcs12Contents source;
+    ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, source).ok());
+    const Pkcs12Password password{kPassword, static_cast<int>(std::strlen(kPassword))};
+    SaveOptions options;
+    options.algorithms = SaveOptions::Algorithms::TripleDesSha1;
+    for (const bool parallel : {true, false}) {
+        SCOPED_TRACE(parallel ? "parallel" : "inline");
+        options.parallelDerivations = parallel;
+        DerivedKeys keys;
+        std::vector<unsigned char> copy;
+        const CallResult encoded = EncodePkcs12(source, password, options, keys, copy);
+        ASSERT_TRUE(encoded.ok) << encoded.description;
+        EXPECT_EQ(keys.Derivations(), 5u);  // key and IV for the key and for the certificates, the MAC
+        const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source);
+        EXPECT_TRUE(checked.ok) << checked.description;
+        EXPECT_EQ(keys.Derivations(), 5u);
+
+        DerivedKeys fresh;
+        const CallResult again = CheckWrittenPkcs12(copy, password, fresh, source);
+        EXPECT_TRUE(again.ok) << again.description;
+        EXPECT_EQ(fresh.Derivations(), 5u);
+        DerivedKeys other;
+        const CallResult wrong = CheckWrittenPkcs12(copy, {"Correct Horse 8", 15}, other, source);
+        EXPECT_FALSE(wrong.ok);
+        EXPECT_NE(wrong.description.find(kWrongPasswordText), std::string::npos) << wrong.description;
+
+        // Exact: the same bags in another order are refused.
+        Pkcs12Contents swapped;
+        ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, swapped).ok());
+        std::swap(swapped.items.front(), swapped.items.back());
+        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped).ok);
+    }
+}
 
 TEST_F(CertificateTest, AttributeSetsSurviveUnchanged) {
     ASSERT_TRUE(WritePfx(Path("a.pfx"), PfxVariant::ExtraAttributes));
@@ -509,10 +606,46 @@ std::vector<unsigned char> Direct(const KeyRequest& r) {
                        ? PKCS5_PBKDF2_HMAC(r.password.data, r.password.length, salt, saltLength, r.iterations,
                                            r.digest, static_cast<int>(r.length), key.data())
                        : PKCS12_key_gen_utf8_ex(r.password.data, r.password.length, salt, saltLength,
-                                                PKCS12_MAC_ID, r.iterations, static_cast<int>(r.length),
-                                                key.data(), r.digest, nullptr, nullptr);
+                                                r.kind == KeyKind::Pkcs12Key  ? PKCS12_KEY_ID
+                                                : r.kind == KeyKind::Pkcs12Iv ? PKCS12_IV_ID
+                                                                              : PKCS12_MAC_ID,
+                                                r.iterations, static_cast<int>(r.length), key.data(),
+                                                r.digest, nullptr, nullptr);
     EXPECT_EQ(ok, 1);
     return key;
+}
+
+// Saves on several threads at once share the helper threads; each gets its own keys, whether it
+// hands them to the helpers or derives them itself.
+TEST(DerivedKeysTest, ConcurrentPreparesEachGetTheirOwnKeys) {
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([t, &wrong] {
+            for (int round = 0; round < 5; ++round) {
+                std::vector<KeyRequest> requests;
+                for (unsigned char i = 0; i < 4; ++i) {
+                    requests.push_back({i % 2 ? KeyKind::Pbkdf2 : KeyKind::Pkcs12Mac,
+                                        {"pw", 2},
+                                        {static_cast<unsigned char>(t), static_cast<unsigned char>(round), i},
+                                        50,
+                                        EVP_sha256(),
+                                        32});
+                }
+                DerivedKeys keys;
+                if (!keys.Prepare(requests, (t + round) % 2 == 0)) ++wrong;
+                for (const KeyRequest& request : requests) {
+                    const SecureBytes* key = keys.Has(request) ? keys.Get(request) : nullptr;
+                    if (key == nullptr ||
+                        std::vector<unsigned char>(key->data(), key->data() + key->size()) != Direct(request))
+                        ++wrong;
+                }
+                if (keys.Derivations() != requests.size()) ++wrong;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 // Each request differs from the first in one input only; a memo that ignored any of them would
@@ -531,6 +664,11 @@ TEST(DerivedKeysTest, EveryInputOfTheDerivationSelectsItsOwnKey) {
     KeyRequest empty = requests[8];
     empty.password = {"", 0};  // differs from no password for the MAC key
     requests.push_back(empty);
+    for (const KeyKind kind : {KeyKind::Pkcs12Key, KeyKind::Pkcs12Iv}) {
+        KeyRequest pkcs12 = base;
+        pkcs12.kind = kind;
+        requests.push_back(pkcs12);
+    }
 
     DerivedKeys keys;
     ASSERT_TRUE(keys.Prepare(requests));
@@ -564,7 +702,7 @@ class WrittenFileCheckTest : public CertificateFolderTest {
         ASSERT_TRUE(ReadPkcs12(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
                                {{"", 0}, {nullptr, 0}}, source_)
                         .ok());
-        const CallResult encoded = EncodePkcs12(source_, password_, keys_, der_);
+        const CallResult encoded = EncodePkcs12(source_, password_, SaveOptions{}, keys_, der_);
         ASSERT_TRUE(encoded.ok) << encoded.description;
         ASSERT_EQ(keys_.Derivations(), 3u);  // the key, the certificates, the MAC
     }

@@ -181,7 +181,7 @@ TEST(WorkBudgetTest, SaveOfTooManyKeysIsRefusedBeforeDerivingAny) {
     }
     DerivedKeys keys;
     std::vector<unsigned char> out;
-    const CallResult encoded = EncodePkcs12(contents, {"pw", 2}, keys, out);
+    const CallResult encoded = EncodePkcs12(contents, {"pw", 2}, SaveOptions{}, keys, out);
     ASSERT_FALSE(encoded.ok);
     EXPECT_NE(encoded.description.find("too many keys"), std::string::npos) << encoded.description;
     EXPECT_EQ(keys.Derivations(), 0u);

@@ -18,6 +18,9 @@ packages=(
   gnutls-bin libnss3-tools
   # looking at the program: a virtual display and screenshots
   xvfb xauth x11-apps x11-utils x11-xserver-utils imagemagick
+  # fuzzing (scripts/fuzz.sh): clang with libFuzzer and its sanitizer runtimes, and
+  # llvm-symbolizer for readable traces (the g++ sanitizer runtimes come with g++)
+  clang-14 libclang-rt-14-dev llvm-14
 )
 
 missing=()

@@ -65,6 +65,10 @@ CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Pass
 // True when both hold the same keys, bags and attributes in the same order.
 bool SameContents(const Pkcs12Contents& a, const Pkcs12Contents& b);
 
+#ifdef KIV_SAVE_ITERATIONS
+inline constexpr int kProtectionIterations = KIV_SAVE_ITERATIONS;  // lowered by the fuzz build only
+#else
 inline constexpr int kProtectionIterations = 10000;
+#endif
 
 }  // namespace kiv::certificate

@@ -31,6 +31,5 @@ cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 KIV_BUILD_DIR="$build" "$root/scripts/build.sh"
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-export LSAN_OPTIONS="suppressions=$root/scripts/sanitizer/lsan.supp:print_suppressions=0"
 cd "$build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$jobs" "$@"

@@ -10,7 +10,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-60}"
 timeout="${KIV_FUZZ_TIMEOUT:-10}"
-case "$seconds" in '' | *[!0-9]*) echo "usage: scripts/fuzz.sh [SECONDS]" >&2; exit 2 ;; esac
+# libFuzzer reads a time of 0 as "no limit".
+case "$seconds" in '' | *[!0-9]* | 0) echo "usage: scripts/fuzz.sh [SECONDS], at least 1" >&2; exit 2 ;; esac
 
 "$root/scripts/setup.sh"
 cxx="$(command -v clang++-14 || command -v clang++ || true)"
@@ -31,7 +32,9 @@ cmake --build "$build" --parallel "$jobs" --target pkcs12_fuzz pkcs12_fuzz_seeds
 # Seeds: every kind of file the test-file maker writes (its counts are the common 2048), and
 # openssl's password-less variants with a count of 1, which keep the mutated inputs fast.
 seeds="$build/seeds"
-if [ ! -f "$seeds/.complete" ]; then
+# Made again when this script or the test-file maker changed.
+stamp="$(cat "${BASH_SOURCE[0]}" "$build/fuzz/pkcs12_fuzz_seeds" | sha256sum | cut -d' ' -f1)"
+if [ "$(cat "$seeds/.complete" 2>/dev/null)" != "$stamp" ]; then
   rm -rf "$seeds"
   mkdir -p "$seeds"
   "$build/fuzz/pkcs12_fuzz_seeds" "$seeds"
@@ -50,6 +53,11 @@ if [ ! -f "$seeds/.complete" ]; then
   export_pfx legacy-rc2 -legacy -inkey "$key" -in "$leaf" -certfile "$chain"
   export_pfx plain-bags -inkey "$key" -in "$leaf" -certfile "$chain" -keypbe NONE -certpbe NONE
   export_pfx no-mac -inkey "$key" -in "$leaf" -certfile "$chain" -nomac
+  # Without a MAC and without encryption every byte can change and still be read, so these
+  # carry the mutations past the integrity check into the bags and on to the save.
+  export_pfx plain-no-mac -inkey "$key" -in "$leaf" -certfile "$chain" -keypbe NONE -certpbe NONE -nomac \
+    -name "Fuzz leaf" -caname "Intermediate" -CSP "Fuzz CSP"
+  export_pfx plain-certs-no-mac -nokeys -in "$leaf" -certfile "$chain" -certpbe NONE -nomac
   export_pfx names-sha512 -inkey "$key" -in "$leaf" -certfile "$chain" -name "Fuzz leaf" \
     -caname "Intermediate" -caname "Root" -CSP "Fuzz CSP" -keysig -macalg sha512
   export_pfx camellia -inkey "$key" -in "$leaf" -keypbe CAMELLIA-128-CBC -certpbe AES-128-CBC
@@ -59,7 +67,7 @@ if [ ! -f "$seeds/.complete" ]; then
     -keyout "$seeds/ec-key.pem" -out "$seeds/ec.pem" 2>/dev/null
   export_pfx ec-key -inkey "$seeds/ec-key.pem" -in "$seeds/ec.pem" -keypbe AES-128-CBC -certpbe NONE
   rm -f "$seeds"/*.pem
-  touch "$seeds/.complete"
+  echo "$stamp" >"$seeds/.complete"
 fi
 
 corpus="$build/corpus"

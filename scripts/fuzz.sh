@@ -84,7 +84,7 @@ echo "fuzz: running for ${seconds}s (timeout ${timeout}s per input); log in $log
 status=0
 "$build/fuzz/pkcs12_fuzz" -max_total_time="$seconds" -timeout="$timeout" -max_len=16384 \
   -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "$seeds" >"$log" 2>&1 || status=$?
-grep -E '^#[0-9]+ +(DONE|INITED)|^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' "$log" || true
+grep -E '^#[0-9]+[[:space:]]+(DONE|INITED)|^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' "$log" || true
 # A sanitizer that recovered would not stop libFuzzer; the log tells.
 if [ "$status" -eq 0 ] && grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:' "$log"; then
   status=1

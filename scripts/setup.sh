@@ -31,6 +31,9 @@ packages=(
   # the accessibility tests: a private session bus, the AT-SPI bus and registry, the Python
   # AT-SPI bindings the screen-reader check drives the program with, Qt's D-Bus module
   dbus-daemon dbus-bin at-spi2-core python3 python3-pyatspi gir1.2-atspi-2.0 libqt6dbus6
+  # fuzzing (scripts/fuzz.sh): clang with libFuzzer and its sanitizer runtimes, and
+  # llvm-symbolizer for readable traces (the g++ sanitizer runtimes come with g++)
+  clang-14 libclang-rt-14-dev llvm-14
 )
 
 missing=()

@@ -45,7 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Pkcs12Password password{kPassword, static_cast<int>(sizeof kPassword - 1)};
     DerivedKeys keys;
     std::vector<unsigned char> der;
-    const CallResult encoded = EncodePkcs12(contents, password, keys, der);
+    // Both ways of protecting a copy: the default and the one for older systems.
+    SaveOptions options;
+    if (size % 2 == 1) options.algorithms = SaveOptions::Algorithms::TripleDesSha1;
+    const CallResult encoded = EncodePkcs12(contents, password, options, keys, der);
     if (!encoded.ok) {
         if (encoded.description.empty()) Broken("a save failed without a description", encoded.description);
         return 0;

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "controls/KivBtn/KivBtn.h"
+#include "main_window/ListPath.h"
 #include "platform/grid/FlexGrid.h"
 #include "search/frmsearch.h"
 #include "support/FakeCertificate.h"
@@ -121,6 +122,24 @@ TEST_F(FileDropsTest, DroppedPfxFilesAreListedInDropOrderAsAddFileListsThem) {
     EXPECT_EQ(harness.Grid().TextMatrix(1, 2), "B.PFX") << "the bare name, as Add File keeps it";
     EXPECT_TRUE(harness.prompts.Asked().empty()) << "no dialog and no message for a drop";
     ExpectNumberedAndFitted();
+}
+
+TEST_F(FileDropsTest, DroppedNamesThatAreNotUtf8KeepTheirBytes) {
+    // A file manager sends such names percent-encoded byte for byte.
+    const std::string folder = temp.Path().string();
+    const std::string e9 = folder + "/caf\xe9.pfx", e8 = folder + "/caf\xe8.pfx";
+    std::ofstream(e9) << "x";
+    std::ofstream(e8) << "x";
+    QMimeData data;
+    QByteArray base = QByteArray("file://") + QByteArray::fromStdString(folder).toPercentEncoding("/");
+    data.setUrls({QUrl::fromEncoded(base + "/caf%E9.pfx"), QUrl::fromEncoded(base + "/caf%E8.pfx")});
+
+    EXPECT_TRUE(Drop(data));
+
+    ASSERT_EQ(harness.Grid().Rows(), 3) << "two files, not one name shown twice";
+    EXPECT_EQ(main_window::ListTextToPath(harness.Path(1)), e9);
+    EXPECT_EQ(main_window::ListTextToPath(harness.Path(2)), e8);
+    EXPECT_TRUE(harness.prompts.Asked().empty());
 }
 
 TEST_F(FileDropsTest, AListedFileDroppedAloneGetsAddFilesMessageAmongOthersItIsSkippedSilently) {

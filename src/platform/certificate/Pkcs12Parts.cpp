@@ -35,6 +35,13 @@ SecureBytes KeyDer(const PKCS8_PRIV_KEY_INFO* key) {
     return Der(key, i2d_PKCS8_PRIV_KEY_INFO);
 }
 
+ReadResult PlainSafe(const PKCS7* safe, SecureBytes& plain) {
+    if (safe->d.data == nullptr) return Failure(ReadFailure::Damaged, "A part of the file is damaged.");
+    plain.Resize(static_cast<std::size_t>(safe->d.data->length));
+    if (plain.size() > 0) std::memcpy(plain.data(), safe->d.data->data, plain.size());
+    return ReadResult{};
+}
+
 std::string AlgorithmName(const X509_ALGOR* algorithm) {
     if (algorithm == nullptr) return "an unknown algorithm";
     const ASN1_OBJECT* object = nullptr;

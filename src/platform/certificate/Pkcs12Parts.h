@@ -20,6 +20,9 @@ inline ReadResult Failure(ReadFailure failure, std::string description) {
 SecureBytes BagDer(const PKCS12_SAFEBAG* bag);
 SecureBytes KeyDer(const PKCS8_PRIV_KEY_INFO* key);
 
+// The contents of a safe that is not encrypted, copied into `plain`; a failure when it has none.
+ReadResult PlainSafe(const PKCS7* safe, SecureBytes& plain);
+
 // "PBES2 with aes-256-cbc" and the like, for descriptions.
 std::string AlgorithmName(const X509_ALGOR* algorithm);
 

@@ -199,10 +199,7 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
         SecureBytes plain;
         const int type = OBJ_obj2nid(safe->type);
         if (type == NID_pkcs7_data) {
-            if (safe->d.data == nullptr)
-                return Failure(ReadFailure::Damaged, "A part of the file is damaged.");
-            plain.Resize(static_cast<std::size_t>(safe->d.data->length));
-            if (plain.size() > 0) std::memcpy(plain.data(), safe->d.data->data, plain.size());
+            if (ReadResult copied = PlainSafe(safe, plain); !copied.ok()) return copied;
         } else if (type == NID_pkcs7_encrypted) {
             const PKCS7_ENC_CONTENT* content =
                 safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;

@@ -56,9 +56,10 @@ wait_until() {
     return 1
 }
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-wait_until 100 test -s "$work/display" || skip "the virtual display did not start: $(tail -3 "$work/xvfb.log")"
-export DISPLAY=":$(head -1 "$work/display")"
+# shellcheck source=../support/virtual_display.sh
+. "$(dirname "$0")/../support/virtual_display.sh"
+start_virtual_display "$work" 1024x768x24 ||
+    skip "the virtual display did not start: $(tail -3 "$work/xvfb.log" 2>/dev/null)"
 
 dbus-daemon --session --nofork --nopidfile --print-address=4 4>"$work/bus" 2>"$work/dbus.log" &
 wait_until 100 test -s "$work/bus" || skip "the session bus did not start: $(tail -3 "$work/dbus.log")"

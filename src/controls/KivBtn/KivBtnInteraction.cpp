@@ -1,4 +1,5 @@
 // Mouse, keys, access key and focus become the form's events, the pushed face and Click; hover tracking.
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -11,6 +12,29 @@
 namespace kiv::controls {
 
 namespace {
+
+// Counts the modal windows that have blocked a window of the program. A window manager does not
+// always move the activation to a dialog (a bare X server has none), but Qt always blocks the
+// windows under a modal one, so this sees every dialog a click's handler put up.
+class ModalWatch final : public QObject {
+  public:
+    static quint64 Opened() {
+        static QPointer<ModalWatch> watch;
+        if (!watch && QCoreApplication::instance()) {
+            watch = new ModalWatch(QCoreApplication::instance());
+            QCoreApplication::instance()->installEventFilter(watch);
+        }
+        return watch ? watch->opened_ : 0;
+    }
+
+  private:
+    explicit ModalWatch(QObject* parent) : QObject(parent) {}
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::WindowBlocked) ++opened_;
+        return false;
+    }
+    quint64 opened_ = 0;
+};
 
 short ButtonCode(Qt::MouseButton b) {
     switch (b) {
@@ -139,6 +163,7 @@ bool KivBtn::PressRule(short button, short shift, float x, float y) {
 void KivBtn::mousePressEvent(QMouseEvent* e) {
     releaseEndsDoubleClick_ = false;
     windowLeftSincePress_ = false;
+    modalsAtPress_ = ModalWatch::Opened();
     PressRule(ButtonCode(e->button()), ShiftCode(e->modifiers()), static_cast<float>(e->position().x()),
               static_cast<float>(e->position().y()));
 }
@@ -146,8 +171,9 @@ void KivBtn::mousePressEvent(QMouseEvent* e) {
 void KivBtn::mouseDoubleClickEvent(QMouseEvent* e) {
     // Only the left button makes a double click; others are plain presses. Qt goes by time and place
     // alone, so a quick press after the first click's handler put up a dialog (which the user answered)
-    // would count as the second half and lose its click: a window change in between makes it a new press.
-    if (e->button() != Qt::LeftButton || windowLeftSincePress_) {
+    // would count as the second half and lose its click: a window change or a dialog in between makes
+    // it a new press.
+    if (e->button() != Qt::LeftButton || windowLeftSincePress_ || ModalWatch::Opened() != modalsAtPress_) {
         mousePressEvent(e);
         return;
     }

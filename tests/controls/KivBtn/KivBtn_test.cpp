@@ -255,6 +255,31 @@ TEST_F(KivBtnTest, QuickClickAfterAnotherWindowHadTheUserIsNotADoubleClick) {
     EXPECT_EQ(log, (QStringList{down, up, "Click", down, up, "Click"}));
 }
 
+TEST_F(KivBtnTest, QuickClickAfterAModalDialogIsNotADoubleClickEvenWithoutActivation) {
+    // On a bare X server nothing may move the activation to a dialog; the dialog still blocks the
+    // button's window, and that alone makes the next quick click a click of its own.
+    Show();
+    const QPoint at = button->geometry().center();
+    const QString down = QStringLiteral("MouseDown(1,%1,%2)").arg(Centre(button).x()).arg(Centre(button).y());
+    const QString up = QStringLiteral("MouseUp(1,%1,%2)").arg(Centre(button).x()).arg(Centre(button).y());
+    QCursor::setPos(Outside());
+    Deliver(QEvent::MouseMove, at, 1000);
+    QWidget dialog;
+    dialog.resize(100, 60);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setAttribute(Qt::WA_ShowWithoutActivating);
+    QObject::connect(button, &KivBtn::Click, button, [&] {
+        dialog.show();
+        QCoreApplication::processEvents();
+        dialog.hide();
+        QCoreApplication::processEvents();
+    });
+    log.clear();
+    DeliverClick(at, 1000);
+    DeliverClick(at, 50);
+    EXPECT_EQ(log, (QStringList{down, up, "Click", down, up, "Click"}));
+}
+
 TEST_F(KivBtnTest, MouseDownHandlerCanChangeTheButton) {
     Show();
     QObject::connect(button, &KivBtn::MouseDown, button, [](short& b, short&, float&, float&) { b = 2; });

@@ -29,7 +29,9 @@ if command -v ninja >/dev/null 2>&1 && [ ! -f "$build/CMakeCache.txt" ]; then ge
 cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKIV_SANITIZE=ON -DKIV_BUILD_BENCH=OFF >/dev/null
 KIV_BUILD_DIR="$build" "$root/scripts/build.sh"
-export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
+# No strict_string_checks: the X platform plugin's libxkbcommon-x11 hands strndup a name that is not
+# NUL-terminated, which is valid C, and strict checking reports it in every test on a real display.
+export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 cd "$build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$jobs" "$@"

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-
 #include <cmath>
 
 #include "app/AppIdentity.h"
@@ -52,7 +51,9 @@ frmmain::frmmain(Services services, forms::FormModel model) : services_(std::mov
     setAcceptDrops(true);
 }
 
-frmmain::~frmmain() { qApp->removeEventFilter(this); }
+frmmain::~frmmain() {
+    qApp->removeEventFilter(this);
+}
 
 bool frmmain::Wire(QString* error) {
     app::RegisterStandardControls(*host_);
@@ -72,8 +73,9 @@ bool frmmain::Wire(QString* error) {
     cmdproceed_ = button("cmdproceed");
     cmdexit_ = button("cmdexit");
     cmdstop_ = button("cmdstop");
-    const QWidget* required[] = {vs1_,       frame1_,   fampg_,     lblpb_,        pb_,          txtpass_[0], txtpass_[1],
-                                 cmdadd_,    cmdsearch_, cmddelete_, cmddeleteall_, cmdproceed_, cmdexit_,    cmdstop_};
+    const QWidget* required[] = {vs1_,          frame1_,     fampg_,   lblpb_,     pb_,
+                                 txtpass_[0],   txtpass_[1], cmdadd_,  cmdsearch_, cmddelete_,
+                                 cmddeleteall_, cmdproceed_, cmdexit_, cmdstop_};
     for (const QWidget* widget : required) {
         if (!widget) {
             *error = QStringLiteral("The main window description lacks one of its controls");
@@ -127,7 +129,9 @@ void frmmain::Form_Load() {
     FitListColumns();
 }
 
-bool frmmain::InRun() const { return fampg_ && !fampg_->isHidden(); }
+bool frmmain::InRun() const {
+    return fampg_ && !fampg_->isHidden();
+}
 
 void frmmain::Form_KeyPress(int& keyAscii) {
     if (keyAscii != 27) return;
@@ -144,7 +148,8 @@ bool frmmain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && !ended_) {
         auto* key = static_cast<QKeyEvent*>(event);
         auto* widget = qobject_cast<QWidget*>(watched);
-        if (key->key() == Qt::Key_Escape && widget && widget->window() == this && !QApplication::activeModalWidget()) {
+        if (key->key() == Qt::Key_Escape && widget && widget->window() == this &&
+            !QApplication::activeModalWidget()) {
             int code = 27;
             Form_KeyPress(code);
             return true;

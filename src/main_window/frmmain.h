@@ -2,7 +2,6 @@
 
 #include <QPointer>
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -52,7 +51,7 @@ QString OutputPathFor(const QString& source);
 // frame of a protection run.
 class frmmain final : public QWidget {
     Q_OBJECT
-public:
+  public:
     // Makes the window from its description; nullptr with `error` set when it cannot be made.
     static std::unique_ptr<frmmain> Create(Services services, QString* error);
     ~frmmain() override;
@@ -86,14 +85,14 @@ public:
     grid::FlexGrid& Grid() const { return *vs1_; }
     QString StopRequest() const { return fampgTag_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
-private:
+  private:
     frmmain(Services services, forms::FormModel model);
     bool Wire(QString* error);
     // Names for assistive technology; nothing visible changes.

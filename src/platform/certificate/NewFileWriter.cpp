@@ -113,7 +113,6 @@ CallResult WriteUnderFinalName(int folder, const std::string& name, std::span<co
     return CallResult::Success();
 }
 
-
 // Gives the file its group and mode before anyone can see it by name.
 CallResult SetOwnership(int fd, mode_t mode, const NewFileOptions& options) {
     // Only the group: a user may hand a file to a group of their own, and root to any. Refused, the

@@ -1,11 +1,12 @@
 #include "platform/grid/FlexGrid.h"
-#include "platform/grid/FlexGridAccessible.h"
 
 #include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <algorithm>
 #include <cmath>
+
+#include "platform/grid/FlexGridAccessible.h"
 
 namespace kiv::grid {
 

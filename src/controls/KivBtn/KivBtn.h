@@ -230,8 +230,7 @@ class KivBtn : public QWidget {
     bool userMode_ = true;
     bool displayAsDefault_ = false;
     bool releaseEndsDoubleClick_ = false;
-    bool windowLeftSincePress_ = false;  // its window lost activation after the last press
-    quint64 modalsAtPress_ = 0;          // modal windows opened before the last press
+    bool windowLeftSincePress_ = false;  // its window lost activation or was blocked after the last press
     QStringList readProblems_;
     quint64 paintCount_ = 0;
     platform::raster::Surface surface_;

@@ -1,5 +1,4 @@
 // Mouse, keys, access key and focus become the form's events, the pushed face and Click; hover tracking.
-#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -12,29 +11,6 @@
 namespace kiv::controls {
 
 namespace {
-
-// Counts the modal windows that have blocked a window of the program. A window manager does not
-// always move the activation to a dialog (a bare X server has none), but Qt always blocks the
-// windows under a modal one, so this sees every dialog a click's handler put up.
-class ModalWatch final : public QObject {
-  public:
-    static quint64 Opened() {
-        static QPointer<ModalWatch> watch;
-        if (!watch && QCoreApplication::instance()) {
-            watch = new ModalWatch(QCoreApplication::instance());
-            QCoreApplication::instance()->installEventFilter(watch);
-        }
-        return watch ? watch->opened_ : 0;
-    }
-
-  private:
-    explicit ModalWatch(QObject* parent) : QObject(parent) {}
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::WindowBlocked) ++opened_;
-        return false;
-    }
-    quint64 opened_ = 0;
-};
 
 short ButtonCode(Qt::MouseButton b) {
     switch (b) {
@@ -123,7 +99,10 @@ constexpr short kKeySpace = 32;
 }  // namespace
 
 bool KivBtn::event(QEvent* e) {
-    if (e->type() == QEvent::WindowDeactivate) windowLeftSincePress_ = true;
+    // A window manager does not always move the activation to a dialog (a bare X server has none),
+    // but a modal dialog always blocks this window, and Qt passes that on to every widget in it.
+    if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::WindowBlocked)
+        windowLeftSincePress_ = true;
     if (e->type() == QEvent::Shortcut) {
         auto* se = static_cast<QShortcutEvent*>(e);
         if (se->shortcutId() == accessKeyId_ && accessKeyId_ != 0) {
@@ -163,7 +142,6 @@ bool KivBtn::PressRule(short button, short shift, float x, float y) {
 void KivBtn::mousePressEvent(QMouseEvent* e) {
     releaseEndsDoubleClick_ = false;
     windowLeftSincePress_ = false;
-    modalsAtPress_ = ModalWatch::Opened();
     PressRule(ButtonCode(e->button()), ShiftCode(e->modifiers()), static_cast<float>(e->position().x()),
               static_cast<float>(e->position().y()));
 }
@@ -173,7 +151,7 @@ void KivBtn::mouseDoubleClickEvent(QMouseEvent* e) {
     // alone, so a quick press after the first click's handler put up a dialog (which the user answered)
     // would count as the second half and lose its click: a window change or a dialog in between makes
     // it a new press.
-    if (e->button() != Qt::LeftButton || windowLeftSincePress_ || ModalWatch::Opened() != modalsAtPress_) {
+    if (e->button() != Qt::LeftButton || windowLeftSincePress_) {
         mousePressEvent(e);
         return;
     }

@@ -19,6 +19,7 @@
 #include "platform/forms/FontStandIns.h"
 #include "platform/grid/FlexGrid.h"
 #include "search/frmsearch.h"
+#include "support/MadeUpScreen.h"
 #include "support/MainWindowHarness.h"
 
 namespace kiv::testing {
@@ -150,36 +151,12 @@ class ScreenFitTest : public ::testing::TestWithParam<ScreenCase> {};
 
 TEST_P(ScreenFitTest, NothingIsCut) {
     const ScreenCase& c = GetParam();
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString config = dir.filePath(QStringLiteral("screens.json"));
-    QFile file(config);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral(R"({"screens": [{"name": "s", "x": 0, "y": 0, "width": %1, "height": %2, )"
-                              R"("logicalDpi": %3, "logicalBaseDpi": 96, "dpr": 1}]})")
-                   .arg(c.width)
-                   .arg(c.height)
-                   .arg(c.dpi)
-                   .toUtf8());
-    file.close();
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config);
-    env.insert(QStringLiteral("QT_ENABLE_HIGHDPI_SCALING"),
-               c.qtScaling ? QStringLiteral("1") : QStringLiteral("0"));
-    for (const char* name :
-         {"QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_FONT_DPI", "QT_USE_PHYSICAL_DPI"})
-        env.remove(QString::fromLatin1(name));
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=ThisScreen.EveryCaptionAndControlFits")});
-    ASSERT_TRUE(child.waitForFinished(60000));
-    const QString out = QString::fromLocal8Bit(child.readAll());
-    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
-    EXPECT_TRUE(out.contains(QStringLiteral("[  PASSED  ] 1 test"))) << out.toStdString();
+    const ChildRun run = RunOnMadeUpScreen(QStringLiteral("ThisScreen.EveryCaptionAndControlFits"), c.width,
+                                           c.height, c.dpi, c.qtScaling, QProcess::MergedChannels);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << run.output.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, ScreenFitTest,

@@ -1,5 +1,4 @@
-#include "app/DisplayMetrics.h"
-#include "platform/forms/ControlModel.h"
+#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -7,11 +6,12 @@
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <stdexcept>
+
+#include "app/DisplayMetrics.h"
+#include "platform/forms/ControlModel.h"
+#include "support/MadeUpScreen.h"
 
 namespace kiv::app {
 namespace {
@@ -22,7 +22,9 @@ struct MetricsCase {
     float x, y, avg;
 };
 
-void PrintTo(const MetricsCase& c, std::ostream* os) { *os << c.display; }
+void PrintTo(const MetricsCase& c, std::ostream* os) {
+    *os << c.display;
+}
 
 DisplayReading Mode(int width, int height, int dpi) {
     DisplayReading r;
@@ -85,16 +87,16 @@ INSTANTIATE_TEST_SUITE_P(
                     1.6f, 1.7066667f, 1.6533334f}));
 
 class ThrowingSource : public DisplaySource {
-public:
+  public:
     DisplayReading Read() const override { throw std::runtime_error("no display"); }
 };
 
 class FixedSource : public DisplaySource {
-public:
+  public:
     explicit FixedSource(DisplayReading reading) : reading_(reading) {}
     DisplayReading Read() const override { return reading_; }
 
-private:
+  private:
     DisplayReading reading_;
 };
 
@@ -153,37 +155,19 @@ struct DisplayCase {
     bool qtScaling;  // whether Qt turns the dpi into a scale factor
 };
 
-void PrintTo(const DisplayCase& c, std::ostream* os) { *os << c.display; }
+void PrintTo(const DisplayCase& c, std::ostream* os) {
+    *os << c.display;
+}
 
 class RealScreenShareTest : public ::testing::TestWithParam<DisplayCase> {};
 
 TEST_P(RealScreenShareTest, WindowTakesTheDesignShare) {
     const DisplayCase& c = GetParam();
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString config = dir.filePath(QStringLiteral("screens.json"));
-    QFile file(config);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral(R"({"screens": [{"name": "s", "x": 0, "y": 0, "width": %1, "height": %2, )"
-                              R"("logicalDpi": %3, "logicalBaseDpi": 96, "dpr": 1}]})")
-                   .arg(c.width)
-                   .arg(c.height)
-                   .arg(c.dpi)
-                   .toUtf8());
-    file.close();
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config);
-    env.insert(QStringLiteral("QT_ENABLE_HIGHDPI_SCALING"), c.qtScaling ? QStringLiteral("1") : QStringLiteral("0"));
-    for (const char* name : {"QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_FONT_DPI", "QT_USE_PHYSICAL_DPI"})
-        env.remove(QString::fromLatin1(name));
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=RealScreen.ShareOnThisScreen")});
-    ASSERT_TRUE(child.waitForFinished(60000));
-    const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
-    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+    const ChildRun run = RunOnMadeUpScreen(QStringLiteral("RealScreen.ShareOnThisScreen"), c.width, c.height,
+                                           c.dpi, c.qtScaling, QProcess::SeparateChannels);
+    ASSERT_TRUE(run.finished);
+    const QString& out = run.output;
+    EXPECT_EQ(run.exitCode, 0) << out.toStdString();
     const qsizetype at = out.indexOf(QStringLiteral("share "));
     ASSERT_GE(at, 0) << out.toStdString();
     const QStringList figures = out.mid(at + 6).section(QLatin1Char('\n'), 0, 0).split(QLatin1Char(' '));

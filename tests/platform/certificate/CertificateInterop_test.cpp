@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/certificate/CertificateTestFolder.h"
+#include "platform/certificate/ToolShell.h"
 #include "support/pkcs12/Pkcs12Maker.h"
 
 namespace kiv::certificate::testing {
@@ -12,31 +13,6 @@ namespace {
 
 using kiv::testing::PfxVariant;
 using kiv::testing::ReadPfx;
-
-struct Outcome {
-    int status = -1;
-    std::string output;
-};
-
-Outcome Shell(const std::string& command) {
-    Outcome outcome;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return outcome;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) outcome.output.append(buffer, n);
-    const int status = pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
-}
-
-bool Installed(const std::string& tool) {
-    return Shell("command -v " + tool).status == 0;
-}
-
-// Single quotes for the shell; none of our passwords hold one.
-std::string Quoted(const std::string& text) {
-    return "'" + text + "'";
-}
 
 std::size_t Count(const std::string& text, const std::string& word) {
     std::size_t count = 0;

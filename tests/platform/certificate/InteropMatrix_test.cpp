@@ -18,6 +18,7 @@
 
 #include "platform/certificate/CertificateTestFolder.h"
 #include "platform/certificate/OpenSslHandles.h"
+#include "platform/certificate/ToolShell.h"
 #include "support/pkcs12/Pkcs12Maker.h"
 
 namespace kiv::certificate::testing {
@@ -25,30 +26,6 @@ namespace {
 
 // ASCII: Java cannot open a PKCS#12 file keyed with other characters.
 constexpr const char* kPassword = "Interop-Pass-7";
-
-struct Outcome {
-    int status = -1;
-    std::string output;
-};
-
-Outcome Shell(const std::string& command) {
-    Outcome outcome;
-    FILE* pipe = popen(("(" + command + ") </dev/null 2>&1").c_str(), "r");
-    if (pipe == nullptr) return outcome;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) outcome.output.append(buffer, n);
-    const int status = pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
-}
-
-std::string Q(const std::string& text) {
-    return "'" + text + "'";  // none of the paths or passwords holds a quote
-}
-
-bool Installed(const std::string& tool) {
-    return Shell("command -v " + tool).status == 0;
-}
 
 bool OnCi() {
     const char* ci = std::getenv("CI");
@@ -211,14 +188,14 @@ class InteropMatrixTest : public CertificateFolderTest {
 
     std::string SourceListing(const Input& input) {
         const Outcome listed =
-            Shell("openssl pkcs12 -legacy -in " + Q(input.path) + " -passin pass: -nodes -info");
+            Shell("openssl pkcs12 -legacy -in " + Quoted(input.path) + " -passin pass: -nodes -info");
         EXPECT_EQ(listed.status, 0) << listed.output;
         return listed.output;
     }
 
     std::string OpensslReads(const Input& input, const std::string& copy) {
-        const Outcome opened =
-            Shell("openssl pkcs12 -in " + Q(copy) + " -passin pass:" + Q(kPassword) + " -nodes -info");
+        const Outcome opened = Shell("openssl pkcs12 -in " + Quoted(copy) +
+                                     " -passin pass:" + Quoted(kPassword) + " -nodes -info");
         EXPECT_EQ(opened.status, 0) << opened.output;
         if (opened.status != 0) return "FAILED to open";
         const std::string source = SourceListing(input);
@@ -250,9 +227,9 @@ class InteropMatrixTest : public CertificateFolderTest {
             EXPECT_EQ(Count(opened.output, "PRIVATE KEY-----"), 0u);
         }
         const bool wrongRefused =
-            Shell("openssl pkcs12 -in " + Q(copy) + " -passin pass:wrong -nodes").status != 0;
+            Shell("openssl pkcs12 -in " + Quoted(copy) + " -passin pass:wrong -nodes").status != 0;
         const bool emptyRefused =
-            Shell("openssl pkcs12 -in " + Q(copy) + " -passin pass: -nodes").status != 0;
+            Shell("openssl pkcs12 -in " + Quoted(copy) + " -passin pass: -nodes").status != 0;
         EXPECT_TRUE(wrongRefused);
         EXPECT_TRUE(emptyRefused);
         return keyText + ", " + std::to_string(found) + "/" + std::to_string(input.certificates.size()) +
@@ -262,8 +239,8 @@ class InteropMatrixTest : public CertificateFolderTest {
     }
 
     std::string CerttoolReads(const Input& input, const std::string& copy) {
-        const std::string base = "certtool --p12-info --inder --infile " + Q(copy) + " ";
-        const Outcome opened = Shell(base + "--password=" + Q(kPassword));
+        const std::string base = "certtool --p12-info --inder --infile " + Quoted(copy) + " ";
+        const Outcome opened = Shell(base + "--password=" + Quoted(kPassword));
         EXPECT_EQ(opened.status, 0) << opened.output;
         if (opened.status != 0) return "FAILED to open";
         const std::size_t certificates = Count(opened.output, "-----BEGIN CERTIFICATE-----");
@@ -288,13 +265,13 @@ class InteropMatrixTest : public CertificateFolderTest {
     std::string NssReads(const Input& input, const std::string& copy) {
         const std::string listDb = folder_ + "/nss-list";
         if (!std::filesystem::exists(listDb)) {
-            EXPECT_EQ(
-                Shell("mkdir " + Q(listDb) + " && certutil -N -d sql:" + Q(listDb) + " --empty-password")
-                    .status,
-                0);
+            EXPECT_EQ(Shell("mkdir " + Quoted(listDb) + " && certutil -N -d sql:" + Quoted(listDb) +
+                            " --empty-password")
+                          .status,
+                      0);
         }
-        const std::string list = "pk12util -l " + Q(copy) + " -d sql:" + Q(listDb) + " -W ";
-        const Outcome listed = Shell(list + Q(kPassword));
+        const std::string list = "pk12util -l " + Quoted(copy) + " -d sql:" + Quoted(listDb) + " -W ";
+        const Outcome listed = Shell(list + Quoted(kPassword));
         EXPECT_EQ(listed.status, 0) << listed.output;
         if (listed.status != 0) return "FAILED to list";
         const std::string squeezed = Squeezed(listed.output);
@@ -308,11 +285,13 @@ class InteropMatrixTest : public CertificateFolderTest {
 
         // Imported into a database of its own, the key and every certificate arrive.
         const std::string db = copy + ".nssdb";
-        EXPECT_EQ(Shell("mkdir " + Q(db) + " && certutil -N -d sql:" + Q(db) + " --empty-password").status,
+        EXPECT_EQ(Shell("mkdir " + Quoted(db) + " && certutil -N -d sql:" + Quoted(db) + " --empty-password")
+                      .status,
                   0);
-        const Outcome imported = Shell("pk12util -i " + Q(copy) + " -d sql:" + Q(db) + " -W " + Q(kPassword));
+        const Outcome imported =
+            Shell("pk12util -i " + Quoted(copy) + " -d sql:" + Quoted(db) + " -W " + Quoted(kPassword));
         EXPECT_EQ(imported.status, 0) << imported.output;
-        const Outcome certs = Shell("certutil -L -d sql:" + Q(db));
+        const Outcome certs = Shell("certutil -L -d sql:" + Quoted(db));
         std::size_t importedCertificates = 0;
         for (const std::string& line : Lines(certs.output)) {
             if (line.find_first_not_of(' ') == std::string::npos || line.find("Certificate Nickname") == 0 ||
@@ -321,7 +300,7 @@ class InteropMatrixTest : public CertificateFolderTest {
             ++importedCertificates;
         }
         EXPECT_EQ(importedCertificates, input.certificates.size()) << certs.output;
-        const Outcome keys = Shell("certutil -K -d sql:" + Q(db));
+        const Outcome keys = Shell("certutil -K -d sql:" + Quoted(db));
         const std::size_t importedKeys = keys.status == 0 ? Count(keys.output, "<") : 0;
         EXPECT_EQ(importedKeys, input.hasKey ? 1u : 0u) << keys.output;
 
@@ -336,9 +315,9 @@ class InteropMatrixTest : public CertificateFolderTest {
     // One Java run reads every copy of the test.
     void JavaReads(const std::vector<std::pair<const Input*, std::string>>& copies) {
         if (copies.empty()) return;
-        std::string command =
-            "java " + Q(std::string(KIV_PKCS12_JAVA_DIR) + "/ReadKeyStores.java") + " " + Q(kPassword);
-        for (const auto& entry : copies) command += " " + Q(entry.second);
+        std::string command = "java " + Quoted(std::string(KIV_PKCS12_JAVA_DIR) + "/ReadKeyStores.java") +
+                              " " + Quoted(kPassword);
+        for (const auto& entry : copies) command += " " + Quoted(entry.second);
         const Outcome read = Shell(command);
         ASSERT_EQ(read.status, 0) << read.output;
         std::map<std::string, std::string> lines;
@@ -404,9 +383,9 @@ TEST_F(InteropMatrixTest, OpensslCommandLine) {
         const kiv::testing::PemFiles& pem = form.ec ? ec_ : rsa_;
         Input input{std::string("openssl ") + form.name, Path(std::string("openssl-") + form.name + ".pfx"),
                     true, Chain(pem)};
-        const Outcome made =
-            Shell("openssl pkcs12 -export -inkey " + Q(pem.key) + " -in " + Q(pem.leaf) + " -certfile " +
-                  Q(pem.chain) + " -passout pass: " + form.options + " -out " + Q(input.path));
+        const Outcome made = Shell("openssl pkcs12 -export -inkey " + Quoted(pem.key) + " -in " +
+                                   Quoted(pem.leaf) + " -certfile " + Quoted(pem.chain) +
+                                   " -passout pass: " + form.options + " -out " + Quoted(input.path));
         ASSERT_EQ(made.status, 0) << form.name << ": " << made.output;
         inputs.push_back(input);
     }
@@ -433,10 +412,11 @@ TEST_F(InteropMatrixTest, GnutlsCerttool) {
         Input input{std::string("certtool ") + form.name, Path(std::string("certtool-") + form.name + ".pfx"),
                     true, Chain(pem)};
         const std::string certificates = Path(std::string("certtool-") + form.name + "-certs.pem");
-        const Outcome made = Shell(
-            "cat " + Q(pem.leaf) + " " + Q(pem.chain) + " > " + Q(certificates) +
-            " && certtool --to-p12 --load-privkey " + Q(pem.key) + " --load-certificate " + Q(certificates) +
-            " --p12-name 'Kiv Leaf' --outder --outfile " + Q(input.path) + " " + form.options);
+        const Outcome made =
+            Shell("cat " + Quoted(pem.leaf) + " " + Quoted(pem.chain) + " > " + Quoted(certificates) +
+                  " && certtool --to-p12 --load-privkey " + Quoted(pem.key) + " --load-certificate " +
+                  Quoted(certificates) + " --p12-name 'Kiv Leaf' --outder --outfile " + Quoted(input.path) +
+                  " " + form.options);
         ASSERT_EQ(made.status, 0) << form.name << ": " << made.output;
         inputs.push_back(input);
     }
@@ -449,11 +429,11 @@ TEST_F(InteropMatrixTest, NssPk12util) {
     const std::string db = Path("nss-source");
     const std::string imported = Path("nss-import.p12");
     const Outcome made =
-        Shell("mkdir " + Q(db) + " && certutil -N -d sql:" + Q(db) +
-              " --empty-password && openssl pkcs12 -export -inkey " + Q(rsa_.key) + " -in " + Q(rsa_.leaf) +
-              " -certfile " + Q(rsa_.chain) +
+        Shell("mkdir " + Quoted(db) + " && certutil -N -d sql:" + Quoted(db) +
+              " --empty-password && openssl pkcs12 -export -inkey " + Quoted(rsa_.key) + " -in " +
+              Quoted(rsa_.leaf) + " -certfile " + Quoted(rsa_.chain) +
               " -name 'Kiv Leaf' -caname 'Kiv Intermediate' -caname 'Kiv Root' -passout pass: -out " +
-              Q(imported) + " && pk12util -i " + Q(imported) + " -d sql:" + Q(db) + " -W ''");
+              Quoted(imported) + " && pk12util -i " + Quoted(imported) + " -d sql:" + Quoted(db) + " -W ''");
     ASSERT_EQ(made.status, 0) << made.output;
     struct Form {
         const char* name;
@@ -469,8 +449,8 @@ TEST_F(InteropMatrixTest, NssPk12util) {
     for (const Form& form : forms) {
         Input input{std::string("pk12util ") + form.name, Path(std::string("nss-") + form.name + ".pfx"),
                     true, Chain(rsa_)};
-        const Outcome exported = Shell("pk12util -o " + Q(input.path) + " -n 'Kiv Leaf' -d sql:" + Q(db) +
-                                       " -W '' " + form.options);
+        const Outcome exported = Shell("pk12util -o " + Quoted(input.path) +
+                                       " -n 'Kiv Leaf' -d sql:" + Quoted(db) + " -W '' " + form.options);
         ASSERT_EQ(exported.status, 0) << form.name << ": " << exported.output;
         inputs.push_back(input);
     }
@@ -479,9 +459,9 @@ TEST_F(InteropMatrixTest, NssPk12util) {
 
 TEST_F(InteropMatrixTest, JavaKeyStore) {
     REQUIRE_TOOLS("java", "keytool");
-    const Outcome made =
-        Shell("java " + Q(std::string(KIV_PKCS12_JAVA_DIR) + "/MakeKeyStores.java") + " " + Q(folder_) + " " +
-              Q(rsa_.key) + " " + Q(rsa_.leaf) + " " + Q(rsa_.intermediate) + " " + Q(rsa_.root));
+    const Outcome made = Shell("java " + Quoted(std::string(KIV_PKCS12_JAVA_DIR) + "/MakeKeyStores.java") +
+                               " " + Quoted(folder_) + " " + Quoted(rsa_.key) + " " + Quoted(rsa_.leaf) +
+                               " " + Quoted(rsa_.intermediate) + " " + Quoted(rsa_.root));
     ASSERT_EQ(made.status, 0) << made.output;
     std::vector<Input> inputs;
     for (const char* form : {"default", "nomac", "plaincerts"})
@@ -496,7 +476,7 @@ TEST_F(InteropMatrixTest, JavaKeyStore) {
             Shell(std::string("keytool -J-Dkeystore.pkcs12.certProtectionAlgorithm=NONE "
                               "-J-Dkeystore.pkcs12.macAlgorithm=NONE -importcert -noprompt -storetype PKCS12 "
                               "-storepass changeit -alias ") +
-                  alias + " -file " + Q(pem) + " -keystore " + Q(trusted.path));
+                  alias + " -file " + Quoted(pem) + " -keystore " + Quoted(trusted.path));
         ASSERT_EQ(imported.status, 0) << imported.output;
     }
     inputs.push_back(trusted);
@@ -529,17 +509,17 @@ TEST_F(InteropMatrixTest, CompatibleAndIterationCopies) {
             '-');
         Input input{std::string("openssl default, copy ") + form.name, Path("compat" + file + ".pfx"), true,
                     Chain(pem)};
-        const Outcome made =
-            Shell("openssl pkcs12 -export -inkey " + Q(pem.key) + " -in " + Q(pem.leaf) + " -certfile " +
-                  Q(pem.chain) + " -name 'Kiv Leaf' -passout pass: -out " + Q(input.path));
+        const Outcome made = Shell("openssl pkcs12 -export -inkey " + Quoted(pem.key) + " -in " +
+                                   Quoted(pem.leaf) + " -certfile " + Quoted(pem.chain) +
+                                   " -name 'Kiv Leaf' -passout pass: -out " + Quoted(input.path));
         ASSERT_EQ(made.status, 0) << made.output;
         SaveOptions options;
         if (form.compat) options.algorithms = SaveOptions::Algorithms::TripleDesSha1;
         options.iterations = form.iterations;
         ProtectAndReadAll({input}, options);
 
-        const Outcome listed = Shell("openssl pkcs12 -in " + Q(CopyOf(input)) +
-                                     " -passin pass:" + Q(kPassword) + " -noout -info");
+        const Outcome listed = Shell("openssl pkcs12 -in " + Quoted(CopyOf(input)) +
+                                     " -passin pass:" + Quoted(kPassword) + " -noout -info");
         EXPECT_EQ(Count(listed.output, form.expected), 2u) << listed.output;  // the key and the certificates
         const std::string mac = std::string("MAC: ") + (form.compat ? "sha1" : "sha256") + ", Iteration " +
                                 std::to_string(form.iterations);

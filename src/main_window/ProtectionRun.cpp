@@ -34,10 +34,6 @@ struct WipedString {
 };
 }  // namespace
 
-QString OutputPathFor(const QString& source) {
-    return PathToListText(engine::OutputPathFor(ListTextToPath(source)));
-}
-
 void frmmain::cmdproceed_Click() {
     if (vs1_->Rows() == 1) {
         Ask(QStringLiteral("No File Selected."), Icon::Information, Buttons::Ok);

@@ -44,9 +44,6 @@ inline constexpr int kPathCol = 1;
 inline constexpr int kNameCol = 2;
 inline constexpr int kStatusCol = 3;
 
-// The output path of a source: its last four characters (the extension) replaced by the suffix.
-QString OutputPathFor(const QString& source);
-
 // The program's main window: the file list, the password pair, the commands and the progress
 // frame of a protection run.
 class frmmain final : public QWidget {

@@ -195,37 +195,17 @@ FileReport CheckFile(filesystem::FileSystem* files, const certificate::Certifica
     FileReport report;
     report.source = source;
     report.output = engine::OutputPathFor(source);
-    const std::string exists = "File [" + report.output + "] already exists";
     struct stat st {};
     // The save never replaces anything at the output name, a folder or a link included.
-    if (files->FileExists(report.output) || ::lstat(report.output.c_str(), &st) == 0) {
-        SetOutcome(report, Outcome::OutputExists, exists);
+    if (::lstat(report.output.c_str(), &st) == 0) {
+        SetOutcome(report, Outcome::OutputExists, "File [" + report.output + "] already exists");
         return report;
     }
-    if (!files->FileExists(source)) {
-        SetOutcome(report, Outcome::NotFound, "File not found");
-        return report;
-    }
-    std::unique_ptr<certificate::Certificate> certificate;
-    try {
-        if (certificates) certificate = certificates();
-    } catch (...) {
-        certificate.reset();
-    }
-    if (!certificate) {
-        SetOutcome(report, Outcome::NoComponent, "Can't create ActiveX object");
-        return report;
-    }
-    const certificate::CallResult loaded = certificate->Load(source, std::string(), 1, 0);
-    certificate.reset();
-    if (!loaded.ok) {
-        std::string lower = loaded.description;
-        for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        if (lower.find("password is not correct") != std::string::npos) {
-            SetOutcome(report, Outcome::AlreadyProtected, "File is already password protected");
-        } else {
-            SetOutcome(report, Outcome::LoadError, "Error Loading : " + loaded.description);
-        }
+    std::unique_ptr<certificate::Certificate> loaded;
+    engine::FileResult checked = engine::LoadSource(files, certificates, source, report.output, loaded);
+    loaded.reset();
+    if (checked.outcome != Outcome::Ok) {
+        SetOutcome(report, checked.outcome, std::move(checked.status));
         return report;
     }
     const std::string folder = FolderOf(report.output);

@@ -14,6 +14,10 @@ bool MeansWrongPassword(std::string description) {
     return description.find("password is not correct") != std::string::npos;
 }
 
+std::string ExistsStatus(const std::string& output) {
+    return "File [" + output + "] already exists";
+}
+
 FileResult Result(Outcome outcome, std::string status) {
     return {outcome, std::move(status)};
 }
@@ -25,14 +29,14 @@ std::string OutputPathFor(std::string_view source) {
     return std::string(source.substr(0, keep)) + "_Password.Pfx";
 }
 
-FileResult ProtectFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
-                       const std::string& source, const std::string& output, const std::string& password) {
+FileResult LoadSource(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
+                      const std::string& source, const std::string& output,
+                      std::unique_ptr<certificate::Certificate>& certificate) {
+    certificate.reset();
     if (!files) return Result(Outcome::LoadError, "Error Loading : the file system cannot be read");
-    const std::string exists = "File [" + output + "] already exists";
-    if (files->FileExists(output)) return Result(Outcome::OutputExists, exists);
+    if (files->FileExists(output)) return Result(Outcome::OutputExists, ExistsStatus(output));
     if (!files->FileExists(source)) return Result(Outcome::NotFound, "File not found");
 
-    std::unique_ptr<certificate::Certificate> certificate;
     try {
         if (certificates) certificate = certificates();
     } catch (...) {
@@ -41,15 +45,22 @@ FileResult ProtectFile(filesystem::FileSystem* files, const certificate::Certifi
     if (!certificate) return Result(Outcome::NoComponent, "Can't create ActiveX object");
 
     const certificate::CallResult loaded = certificate->Load(source, std::string(), 1, 0);
-    if (!loaded.ok) {
-        if (MeansWrongPassword(loaded.description))
-            return Result(Outcome::AlreadyProtected, "File is already password protected");
-        return Result(Outcome::LoadError, "Error Loading : " + loaded.description);
-    }
+    if (loaded.ok) return Result(Outcome::Ok, std::string());
+    certificate.reset();
+    if (MeansWrongPassword(loaded.description))
+        return Result(Outcome::AlreadyProtected, "File is already password protected");
+    return Result(Outcome::LoadError, "Error Loading : " + loaded.description);
+}
+
+FileResult ProtectFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
+                       const std::string& source, const std::string& output, const std::string& password) {
+    std::unique_ptr<certificate::Certificate> certificate;
+    FileResult loaded = LoadSource(files, certificates, source, output, certificate);
+    if (loaded.outcome != Outcome::Ok) return loaded;
     const certificate::CallResult saved = certificate->Save(output, password, 0, 1);
     certificate.reset();
     // A file that appeared at the output path while we wrote ours was left alone.
-    if (!saved.ok && saved.targetExists) return Result(Outcome::OutputExists, exists);
+    if (!saved.ok && saved.targetExists) return Result(Outcome::OutputExists, ExistsStatus(output));
     if (!saved.ok) return Result(Outcome::SaveError, "Error Saving : " + saved.description);
     if (files->FileExists(output)) return Result(Outcome::Ok, "OK");
     return Result(Outcome::Unknown, "Failed : Unknown Error");

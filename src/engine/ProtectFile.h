@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,13 @@ inline bool Succeeded(Outcome outcome) {
 
 // The output path of a source: its last four bytes (the extension) replaced by "_Password.Pfx".
 std::string OutputPathFor(std::string_view source);
+
+// What comes before a save: the output name is free, the source is there, and a fresh certificate
+// object loads it with the empty password. Ok (with no status text) leaves the loaded object in
+// `certificate`; any other outcome carries its status text and leaves `certificate` empty.
+FileResult LoadSource(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
+                      const std::string& source, const std::string& output,
+                      std::unique_ptr<certificate::Certificate>& certificate);
 
 // Protects one file: tests the output and the source, loads the source with the empty password and
 // saves a copy under `password` at `output`. Paths are the file system's bytes; the status texts

@@ -106,6 +106,25 @@ TEST_F(ProtectFileTest, MissingSourceAndMissingComponent) {
               Outcome::NoComponent);
 }
 
+TEST_F(ProtectFileTest, LoadSourceHandsOverTheLoadedObjectOnlyWhenItLoaded) {
+    std::unique_ptr<certificate::Certificate> loaded;
+    certificate::CertificateFactory factory = [] {
+        auto made = std::make_unique<ScriptedCertificate>();
+        made->load = certificate::CallResult::Failure("The specified password is not correct.");
+        return made;
+    };
+    FileResult r = LoadSource(files_.get(), factory, source_, OutputPathFor(source_), loaded);
+    EXPECT_EQ(r.outcome, Outcome::AlreadyProtected);
+    EXPECT_EQ(loaded, nullptr);
+
+    factory = [] { return std::make_unique<ScriptedCertificate>(); };
+    r = LoadSource(files_.get(), factory, source_, OutputPathFor(source_), loaded);
+    EXPECT_EQ(r.outcome, Outcome::Ok);
+    EXPECT_TRUE(r.status.empty());
+    EXPECT_NE(loaded, nullptr);
+    EXPECT_FALSE(fs::exists(OutputPathFor(source_))) << "loading writes nothing";
+}
+
 TEST_F(ProtectFileTest, ASaveThatLeavesNoFileIsNotOk) {
     struct Silent final : certificate::Certificate {
         certificate::CallResult Load(const std::string&, const std::string&, int, int) override { return {}; }

@@ -13,6 +13,8 @@
 #include <queue>
 #include <thread>
 
+#include "platform/certificate/KeyDerivation.h"
+
 namespace kiv::certificate {
 namespace {
 
@@ -77,23 +79,27 @@ bool DerivedKeys::Derive(Entry& entry, const EVP_MD* digest) {
         entry.salt.size() > INT_MAX || entry.password.size() > INT_MAX) {
         return false;
     }
-    const char* password = entry.noPassword ? nullptr : reinterpret_cast<const char*>(entry.password.data());
-    // data() of an empty vector may be null, which would read as "no password".
-    static const char kEmpty[] = "";
-    if (!entry.noPassword && entry.password.size() == 0) password = kEmpty;
-    const int passwordLength = static_cast<int>(entry.password.size());
-    auto* salt = const_cast<unsigned char*>(entry.salt.data());
-    const int saltLength = static_cast<int>(entry.salt.size());
-    const int length = static_cast<int>(entry.length);
+    const std::span<unsigned char> out(entry.key.data(), entry.length);
     if (entry.kind == KeyKind::Pbkdf2) {
-        return PKCS5_PBKDF2_HMAC(password, passwordLength, salt, saltLength, entry.iterations, digest, length,
-                                 entry.key.data()) == 1;
+        return DerivePbkdf2(digest, {entry.password.data(), entry.password.size()}, entry.salt,
+                            entry.iterations, out);
     }
     const int id = entry.kind == KeyKind::Pkcs12Key  ? PKCS12_KEY_ID
                    : entry.kind == KeyKind::Pkcs12Iv ? PKCS12_IV_ID
                                                      : PKCS12_MAC_ID;
-    return PKCS12_key_gen_utf8_ex(password, passwordLength, salt, saltLength, id, entry.iterations, length,
-                                  entry.key.data(), digest, nullptr, nullptr) == 1;
+    if (entry.noPassword) return DerivePkcs12(digest, id, {}, entry.salt, entry.iterations, out);
+    // The PKCS#12 derivations take the password as BMPString, converted as OpenSSL's own calls do.
+    static const char kEmpty[] = "";
+    const char* text =
+        entry.password.size() == 0 ? kEmpty : reinterpret_cast<const char*>(entry.password.data());
+    unsigned char* bmp = nullptr;
+    int bmpLength = 0;
+    if (OPENSSL_utf82uni(text, static_cast<int>(entry.password.size()), &bmp, &bmpLength) == nullptr)
+        return false;
+    const bool ok = DerivePkcs12(digest, id, {bmp, static_cast<std::size_t>(bmpLength)}, entry.salt,
+                                 entry.iterations, out);
+    OPENSSL_clear_free(bmp, static_cast<std::size_t>(bmpLength));
+    return ok;
 }
 
 DerivedKeys::Entry* DerivedKeys::Find(const KeyRequest& request) {

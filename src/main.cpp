@@ -30,6 +30,9 @@ int main(int argc, char** argv) {
     services.window.prompts = &prompts;
     services.window.fonts = &fonts;
     services.window.certificates = kiv::certificate::OpenSslCertificateFactory();
+    services.window.announceSaves = [](const std::string& password, std::size_t saves) {
+        return kiv::certificate::AnnounceSaves(password, saves);
+    };
     services.window.yield = &yield;
     services.window.endProgram = [] { QCoreApplication::exit(0); };
 

@@ -8,7 +8,9 @@ using prompts::Answer;
 using prompts::Buttons;
 using prompts::Icon;
 
-int frmmain::FindListedFile(const QString& path) const { return vs1_->FindRow(path, 1, kPathCol); }
+int frmmain::FindListedFile(const QString& path) const {
+    return vs1_->FindRow(path, 1, kPathCol);
+}
 
 bool frmmain::AddFileToList(const QString& path, const QString& name) {
     if (FindListedFile(path) >= 1) return false;
@@ -17,13 +19,17 @@ bool frmmain::AddFileToList(const QString& path, const QString& name) {
     return true;
 }
 
-void frmmain::FitListColumns() { vs1_->AutoSize(0, vs1_->Model().Cols() - 1); }
+void frmmain::FitListColumns() {
+    vs1_->AutoSize(0, vs1_->Model().Cols() - 1);
+}
 
 void frmmain::RenumberFileList() {
     for (int row = 1; row < vs1_->Rows(); ++row) vs1_->SetTextMatrix(row, kNumberCol, QString::number(row));
 }
 
-void frmmain::ClearStatuses() { vs1_->Model().SetRangeText(1, kStatusCol, vs1_->Rows() - 1, kStatusCol, QString()); }
+void frmmain::ClearStatuses() {
+    vs1_->Model().SetRangeText(1, kStatusCol, vs1_->Rows() - 1, kStatusCol, QString());
+}
 
 void frmmain::cmddelete_Click() {
     if (vs1_->Row() < 1) {

@@ -78,6 +78,9 @@ void frmmain::ProtectListedFiles() {
         password.text.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
         OPENSSL_cleanse(utf8.data(), static_cast<std::size_t>(utf8.size()));
     }
+    // Ends (and wipes what it prepared) before the password is wiped.
+    std::unique_ptr<certificate::SavesAhead> ahead;
+    if (services_.announceSaves) ahead = services_.announceSaves(password.text, static_cast<std::size_t>(n));
     for (int i = 1; i <= n; ++i) {
         if (!fampgTag_.isEmpty()) break;
         pb_->setValue(i);

@@ -33,6 +33,10 @@ struct Services {
     prompts::Prompts* prompts = nullptr;
     forms::FontSystem* fonts = nullptr;
     certificate::CertificateFactory certificates;
+    // Announces a run's saves to the certificate component, which may then prepare them ahead;
+    // the run keeps what it returns until it ends. Optional.
+    std::function<std::unique_ptr<certificate::SavesAhead>(const std::string& password, std::size_t saves)>
+        announceSaves;
     Yield* yield = nullptr;
     std::function<void()> endProgram;  // ends the program at once
     QString description = QStringLiteral(":/forms/frmmain.json");

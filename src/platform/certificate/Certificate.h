@@ -69,4 +69,20 @@ std::string SaveOptionsProblem(const SaveOptions& options);
 // (SaveOptionsProblem); Save refuses otherwise.
 CertificateFactory OpenSslCertificateFactory(SaveOptions options = {});
 
+// Saves announced ahead. While a run loads, writes and checks one file, helper threads derive the
+// keys of its next copies, so the cores do not wait for one another. Each key gets its own random
+// salt and serves one encryption, as if the save had derived it itself. Ending the announcement
+// (destroying this) wipes every key made ahead and not used.
+class SavesAhead {
+  public:
+    virtual ~SavesAhead() = default;
+};
+
+// Announces `saves` saves under `password` by objects of OpenSslCertificateFactory(`options`).
+// Only AES copies have keys made ahead; for other options nothing is. At most a couple of saves'
+// keys are made ahead at a time, and none beyond the announced saves. One announcement is in
+// force at a time: a new one ends the one before.
+std::unique_ptr<SavesAhead> AnnounceSaves(const std::string& password, std::size_t saves,
+                                          const SaveOptions& options = {});
+
 }  // namespace kiv::certificate

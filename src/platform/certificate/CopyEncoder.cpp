@@ -209,12 +209,12 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
         OutputSafe& safe = layout.back();
         safe.items.push_back(&item);
         if (safe.keys || safe.salts.empty()) {
-            safe.salts.push_back(Random(scheme.SaltLength()));
+            safe.salts.push_back(keys.NewSalt(scheme.Encryption(password, {}).front(), scheme.SaltLength()));
             for (KeyRequest& request : scheme.Encryption(password, safe.salts.back()))
                 requests.push_back(std::move(request));
         }
     }
-    const std::vector<unsigned char> macSalt = Random(scheme.SaltLength());
+    const std::vector<unsigned char> macSalt = keys.NewSalt(scheme.Mac(password, {}), scheme.SaltLength());
     requests.push_back(scheme.Mac(password, macSalt));
     for (const KeyRequest& request : requests) {
         if (request.salt.empty()) return failed("No random numbers are available.");

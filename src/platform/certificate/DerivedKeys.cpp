@@ -2,6 +2,7 @@
 
 #include <openssl/crypto.h>
 #include <openssl/pkcs12.h>
+#include <openssl/rand.h>
 
 #include <atomic>
 #include <climits>
@@ -13,66 +14,11 @@
 #include <queue>
 #include <thread>
 
+#include "platform/certificate/HelperThreads.h"
 #include "platform/certificate/KeyDerivation.h"
+#include "platform/certificate/KeysAhead.h"
 
 namespace kiv::certificate {
-namespace {
-
-// Helper threads shared by every save of the process. Starting fresh threads for each save costs
-// more than a whole derivation's worth of scheduling on a busy machine; these wait for work instead.
-class HelperThreads {
-  public:
-    static constexpr std::size_t kMost = 2;
-
-    static HelperThreads& Instance() {
-        // Never destroyed: the threads may still wait on it while the process exits.
-        static HelperThreads* const instance = new HelperThreads();
-        return *instance;
-    }
-
-    // Queues `task` for a helper; false when there is no helper thread to run it.
-    bool Post(std::function<void()> task) {
-        std::lock_guard lock(mutex_);
-        if (started_ == 0) return false;
-        tasks_.push(std::move(task));
-        ready_.notify_one();
-        return true;
-    }
-
-    std::size_t Count() const { return started_; }
-
-  private:
-    HelperThreads() {
-        for (std::size_t i = 0; i < kMost; ++i) {
-            try {
-                std::thread([this] { Run(); }).detach();
-                ++started_;
-            } catch (...) {
-                break;  // fewer helpers; callers do the rest themselves
-            }
-        }
-    }
-
-    void Run() {
-        for (;;) {
-            std::function<void()> task;
-            {
-                std::unique_lock lock(mutex_);
-                ready_.wait(lock, [this] { return !tasks_.empty(); });
-                task = std::move(tasks_.front());
-                tasks_.pop();
-            }
-            task();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::queue<std::function<void()>> tasks_;
-    std::size_t started_ = 0;
-};
-
-}  // namespace
 
 bool DerivedKeys::Derive(Entry& entry, const EVP_MD* digest) {
     if (digest == nullptr || entry.iterations <= 0 || entry.length == 0 || entry.length > INT_MAX ||
@@ -181,6 +127,24 @@ bool DerivedKeys::Prepare(const std::vector<KeyRequest>& requests, bool parallel
     bool ok = true;
     for (const Job& job : batch->jobs) ok = ok && job.entry->ok;
     return ok;
+}
+
+std::vector<unsigned char> DerivedKeys::NewSalt(const KeyRequest& like, std::size_t length) {
+    std::vector<unsigned char> salt;
+    SecureBytes key;
+    if (TakeKeyMadeAhead(like, length, salt, key) && key.size() == like.length) {
+        KeyRequest made = like;
+        made.salt = salt;
+        if (Find(made) == nullptr) {
+            Entry& entry = Add(made);
+            std::memcpy(entry.key.data(), key.data(), key.size());
+            entry.ok = true;
+            return salt;
+        }
+    }
+    salt.assign(length, 0);
+    if (length > INT_MAX || RAND_bytes(salt.data(), static_cast<int>(length)) != 1) salt.clear();
+    return salt;
 }
 
 bool DerivedKeys::Has(const KeyRequest& request) const {

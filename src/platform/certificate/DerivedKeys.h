@@ -53,6 +53,11 @@ class DerivedKeys {
     // valid as long as this object.
     const SecureBytes* Get(const KeyRequest& request);
 
+    // A new random salt of `length` bytes for a request like `like` (its salt aside). When a key
+    // for such a request was made ahead (AnnounceSaves), its salt is returned and its key is known
+    // from now on. Empty when no random bytes could be had.
+    std::vector<unsigned char> NewSalt(const KeyRequest& like, std::size_t length);
+
     // True when the key for `request` is known already and Get would not derive it.
     bool Has(const KeyRequest& request) const;
 

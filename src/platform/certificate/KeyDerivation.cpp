@@ -20,10 +20,8 @@ namespace {
 constexpr std::size_t kBlock = 64;  // SHA-1 and SHA-256 alike
 
 void PutBigEndian(std::uint32_t word, unsigned char* out) {
-    out[0] = static_cast<unsigned char>(word >> 24);
-    out[1] = static_cast<unsigned char>(word >> 16);
-    out[2] = static_cast<unsigned char>(word >> 8);
-    out[3] = static_cast<unsigned char>(word);
+    word = __builtin_bswap32(word);
+    std::memcpy(out, &word, sizeof word);
 }
 
 struct Sha256 {
@@ -33,6 +31,8 @@ struct Sha256 {
     static void Update(Context& c, const unsigned char* data, std::size_t n) { SHA256_Update(&c, data, n); }
     static void Final(Context& c, unsigned char* out) { SHA256_Final(out, &c); }
     static void Transform(Context& c, const unsigned char* block) { SHA256_Transform(&c, block); }
+    // The block function reads and writes the chaining state only; that is all an iteration copies.
+    static void CopyState(Context& to, const Context& from) { std::memcpy(to.h, from.h, sizeof to.h); }
     static void State(const Context& c, unsigned char* out) {
         for (std::size_t i = 0; i < 8; ++i) PutBigEndian(c.h[i], out + 4 * i);
     }
@@ -45,6 +45,13 @@ struct Sha1 {
     static void Update(Context& c, const unsigned char* data, std::size_t n) { SHA1_Update(&c, data, n); }
     static void Final(Context& c, unsigned char* out) { SHA1_Final(out, &c); }
     static void Transform(Context& c, const unsigned char* block) { SHA1_Transform(&c, block); }
+    static void CopyState(Context& to, const Context& from) {
+        to.h0 = from.h0;
+        to.h1 = from.h1;
+        to.h2 = from.h2;
+        to.h3 = from.h3;
+        to.h4 = from.h4;
+    }
     static void State(const Context& c, unsigned char* out) {
         const std::uint32_t words[5] = {c.h0, c.h1, c.h2, c.h3, c.h4};
         for (std::size_t i = 0; i < 5; ++i) PutBigEndian(words[i], out + 4 * i);
@@ -104,10 +111,10 @@ void Pbkdf2(std::span<const unsigned char> password, std::span<const unsigned ch
         Hash::Final(c, innerTail);
         std::memcpy(sum, innerTail, u);
         for (int n = 1; n < iterations; ++n) {
-            c = inner;
+            Hash::CopyState(c, inner);
             Hash::Transform(c, innerTail);
             Hash::State(c, outerTail);
-            c = outer;
+            Hash::CopyState(c, outer);
             Hash::Transform(c, outerTail);
             Hash::State(c, innerTail);
             for (std::size_t i = 0; i < u; ++i) sum[i] ^= innerTail[i];
@@ -148,8 +155,10 @@ void Pkcs12(int id, std::span<const unsigned char> password, std::span<const uns
         Hash::Update(c, diversifier, kBlock);
         Hash::Update(c, input.data(), input.size());
         Hash::Final(c, tail);
+        Context initial;
+        Hash::Init(initial);
         for (int n = 1; n < iterations; ++n) {
-            Hash::Init(c);
+            Hash::CopyState(c, initial);
             Hash::Transform(c, tail);
             Hash::State(c, tail);
         }

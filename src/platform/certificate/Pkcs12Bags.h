@@ -22,8 +22,7 @@ namespace kiv::certificate {
 struct Pkcs12Item {
     Pkcs8Ptr key;
     std::vector<unsigned char> keyAttributes;  // DER of the bag's attribute SET, empty when none
-    SafeBagPtr bag;
-    SecureBytes der;  // the whole bag as the file held it (not for keys)
+    SecureBytes der;                           // the whole bag as the file held it (not for keys)
     bool isCertificate = false;
     std::size_t safe = 0;  // which of the file's safes (top-level parts) held it, counted from 0
 

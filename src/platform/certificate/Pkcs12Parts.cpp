@@ -123,9 +123,6 @@ ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener
                     item.der = std::move(der);
                     break;
                 }
-                item.bag.reset(
-                    static_cast<PKCS12_SAFEBAG*>(ASN1_item_dup(ASN1_ITEM_rptr(PKCS12_SAFEBAG), bag)));
-                if (!item.bag) return Failure(ReadFailure::Damaged, "A bag in the file could not be copied.");
                 if (PKCS12_SAFEBAG_get_nid(bag) == NID_certBag &&
                     PKCS12_SAFEBAG_get_bag_nid(bag) == NID_x509Certificate) {
                     X509Ptr certificate(PKCS12_SAFEBAG_get1_cert(bag));

@@ -39,6 +39,18 @@ ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener
 bool Crypt(const EVP_CIPHER* cipher, const SecureBytes& key, const unsigned char* iv, const unsigned char* in,
            std::size_t length, bool encrypt, SecureBytes& out);
 
+// Decrypts one part (an encrypted safe or a shrouded key) with keys from `keys`: PBES2 with PBKDF2
+// and a CBC cipher, or pbeWithSHAAnd3-KeyTripleDES-CBC. A derivation not in `keys` yet is charged
+// to `budget` first. WrongPassword when the padding is wrong; UnsupportedAlgorithm for any other
+// scheme.
+ReadResult DecryptPart(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data, Pkcs12Password password,
+                       DerivedKeys& keys, WorkBudget& budget, const std::string& part, SecureBytes& plain);
+
+// Verifies the MAC of `p12`, whose encoding is `der`, with a key from `keys` (charged to `budget`
+// when new). WrongPassword when it does not match.
+ReadResult VerifyMacWith(const PKCS12* p12, std::span<const unsigned char> der, Pkcs12Password password,
+                         DerivedKeys& keys, WorkBudget& budget);
+
 bool Hmac(const EVP_MD* digest, const SecureBytes& key, std::span<const unsigned char> data,
           unsigned char* mac, unsigned int& macLength);
 

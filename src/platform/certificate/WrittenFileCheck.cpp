@@ -69,10 +69,10 @@ ReadResult TripleDesDecrypt(const X509_ALGOR* algorithm, const void* parameter, 
     return DecryptWith(cipher, *key, iv->data(), data, plain);
 }
 
-// Decrypts one part with the salt, count, PRF, cipher and IV its AlgorithmIdentifier names: PBES2,
-// or the PKCS#12 3DES scheme the compatible copies use.
-ReadResult Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data, Pkcs12Password password,
-                   DerivedKeys& keys, WorkBudget& budget, const std::string& part, SecureBytes& plain) {
+}  // namespace
+
+ReadResult DecryptPart(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data, Pkcs12Password password,
+                       DerivedKeys& keys, WorkBudget& budget, const std::string& part, SecureBytes& plain) {
     if (algorithm == nullptr || data == nullptr)
         return Failure(ReadFailure::Damaged, "An encrypted part of the file is empty.");
     const ASN1_OBJECT* object = nullptr;
@@ -121,8 +121,8 @@ ReadResult Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data, P
     return DecryptWith(cipher, *key, iv, data, plain);
 }
 
-ReadResult VerifyMac(const PKCS12* p12, std::span<const unsigned char> der, Pkcs12Password password,
-                     DerivedKeys& keys, WorkBudget& budget) {
+ReadResult VerifyMacWith(const PKCS12* p12, std::span<const unsigned char> der, Pkcs12Password password,
+                         DerivedKeys& keys, WorkBudget& budget) {
     if (!PKCS12_mac_present(p12)) return Failure(ReadFailure::Damaged, "The file has no integrity check.");
     const ASN1_OCTET_STRING* mac = nullptr;
     const X509_ALGOR* algorithm = nullptr;
@@ -160,8 +160,6 @@ ReadResult VerifyMac(const PKCS12* p12, std::span<const unsigned char> der, Pkcs
     return {};
 }
 
-}  // namespace
-
 ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Password password, DerivedKeys& keys,
                                Pkcs12Contents& contents, bool bagsOnly) {
     contents.items.clear();
@@ -173,7 +171,7 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
     if (!p12 || in != der.data() + der.size())
         return Failure(ReadFailure::NotPkcs12, "The file is not a PKCS#12 file, or it is damaged.");
     WorkBudget budget;
-    ReadResult mac = VerifyMac(p12.get(), der, password, keys, budget);
+    ReadResult mac = VerifyMacWith(p12.get(), der, password, keys, budget);
     if (!mac.ok()) return mac;
 
     Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12.get()));
@@ -185,8 +183,8 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
         const X509_SIG* shrouded = PKCS12_SAFEBAG_get0_pkcs8(bag);
         if (shrouded != nullptr) X509_SIG_get0(shrouded, &algorithm, &data);
         SecureBytes plain;
-        ReadResult opened = Decrypt(algorithm, data, password, keys, budget,
-                                    "private key " + std::to_string(++keyNumber), plain);
+        ReadResult opened = DecryptPart(algorithm, data, password, keys, budget,
+                                        "private key " + std::to_string(++keyNumber), plain);
         if (!opened.ok()) return opened;
         const unsigned char* p = plain.data();
         key.reset(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(plain.size())));
@@ -203,9 +201,9 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
         } else if (type == NID_pkcs7_encrypted) {
             const PKCS7_ENC_CONTENT* content =
                 safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;
-            ReadResult opened = Decrypt(content != nullptr ? content->algorithm : nullptr,
-                                        content != nullptr ? content->enc_data : nullptr, password, keys,
-                                        budget, "encrypted part " + std::to_string(i + 1), plain);
+            ReadResult opened = DecryptPart(content != nullptr ? content->algorithm : nullptr,
+                                            content != nullptr ? content->enc_data : nullptr, password, keys,
+                                            budget, "encrypted part " + std::to_string(i + 1), plain);
             if (!opened.ok()) return opened;
         } else {
             return Failure(ReadFailure::UnsupportedAlgorithm,

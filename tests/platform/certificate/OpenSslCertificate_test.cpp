@@ -181,7 +181,11 @@ TEST(CopyLayoutTest, AttributeSetsKeepTheOrderTheSourceWroteThemIn) {
     const std::vector<unsigned char> plain = kiv::testing::MakePfx(PfxVariant::CertificatesOnly);
     Pkcs12Contents certificates;
     ASSERT_TRUE(ReadPkcs12(plain.data(), plain.size(), {{"", 0}, {nullptr, 0}}, certificates).ok());
-    X509Ptr leaf(PKCS12_SAFEBAG_get1_cert(certificates.items.front().bag.get()));
+    const SecureBytes& leafBag = certificates.items.front().der;
+    const unsigned char* in = leafBag.data();
+    SafeBagPtr decoded(d2i_PKCS12_SAFEBAG(nullptr, &in, static_cast<long>(leafBag.size())));
+    ASSERT_TRUE(decoded);
+    X509Ptr leaf(PKCS12_SAFEBAG_get1_cert(decoded.get()));
     ASSERT_TRUE(leaf);
 
     STACK_OF(PKCS12_SAFEBAG)* raw = nullptr;

@@ -258,7 +258,9 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
         1, std::min<std::size_t>(options.jobs > 0 ? options.jobs : CoreCount(), total)));
     Reporter reporter(options, total, out, err);
     certificate::SaveOptions save = options.save;
-    save.parallelDerivations = jobs == 1;
+    // --jobs N keeps at most N cores busy, one file each. Only when the number of jobs was left to
+    // us and there are fewer files than cores does a save spread its derivations over the idle ones.
+    save.parallelDerivations = options.jobs == 0 && total < CoreCount();
     const certificate::CertificateFactory certificates = certificatesFor(save);
 
     std::mutex mutex;

@@ -71,6 +71,92 @@ bool Expect(const unsigned char*& p, const unsigned char* end, int xclass, int t
            gotTag == tag && ((flags & V_ASN1_CONSTRUCTED) != 0) == constructed;
 }
 
+namespace {
+
+// Steps over the next element when it has the given class, tag and form.
+bool Skip(const unsigned char*& p, const unsigned char* end, int xclass, int tag, bool constructed) {
+    long length = 0;
+    if (!Expect(p, end, xclass, tag, constructed, length)) return false;
+    p += length;
+    return true;
+}
+
+// The tag of the next element, or -1 at the end.
+int PeekTag(const unsigned char* p, const unsigned char* end, int& xclass) {
+    if (p >= end) return -1;
+    long length = 0;
+    int tag = 0;
+    const int flags = ASN1_get_object(&p, &length, &tag, &xclass, end - p);
+    return (flags & 0x80) != 0 ? -1 : tag;
+}
+
+bool SkipTime(const unsigned char*& p, const unsigned char* end) {
+    int xclass = 0;
+    const int tag = PeekTag(p, end, xclass);
+    return xclass == V_ASN1_UNIVERSAL && (tag == V_ASN1_UTCTIME || tag == V_ASN1_GENERALIZEDTIME) &&
+           Skip(p, end, V_ASN1_UNIVERSAL, tag, false);
+}
+
+// Certificate ::= SEQUENCE { tbsCertificate, signatureAlgorithm, signatureValue BIT STRING } with
+// TBSCertificate ::= SEQUENCE { [0] version OPTIONAL, serialNumber, signature, issuer,
+// validity SEQUENCE { notBefore, notAfter }, subject, subjectPublicKeyInfo SEQUENCE { algorithm,
+// BIT STRING }, [1] OPTIONAL, [2] OPTIONAL, [3] extensions OPTIONAL }.
+bool CertificateLayout(const unsigned char* p, const unsigned char* end) {
+    constexpr int kUniversal = V_ASN1_UNIVERSAL;
+    constexpr int kContext = V_ASN1_CONTEXT_SPECIFIC;
+    long length = 0;
+    if (!Expect(p, end, kUniversal, V_ASN1_SEQUENCE, true, length) || p + length != end) return false;
+    const unsigned char* const certificateEnd = end;
+    if (!Expect(p, end, kUniversal, V_ASN1_SEQUENCE, true, length)) return false;
+    const unsigned char* const tbsEnd = p + length;
+    int xclass = 0;
+    if (PeekTag(p, tbsEnd, xclass) == 0 && xclass == kContext && !Skip(p, tbsEnd, kContext, 0, true))
+        return false;
+    if (!Skip(p, tbsEnd, kUniversal, V_ASN1_INTEGER, false) ||
+        !Skip(p, tbsEnd, kUniversal, V_ASN1_SEQUENCE, true) ||  // signature
+        !Skip(p, tbsEnd, kUniversal, V_ASN1_SEQUENCE, true))    // issuer
+        return false;
+    if (!Expect(p, tbsEnd, kUniversal, V_ASN1_SEQUENCE, true, length)) return false;
+    const unsigned char* const validityEnd = p + length;
+    if (!SkipTime(p, validityEnd) || !SkipTime(p, validityEnd) || p != validityEnd) return false;
+    if (!Skip(p, tbsEnd, kUniversal, V_ASN1_SEQUENCE, true)) return false;  // subject
+    if (!Expect(p, tbsEnd, kUniversal, V_ASN1_SEQUENCE, true, length)) return false;
+    const unsigned char* const keyEnd = p + length;
+    if (!Skip(p, keyEnd, kUniversal, V_ASN1_SEQUENCE, true) ||
+        !Skip(p, keyEnd, kUniversal, V_ASN1_BIT_STRING, false) || p != keyEnd)
+        return false;
+    for (int optional = 1; optional <= 3 && p < tbsEnd; ++optional) {
+        const int tag = PeekTag(p, tbsEnd, xclass);
+        if (xclass != kContext || tag < optional || tag > 3) return false;
+        long fieldLength = 0;
+        int gotTag = 0;
+        int gotClass = 0;
+        const int flags = ASN1_get_object(&p, &fieldLength, &gotTag, &gotClass, tbsEnd - p);
+        if ((flags & 0x80) != 0 || (flags & 1) != 0 || fieldLength > tbsEnd - p) return false;
+        p += fieldLength;
+        optional = tag;
+    }
+    if (p != tbsEnd) return false;
+    end = certificateEnd;
+    return Skip(p, end, kUniversal, V_ASN1_SEQUENCE, true) &&  // signatureAlgorithm
+           Skip(p, end, kUniversal, V_ASN1_BIT_STRING, false) && p == end;
+}
+
+}  // namespace
+
+bool CertBagHoldsCertificate(std::span<const unsigned char> certBag) {
+    const unsigned char* p = certBag.data();
+    const unsigned char* end = certBag.data() + certBag.size();
+    long length = 0;
+    if (certBag.empty() || certBag.size() > LONG_MAX ||
+        !Expect(p, end, V_ASN1_UNIVERSAL, V_ASN1_SEQUENCE, true, length) || p + length != end ||
+        !Skip(p, end, V_ASN1_UNIVERSAL, V_ASN1_OBJECT, false) ||
+        !Expect(p, end, V_ASN1_CONTEXT_SPECIFIC, 0, true, length) || p + length != end ||
+        !Expect(p, end, V_ASN1_UNIVERSAL, V_ASN1_OCTET_STRING, false, length) || p + length != end)
+        return false;
+    return CertificateLayout(p, end);
+}
+
 // PFX ::= SEQUENCE { version, authSafe ContentInfo, macData }, the ContentInfo being
 // SEQUENCE { id-data, [0] EXPLICIT OCTET STRING }: the MAC covers that OCTET STRING's contents
 // exactly as they are in the file.

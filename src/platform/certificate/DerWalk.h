@@ -28,6 +28,12 @@ bool SequenceElements(std::span<const unsigned char> der,
 bool BagParts(std::span<const unsigned char> bag, std::span<const unsigned char>& value,
               std::span<const unsigned char>& attributes);
 
+// Whether a CertBag (SEQUENCE { certId, [0] EXPLICIT certValue }, what a certificate bag's [0]
+// holds) carries an OCTET STRING laid out as an X.509 certificate: the Certificate and
+// TBSCertificate sequences with every field in its place and of its type, every length exact.
+// Only the layout is read; names, times and keys are left as bytes, as the copy keeps them.
+bool CertBagHoldsCertificate(std::span<const unsigned char> certBag);
+
 // SEQUENCE OF with these elements, as SafeContents are encoded; empty when too large.
 SecureBytes SequenceOf(const std::vector<std::span<const unsigned char>>& elements);
 

@@ -1,10 +1,9 @@
 #include "support/MainWindowHarness.h"
 
-#include <QLineEdit>
-#include <QTest>
-
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
+#include <QTest>
 #include <cstdlib>
 
 #include "platform/grid/FlexGrid.h"
@@ -16,6 +15,10 @@ MainWindowHarness::MainWindowHarness(certificate::CertificateFactory certificate
     services.prompts = &prompts;
     services.fonts = &fonts;
     services.certificates = std::move(certificates);
+    // As the program does: the real component makes a run's keys ahead (others never ask for them).
+    services.announceSaves = [](const std::string& password, std::size_t saves) {
+        return certificate::AnnounceSaves(password, saves);
+    };
     services.yield = &yield;
     services.endProgram = [this] { ++programEnds; };
     QString error;
@@ -26,7 +29,9 @@ MainWindowHarness::MainWindowHarness(certificate::CertificateFactory certificate
     }
 }
 
-MainWindowHarness::~MainWindowHarness() { window_.reset(); }
+MainWindowHarness::~MainWindowHarness() {
+    window_.reset();
+}
 
 void MainWindowHarness::Show() {
     window_->ShowWindow();
@@ -48,8 +53,12 @@ void MainWindowHarness::ProceedConfirmed() {
     window_->cmdproceed_Click();
 }
 
-QString MainWindowHarness::Status(int row) { return Grid().TextMatrix(row, 3); }
-QString MainWindowHarness::Path(int row) { return Grid().TextMatrix(row, 1); }
+QString MainWindowHarness::Status(int row) {
+    return Grid().TextMatrix(row, 3);
+}
+QString MainWindowHarness::Path(int row) {
+    return Grid().TextMatrix(row, 1);
+}
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kivpfx-test-XXXXXX").string();

@@ -1,5 +1,8 @@
 #include "platform/certificate/HelperThreads.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <queue>
@@ -10,10 +13,14 @@ namespace {
 
 class Threads final : public HelperThreads {
   public:
-    Threads() {
+    explicit Threads(int niceness) {
         for (std::size_t i = 0; i < kMost; ++i) {
             try {
-                std::thread([this] { Run(); }).detach();
+                std::thread([this, niceness] {
+                    // Linux gives each thread its own nice value; failing that, it runs as it is.
+                    if (niceness != 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), niceness);
+                    Run();
+                }).detach();
                 ++started_;
             } catch (...) {
                 break;  // fewer helpers; callers do the rest themselves
@@ -55,7 +62,12 @@ class Threads final : public HelperThreads {
 
 HelperThreads& HelperThreads::Instance() {
     // Never destroyed: the threads may still wait on it while the process exits.
-    static Threads* const instance = new Threads();
+    static Threads* const instance = new Threads(0);
+    return *instance;
+}
+
+HelperThreads& HelperThreads::Background() {
+    static Threads* const instance = new Threads(10);
     return *instance;
 }
 

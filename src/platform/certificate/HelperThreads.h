@@ -14,6 +14,11 @@ class HelperThreads {
 
     static HelperThreads& Instance();
 
+    // Two more threads, at a lower priority, for work done ahead of need. They use cores the
+    // process's other threads leave idle, and give way at once when one of those wakes (after a
+    // flush to disk, say) instead of making it wait for the end of their time slice.
+    static HelperThreads& Background();
+
     // Queues `task` for a helper; false when there is no helper thread to run it. Tasks run in the
     // order they were queued; a task must not throw.
     virtual bool Post(std::function<void()> task) = 0;

@@ -79,15 +79,18 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
             return false;
         Kind* kind = Find(request.kind);
         if (kind == nullptr) return false;
-        std::unique_lock lock(mutex_);
-        // A key being derived now is worth the wait: deriving another here would only slow both.
-        changed_.wait(lock, [&] { return closed_ || !kind->ready.empty() || kind->inFlight == 0; });
+        std::lock_guard lock(mutex_);
         if (closed_ || kind->ready.empty()) return false;
         salt = std::move(kind->ready.front().salt);
         key = std::move(kind->ready.front().key);
         kind->ready.pop_front();
         Refill();
         return true;
+    }
+
+    void WaitWhileMaking() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return closed_ || (kinds_[0].inFlight == 0 && kinds_[1].inFlight == 0); });
     }
 
   private:
@@ -114,7 +117,7 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
     // Starts derivations while a helper is free and a kind is short; the kind furthest below its
     // share goes first. Called with the lock held.
     void Refill() {
-        HelperThreads& helpers = HelperThreads::Instance();
+        HelperThreads& helpers = HelperThreads::Background();
         for (;;) {
             std::size_t busy = 0;
             for (const Kind& k : kinds_) busy += k.inFlight;
@@ -214,7 +217,7 @@ std::unique_ptr<SavesAhead> AnnounceSaves(const std::string& password, std::size
     std::shared_ptr<Reserve> reserve;
     if (saves > 0 && !password.empty() && password.size() <= INT_MAX / 2 &&
         options.algorithms == SaveOptions::Algorithms::Aes256 && SaveOptionsProblem(options).empty() &&
-        HelperThreads::Instance().Count() > 0) {
+        HelperThreads::Background().Count() > 0) {
         try {
             reserve = std::make_shared<Reserve>(password, saves, options.iterations);
             if (!reserve->ConvertPassword()) reserve.reset();
@@ -230,6 +233,15 @@ std::unique_ptr<SavesAhead> AnnounceSaves(const std::string& password, std::size
     if (before) before->Close();
     if (reserve) reserve->Start();
     return std::make_unique<Announcement>(std::move(reserve));
+}
+
+void WaitForKeysAhead() {
+    std::shared_ptr<Reserve> reserve;
+    {
+        std::lock_guard lock(currentMutex);
+        reserve = current;
+    }
+    if (reserve) reserve->WaitWhileMaking();
 }
 
 bool TakeKeyMadeAhead(const KeyRequest& request, std::size_t saltLength, std::vector<unsigned char>& salt,

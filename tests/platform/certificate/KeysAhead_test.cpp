@@ -52,6 +52,7 @@ TEST(KeysAheadTest, AnnouncedSavesGetRightKeysEachHandedOutOnce) {
     for (KeyKind kind : {KeyKind::Pbkdf2, KeyKind::Pbkdf2, KeyKind::Pkcs12Mac, KeyKind::Pbkdf2,
                          KeyKind::Pbkdf2, KeyKind::Pkcs12Mac}) {
         KeyRequest request = Like(kind);
+        WaitForKeysAhead();
         request.salt = keys.NewSalt(request, kSalt);
         ASSERT_EQ(request.salt.size(), kSalt);
         EXPECT_TRUE(salts.insert(request.salt).second) << "a salt came twice";
@@ -64,6 +65,7 @@ TEST(KeysAheadTest, AnnouncedSavesGetRightKeysEachHandedOutOnce) {
 
     // Beyond what was announced, a save derives its own.
     KeyRequest more = Like(KeyKind::Pbkdf2);
+    WaitForKeysAhead();
     more.salt = keys.NewSalt(more, kSalt);
     EXPECT_EQ(more.salt.size(), kSalt);
     EXPECT_FALSE(keys.Has(more));
@@ -71,6 +73,7 @@ TEST(KeysAheadTest, AnnouncedSavesGetRightKeysEachHandedOutOnce) {
 
 TEST(KeysAheadTest, OnlyWhatWasAnnouncedAndOnlyWhileItLasts) {
     auto ahead = AnnounceSaves(kPassword, 5);
+    WaitForKeysAhead();  // keys are ready, yet none of these may have them
     DerivedKeys keys;
     const KeyRequest others[] = {
         Like(KeyKind::Pbkdf2, "Another-Pass"),    // another password
@@ -101,6 +104,7 @@ TEST(KeysAheadTest, OnlyWhatWasAnnouncedAndOnlyWhileItLasts) {
     firstRequest.salt = keys.NewSalt(firstRequest, kSalt);
     EXPECT_FALSE(keys.Has(firstRequest));
     KeyRequest secondRequest = Like(KeyKind::Pbkdf2);
+    WaitForKeysAhead();
     secondRequest.salt = keys.NewSalt(secondRequest, kSalt);
     EXPECT_TRUE(keys.Has(secondRequest));
     SaveOptions compat;

@@ -58,6 +58,21 @@ ReadResult TryPasswords(const std::vector<Pkcs12Password>& passwords, const X509
 // as OpenSSL's); nothing when that cannot tell, and OpenSSL is asked instead.
 std::optional<bool> FastMacCheck(const PKCS12* p12, std::span<const unsigned char> der,
                                  Pkcs12Password password, DerivedKeys& keys) {
+    // The SHA family only: OpenSSL keys a MAC of some other hashes (GOST) in its own way.
+    const X509_ALGOR* algorithm = nullptr;
+    PKCS12_get0_mac(nullptr, &algorithm, nullptr, nullptr, p12);
+    const ASN1_OBJECT* object = nullptr;
+    if (algorithm != nullptr) X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
+    switch (object != nullptr ? OBJ_obj2nid(object) : NID_undef) {
+        case NID_sha1:
+        case NID_sha224:
+        case NID_sha256:
+        case NID_sha384:
+        case NID_sha512:
+            break;
+        default:
+            return std::nullopt;
+    }
     // Its own budget: the attempt is charged to the file's before this runs.
     WorkBudget attempt;
     const ReadResult result = VerifyMacWith(p12, der, password, keys, attempt);

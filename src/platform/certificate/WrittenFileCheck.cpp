@@ -28,11 +28,20 @@ ReadResult Unsupported(const X509_ALGOR* algorithm) {
                    "The file is encrypted with " + AlgorithmName(algorithm) + ", which is not available.");
 }
 
-ReadResult DecryptWith(const EVP_CIPHER* cipher, const SecureBytes& key, const unsigned char* iv,
-                       const ASN1_OCTET_STRING* data, SecureBytes& plain) {
-    if (!Crypt(cipher, key, iv, data->data, static_cast<std::size_t>(data->length), false, plain))
-        return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
-    return {};
+// Whether a provider this process has loaded implements `cipher`.
+bool Available(const EVP_CIPHER* cipher) {
+    EVP_CIPHER* fetched = EVP_CIPHER_fetch(nullptr, OBJ_nid2sn(EVP_CIPHER_get_nid(cipher)), nullptr);
+    EVP_CIPHER_free(fetched);
+    OpenSslErrors::Clear();
+    return fetched != nullptr;
+}
+
+ReadResult DecryptWith(const X509_ALGOR* algorithm, const EVP_CIPHER* cipher, const SecureBytes& key,
+                       const unsigned char* iv, const ASN1_OCTET_STRING* data, SecureBytes& plain) {
+    if (Crypt(cipher, key, iv, data->data, static_cast<std::size_t>(data->length), false, plain)) return {};
+    // A cipher of a provider that is not loaded (DES without the legacy one) is no wrong password.
+    if (!Available(cipher)) return Unsupported(algorithm);
+    return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
 }
 
 // Decrypts one pbeWithSHAAnd3-KeyTripleDES-CBC part: key and IV from the PKCS#12 derivation with SHA-1.
@@ -66,7 +75,7 @@ ReadResult TripleDesDecrypt(const X509_ALGOR* algorithm, const void* parameter, 
     const SecureBytes* iv = keys.Get(ivRequest);
     if (key == nullptr || iv == nullptr)
         return Failure(ReadFailure::Damaged, "A key could not be derived from the password.");
-    return DecryptWith(cipher, *key, iv->data(), data, plain);
+    return DecryptWith(algorithm, cipher, *key, iv->data(), data, plain);
 }
 
 }  // namespace
@@ -118,7 +127,7 @@ ReadResult DecryptPart(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* dat
         return Failure(ReadFailure::TooMuchWork, refused);
     const SecureBytes* key = keys.Get(request);
     if (key == nullptr) return Failure(ReadFailure::Damaged, "A key could not be derived from the password.");
-    return DecryptWith(cipher, *key, iv, data, plain);
+    return DecryptWith(algorithm, cipher, *key, iv, data, plain);
 }
 
 ReadResult VerifyMacWith(const PKCS12* p12, std::span<const unsigned char> der, Pkcs12Password password,

@@ -61,12 +61,14 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
         Refill();
     }
 
-    // Stops making keys and wipes the ones made; derivations under way are dropped when they end.
+    // Stops making keys, wipes the ones made and waits for the derivation under way, if any, to end:
+    // afterwards no helper touches OpenSSL for this reserve, so the process may end at once.
     void Close() {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         closed_ = true;
         for (Kind& kind : kinds_) kind.ready.clear();
         changed_.notify_all();
+        changed_.wait(lock, [&] { return kinds_[0].inFlight == 0 && kinds_[1].inFlight == 0; });
     }
 
     bool Take(const KeyRequest& request, std::size_t saltLength, std::vector<unsigned char>& salt,
@@ -90,7 +92,7 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
 
     void WaitWhileMaking() {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return closed_ || (kinds_[0].inFlight == 0 && kinds_[1].inFlight == 0); });
+        changed_.wait(lock, [&] { return kinds_[0].inFlight == 0 && kinds_[1].inFlight == 0; });
     }
 
   private:
@@ -150,6 +152,15 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
 
     // On a helper thread: one key of `kind` with a fresh salt.
     void Make(KeyKind kind) noexcept {
+        {
+            std::lock_guard lock(mutex_);
+            if (closed_) {
+                // Queued before the close: nothing to make.
+                --Find(kind)->inFlight;
+                changed_.notify_all();
+                return;
+            }
+        }
         Made made;
         bool ok = false;
         try {

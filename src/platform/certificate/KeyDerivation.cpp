@@ -17,6 +17,7 @@
 namespace kiv::certificate {
 namespace {
 
+#ifndef OPENSSL_NO_DEPRECATED_3_0
 constexpr std::size_t kBlock = 64;  // SHA-1 and SHA-256 alike
 
 void PutBigEndian(std::uint32_t word, unsigned char* out) {
@@ -181,9 +182,15 @@ void Pkcs12(int id, std::span<const unsigned char> password, std::span<const uns
     OPENSSL_cleanse(&c, sizeof c);
 }
 
+#endif  // OPENSSL_NO_DEPRECATED_3_0
+
 enum class Kind { Sha1, Sha256, Other };
 
-Kind KindOf(const EVP_MD* digest) {
+// An OpenSSL built without its deprecated calls leaves every hash to OpenSSL.
+Kind KindOf([[maybe_unused]] const EVP_MD* digest) {
+#ifdef OPENSSL_NO_DEPRECATED_3_0
+    return Kind::Other;
+#else
     switch (EVP_MD_get_type(digest)) {
         case NID_sha1:
             return Kind::Sha1;
@@ -192,6 +199,7 @@ Kind KindOf(const EVP_MD* digest) {
         default:
             return Kind::Other;
     }
+#endif
 }
 
 bool Usable(const EVP_MD* digest, std::span<const unsigned char> password,
@@ -206,13 +214,15 @@ bool DerivePbkdf2(const EVP_MD* digest, std::span<const unsigned char> password,
                   std::span<const unsigned char> salt, int iterations, std::span<unsigned char> out) {
     if (!Usable(digest, password, salt, iterations, out)) return false;
     switch (KindOf(digest)) {
+#ifndef OPENSSL_NO_DEPRECATED_3_0
         case Kind::Sha256:
             Pbkdf2<Sha256>(password, salt, iterations, out);
             return true;
         case Kind::Sha1:
             Pbkdf2<Sha1>(password, salt, iterations, out);
             return true;
-        case Kind::Other:
+#endif
+        default:
             break;
     }
     static const char kEmpty[] = "";
@@ -226,13 +236,15 @@ bool DerivePkcs12(const EVP_MD* digest, int id, std::span<const unsigned char> b
                   std::span<const unsigned char> salt, int iterations, std::span<unsigned char> out) {
     if (!Usable(digest, bmpPassword, salt, iterations, out) || id < 0 || id > 255) return false;
     switch (KindOf(digest)) {
+#ifndef OPENSSL_NO_DEPRECATED_3_0
         case Kind::Sha256:
             Pkcs12<Sha256>(id, bmpPassword, salt, iterations, out);
             return true;
         case Kind::Sha1:
             Pkcs12<Sha1>(id, bmpPassword, salt, iterations, out);
             return true;
-        case Kind::Other:
+#endif
+        default:
             break;
     }
     return PKCS12_key_gen_uni(const_cast<unsigned char*>(bmpPassword.data()),

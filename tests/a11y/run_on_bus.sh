@@ -19,14 +19,20 @@ if [ -z "${KIV_A11Y_SESSION:-}" ]; then
     done
     [ -x /usr/libexec/at-spi-bus-launcher ] || skip "at-spi-bus-launcher is missing"
     # A session of its own, so that everything started below ends with one signal to its group.
-    KIV_A11Y_SESSION=1 setsid "$0" "$@" &
-    group=$!
-    trap 'kill -TERM -- "-$group" 2>/dev/null; exit 143' INT TERM
-    wait "$group"
-    rc=$?
-    kill -TERM -- "-$group" 2>/dev/null && sleep 0.5
-    kill -KILL -- "-$group" 2>/dev/null
-    exit "$rc"
+    # A run whose virtual display went away under it (exit 75) is tried once more on a fresh one:
+    # that is the machine's trouble, not the program's; any other failure stands.
+    for attempt in 1 2; do
+        KIV_A11Y_SESSION=1 setsid "$0" "$@" &
+        group=$!
+        trap 'kill -TERM -- "-$group" 2>/dev/null; exit 143' INT TERM
+        wait "$group"
+        rc=$?
+        kill -TERM -- "-$group" 2>/dev/null && sleep 0.5
+        kill -KILL -- "-$group" 2>/dev/null
+        [ "$rc" -eq 75 ] && [ "$attempt" -eq 1 ] && { echo "a11y bus: trying once more on a new display" >&2; continue; }
+        [ "$rc" -eq 75 ] && rc=1
+        exit "$rc"
+    done
 fi
 
 work="$(mktemp -d)"
@@ -76,5 +82,16 @@ export QT_QPA_PLATFORM=xcb
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 export NO_AT_BRIDGE=0
 
-timeout -k 5 "$limit" "$@" &
+timeout -k 5 "$limit" "$@" > >(tee "$work/command.log") 2>&1 &
 wait $!
+rc=$?
+if [ "$rc" -ne 0 ]; then
+    # Tell a display that died, stopped answering or refused the program from a failing program.
+    if ! kill -0 "$XVFB_PID" 2>/dev/null ||
+        { command -v xdpyinfo >/dev/null 2>&1 && ! timeout 5 xdpyinfo >/dev/null 2>&1; } ||
+        grep -q "could not connect to display" "$work/command.log" 2>/dev/null; then
+        echo "a11y bus: the virtual display $DISPLAY failed the program: $(tail -5 "$work/xvfb.log" 2>/dev/null)" >&2
+        exit 75
+    fi
+fi
+exit "$rc"

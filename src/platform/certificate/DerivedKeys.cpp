@@ -11,8 +11,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <queue>
-#include <thread>
 
 #include "platform/certificate/HelperThreads.h"
 #include "platform/certificate/KeyDerivation.h"
@@ -34,18 +32,9 @@ bool DerivedKeys::Derive(Entry& entry, const EVP_MD* digest) {
                    : entry.kind == KeyKind::Pkcs12Iv ? PKCS12_IV_ID
                                                      : PKCS12_MAC_ID;
     if (entry.noPassword) return DerivePkcs12(digest, id, {}, entry.salt, entry.iterations, out);
-    // The PKCS#12 derivations take the password as BMPString, converted as OpenSSL's own calls do.
-    static const char kEmpty[] = "";
-    const char* text =
-        entry.password.size() == 0 ? kEmpty : reinterpret_cast<const char*>(entry.password.data());
-    unsigned char* bmp = nullptr;
-    int bmpLength = 0;
-    if (OPENSSL_utf82uni(text, static_cast<int>(entry.password.size()), &bmp, &bmpLength) == nullptr)
-        return false;
-    const bool ok = DerivePkcs12(digest, id, {bmp, static_cast<std::size_t>(bmpLength)}, entry.salt,
-                                 entry.iterations, out);
-    OPENSSL_clear_free(bmp, static_cast<std::size_t>(bmpLength));
-    return ok;
+    SecureBytes bmp;
+    return BmpPassword({entry.password.data(), entry.password.size()}, bmp) &&
+           DerivePkcs12(digest, id, {bmp.data(), bmp.size()}, entry.salt, entry.iterations, out);
 }
 
 DerivedKeys::Entry* DerivedKeys::Find(const KeyRequest& request) {

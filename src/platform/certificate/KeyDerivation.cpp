@@ -232,6 +232,21 @@ bool DerivePbkdf2(const EVP_MD* digest, std::span<const unsigned char> password,
                              out.data()) == 1;
 }
 
+bool BmpPassword(std::span<const unsigned char> password, SecureBytes& bmp) {
+    if (password.size() > INT_MAX / 2) return false;
+    // data() of an empty span may be null, which OpenSSL would read as "no password".
+    static const char kEmpty[] = "";
+    const char* text = password.empty() ? kEmpty : reinterpret_cast<const char*>(password.data());
+    unsigned char* converted = nullptr;
+    int length = 0;
+    if (OPENSSL_utf82uni(text, static_cast<int>(password.size()), &converted, &length) == nullptr)
+        return false;
+    bmp = SecureBytes(static_cast<std::size_t>(length));
+    if (length > 0) std::memcpy(bmp.data(), converted, bmp.size());
+    OPENSSL_clear_free(converted, static_cast<std::size_t>(length));
+    return true;
+}
+
 bool DerivePkcs12(const EVP_MD* digest, int id, std::span<const unsigned char> bmpPassword,
                   std::span<const unsigned char> salt, int iterations, std::span<unsigned char> out) {
     if (!Usable(digest, bmpPassword, salt, iterations, out) || id < 0 || id > 255) return false;

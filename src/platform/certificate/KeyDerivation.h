@@ -4,6 +4,8 @@
 
 #include <span>
 
+#include "platform/certificate/OpenSslHandles.h"
+
 namespace kiv::certificate {
 
 // Password-based key derivations with the same results as OpenSSL's PKCS5_PBKDF2_HMAC and
@@ -22,5 +24,10 @@ bool DerivePbkdf2(const EVP_MD* digest, std::span<const unsigned char> password,
 // OPENSSL_utf82uni makes it; empty for "no password at all".
 bool DerivePkcs12(const EVP_MD* digest, int id, std::span<const unsigned char> bmpPassword,
                   std::span<const unsigned char> salt, int iterations, std::span<unsigned char> out);
+
+// `password` (UTF-8) as the BMPString the PKCS#12 derivation takes, converted as OpenSSL's own
+// calls convert it (two closing zero bytes; text that is not UTF-8 taken byte for byte). False when
+// it cannot be converted.
+bool BmpPassword(std::span<const unsigned char> password, SecureBytes& bmp);
 
 }  // namespace kiv::certificate

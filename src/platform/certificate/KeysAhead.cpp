@@ -44,17 +44,7 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
     }
 
     // The PKCS#12 derivation takes the password as BMPString; false when it cannot be converted.
-    bool ConvertPassword() {
-        unsigned char* bmp = nullptr;
-        int length = 0;
-        if (OPENSSL_utf82uni(reinterpret_cast<const char*>(password_.data()),
-                             static_cast<int>(password_.size()), &bmp, &length) == nullptr)
-            return false;
-        bmpPassword_ = SecureBytes(static_cast<std::size_t>(length));
-        std::memcpy(bmpPassword_.data(), bmp, bmpPassword_.size());
-        OPENSSL_clear_free(bmp, static_cast<std::size_t>(length));
-        return true;
-    }
+    bool ConvertPassword() { return BmpPassword({password_.data(), password_.size()}, bmpPassword_); }
 
     void Start() {
         std::lock_guard lock(mutex_);
@@ -68,7 +58,7 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
         closed_ = true;
         for (Kind& kind : kinds_) kind.ready.clear();
         changed_.notify_all();
-        changed_.wait(lock, [&] { return kinds_[0].inFlight == 0 && kinds_[1].inFlight == 0; });
+        changed_.wait(lock, [&] { return Idle(); });
     }
 
     bool Take(const KeyRequest& request, std::size_t saltLength, std::vector<unsigned char>& salt,
@@ -92,7 +82,7 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
 
     void WaitWhileMaking() {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return kinds_[0].inFlight == 0 && kinds_[1].inFlight == 0; });
+        changed_.wait(lock, [&] { return Idle(); });
     }
 
   private:
@@ -108,6 +98,14 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
         std::size_t inFlight = 0;
         std::deque<Made> ready;
     };
+
+    // No derivation under way or queued. Called with the lock held.
+    bool Idle() const {
+        for (const Kind& k : kinds_) {
+            if (k.inFlight != 0) return false;
+        }
+        return true;
+    }
 
     Kind* Find(KeyKind kind) {
         for (Kind& k : kinds_) {

@@ -54,6 +54,15 @@ ReadResult TryPasswords(const std::vector<Pkcs12Password>& passwords, const X509
     return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
 }
 
+// What an attempt by the fast path tells: true it worked, false the password is wrong, nothing when
+// OpenSSL should decide.
+std::optional<bool> Decided(const ReadResult& result) {
+    OpenSslErrors::Clear();
+    if (result.ok()) return true;
+    if (result.failure == ReadFailure::WrongPassword) return false;
+    return std::nullopt;
+}
+
 // Whether the MAC under `password` matches, by the project's own derivation (about twice as fast
 // as OpenSSL's); nothing when that cannot tell, and OpenSSL is asked instead.
 std::optional<bool> FastMacCheck(const PKCS12* p12, std::span<const unsigned char> der,
@@ -75,11 +84,7 @@ std::optional<bool> FastMacCheck(const PKCS12* p12, std::span<const unsigned cha
     }
     // Its own budget: the attempt is charged to the file's before this runs.
     WorkBudget attempt;
-    const ReadResult result = VerifyMacWith(p12, der, password, keys, attempt);
-    OpenSslErrors::Clear();
-    if (result.ok()) return true;
-    if (result.failure == ReadFailure::WrongPassword) return false;
-    return std::nullopt;
+    return Decided(VerifyMacWith(p12, der, password, keys, attempt));
 }
 
 // Tries the MAC with each password; `verifiedBy` is the index of the one that verified it.
@@ -134,11 +139,7 @@ ReadResult CheckMac(PKCS12* p12, std::span<const unsigned char> der,
 std::optional<bool> FastDecrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data,
                                 Pkcs12Password password, DerivedKeys& keys, SecureBytes& plain) {
     WorkBudget attempt;  // the file's budget was charged for this attempt already
-    const ReadResult result = DecryptPart(algorithm, data, password, keys, attempt, std::string(), plain);
-    OpenSslErrors::Clear();
-    if (result.ok()) return true;
-    if (result.failure == ReadFailure::WrongPassword) return false;
-    return std::nullopt;
+    return Decided(DecryptPart(algorithm, data, password, keys, attempt, std::string(), plain));
 }
 
 ReadResult ReadParts(const PKCS12* p12, std::vector<Pkcs12Password> passwords, WorkBudget& budget,

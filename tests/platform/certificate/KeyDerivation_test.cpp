@@ -75,6 +75,13 @@ TEST(KeyDerivationTest, Pkcs12MatchesOpenSsl) {
             for (int p = -1; p < static_cast<int>(std::size(passwords)); ++p) {
                 const char* text = p < 0 ? nullptr : passwords[p].c_str();
                 const int textLength = p < 0 ? 0 : static_cast<int>(passwords[p].size());
+                if (p >= 0) {
+                    SecureBytes bmp;
+                    ASSERT_TRUE(BmpPassword(
+                        {reinterpret_cast<const unsigned char*>(text), static_cast<std::size_t>(textLength)},
+                        bmp));
+                    EXPECT_EQ(Bytes(bmp.data(), bmp.data() + bmp.size()), Bmp(text, textLength)) << p;
+                }
                 for (std::size_t saltLength : {1, 8, 20, 64, 65}) {
                     for (int iterations : {1, 2, 100}) {
                         for (std::size_t length : {8, 20, 24, 32, 40, 64, 130}) {

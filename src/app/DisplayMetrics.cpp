@@ -2,7 +2,6 @@
 
 #include <QGuiApplication>
 #include <QScreen>
-
 #include <cmath>
 #include <limits>
 
@@ -96,6 +95,8 @@ void GetScreenMetrics(const DisplaySource& source) {
     RatioAvg = r.avg;
 }
 
-void GetScreenMetrics() { GetScreenMetrics(QtDisplaySource()); }
+void GetScreenMetrics() {
+    GetScreenMetrics(QtDisplaySource());
+}
 
 }  // namespace kiv::app

@@ -11,9 +11,9 @@ extern float RatioAvg;
 
 // The three numbers the measurement needs. Zero (or less) means the platform did not give it.
 struct DisplayReading {
-    int modeWidth = 0;   // current display mode, in the pixels windows are laid out in
+    int modeWidth = 0;  // current display mode, in the pixels windows are laid out in
     int modeHeight = 0;
-    int dpiX = 0;        // logical dots per inch along the width
+    int dpiX = 0;  // logical dots per inch along the width
     // Fallback, the screen as the window host sees it: its size in twips and twips per pixel.
     double screenWidthTwips = 0;
     double screenHeightTwips = 0;
@@ -23,7 +23,7 @@ struct DisplayReading {
 
 // Where the reading comes from; the real one asks the primary screen.
 class DisplaySource {
-public:
+  public:
     virtual ~DisplaySource() = default;
     virtual DisplayReading Read() const = 0;
 };
@@ -32,7 +32,7 @@ public:
 // geometry is the fallback. Needs a QGuiApplication; without one (or without a screen) it reads
 // nothing and the fixed fallbacks apply.
 class QtDisplaySource : public DisplaySource {
-public:
+  public:
     DisplayReading Read() const override;
 };
 

@@ -1,10 +1,10 @@
 #include "app/FormScaler.h"
 
-#include "app/DisplayMetrics.h"
-
 #include <cmath>
 #include <cstdint>
 #include <optional>
+
+#include "app/DisplayMetrics.h"
 
 namespace kiv::app {
 
@@ -27,10 +27,14 @@ std::optional<Fixed> ToFixed(double points) {
     return static_cast<Fixed>(std::nearbyint(points * kUnit));
 }
 
-double ToPoints(Fixed size) { return static_cast<double>(size) / kUnit; }
+double ToPoints(Fixed size) {
+    return static_cast<double>(size) / kUnit;
+}
 
 // The size the font reports, or nothing when it cannot be read.
-std::optional<Fixed> ReadSize(const ControlFont& font) { return ToFixed(font.Size()); }
+std::optional<Fixed> ReadSize(const ControlFont& font) {
+    return ToFixed(font.Size());
+}
 
 // size x ratio rounded to one decimal, halves to the even digit.
 Fixed ScaleToTenth(Fixed size, float ratio) {

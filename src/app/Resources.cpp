@@ -5,7 +5,9 @@
 #include <mutex>
 
 // Q_INIT_RESOURCE must be used outside any namespace.
-static void RegisterKivResources() { Q_INIT_RESOURCE(resources); }
+static void RegisterKivResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace kiv::app {
 

@@ -7,7 +7,7 @@ namespace kiv::app {
 // One running copy per user: an exclusive flock on a file in the user's runtime folder. The
 // kernel drops the lock when the holder exits, so a crashed copy never leaves it stuck.
 class SingleInstance {
-public:
+  public:
     enum class State { First, AnotherRunning, Unknown };
 
     explicit SingleInstance(std::string lockPath = DefaultLockPath());
@@ -20,7 +20,7 @@ public:
 
     static std::string DefaultLockPath();
 
-private:
+  private:
     std::string path_;
     int fd_ = -1;
 };

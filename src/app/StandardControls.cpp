@@ -10,7 +10,9 @@
 
 namespace kiv::app {
 
-QColor ToQColor(std::uint32_t colour) { return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF); }
+QColor ToQColor(std::uint32_t colour) {
+    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
 
 namespace {
 
@@ -100,7 +102,8 @@ void RegisterStandardControls(forms::FormHost& host) {
     host.Register(QStringLiteral("ProgressBar"), MakeProgressBar);
     host.Register(QStringLiteral("VSFlexGrid"), MakeGrid);
     host.Register(QStringLiteral("KivBtn"), MakeButton);
-    host.Register(QStringLiteral("CommonDialog"), [](const forms::Control&, QWidget*, QString*) -> QWidget* { return nullptr; });
+    host.Register(QStringLiteral("CommonDialog"),
+                  [](const forms::Control&, QWidget*, QString*) -> QWidget* { return nullptr; });
 }
 
 }  // namespace kiv::app

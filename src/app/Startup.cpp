@@ -27,7 +27,8 @@ std::unique_ptr<main_window::frmmain> StartUp(StartupServices services) {
 
     // A lock that cannot be checked at all does not stop the user: the copy starts.
     if (services.checkInstance && services.checkInstance() == SingleInstance::State::AnotherRunning) {
-        Tell(prompts, QStringLiteral("A Previous Instance of Application is already Running."), prompts::Icon::Information);
+        Tell(prompts, QStringLiteral("A Previous Instance of Application is already Running."),
+             prompts::Icon::Information);
         return nullptr;
     }
 

@@ -10,6 +10,8 @@ void Yield::operator()() {
     if (afterYield) afterYield(count_);
 }
 
-void Yield::ProcessEvents() { QCoreApplication::processEvents(); }
+void Yield::ProcessEvents() {
+    QCoreApplication::processEvents();
+}
 
 }  // namespace kiv

@@ -7,16 +7,16 @@ namespace kiv {
 // "Let the window system process pending messages once": the only point where long loops let
 // Stop, Escape or the close box in. Tests hook `afterYield` to act at exactly the k-th yield.
 class Yield {
-public:
+  public:
     virtual ~Yield() = default;
     void operator()();
     int Count() const { return count_; }
     std::function<void(int count)> afterYield;
 
-protected:
+  protected:
     virtual void ProcessEvents();
 
-private:
+  private:
     int count_ = 0;
 };
 

@@ -1,11 +1,12 @@
 // Start-up: the single-instance guard, the file-system check and the main window's creation.
-#include <QApplication>
+#include "app/Startup.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+
 #include "app/DisplayMetrics.h"
 #include "app/SingleInstance.h"
-#include "app/Startup.h"
 #include "platform/forms/QtFontSystem.h"
 #include "support/FakeCertificate.h"
 #include "support/MainWindowHarness.h"
@@ -16,7 +17,7 @@ namespace {
 using prompts::Answer;
 
 class StartupTest : public ::testing::Test {
-protected:
+  protected:
     StartupTest() {
         services.checkInstance = [] { return app::SingleInstance::State::First; };
         services.fileSystem = [this] { return files.get(); };
@@ -59,7 +60,8 @@ TEST_F(StartupTest, AnotherRunningCopyEndsWithOnlyTheMessage) {
 
 TEST_F(StartupTest, MissingFileSystemEndsBeforeTheDisplayIsMeasured) {
     for (auto broken : std::vector<std::function<filesystem::FileSystem*()>>{
-             [] { return nullptr; }, []() -> filesystem::FileSystem* { throw std::runtime_error("no runtime"); }}) {
+             [] { return nullptr; },
+             []() -> filesystem::FileSystem* { throw std::runtime_error("no runtime"); }}) {
         services.fileSystem = broken;
         prompts.AnswerMessage(Answer::Ok);
         EXPECT_FALSE(app::StartUp(services));

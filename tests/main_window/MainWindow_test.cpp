@@ -1,9 +1,9 @@
 // The main window outside a run: what load leaves, Escape, Exit and the quit question.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
-
-#include <gtest/gtest.h>
 
 #include "app/DisplayMetrics.h"
 #include "controls/KivBtn/KivBtn.h"
@@ -17,7 +17,7 @@ namespace {
 using prompts::Answer;
 
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     MainWindowTest() : harness(certificates.Factory()) {}
     FakeCertificates certificates;
     MainWindowHarness harness;
@@ -44,7 +44,8 @@ TEST_F(MainWindowTest, GridFontIsCappedAtNinePointsAfterScaling) {
     harness.Show();
     app::RatioX = app::RatioY = app::RatioAvg = 1.0f;
     EXPECT_LE(harness.Grid().font().pointSizeF(), 9.0);
-    EXPECT_GT(harness.Control<QLineEdit>("txtpass", 0)->font().pointSizeF(), 9.0) << "other fonts keep their scaled size";
+    EXPECT_GT(harness.Control<QLineEdit>("txtpass", 0)->font().pointSizeF(), 9.0)
+        << "other fonts keep their scaled size";
 }
 
 TEST_F(MainWindowTest, EscapeAsksToQuitAndNoKeepsTheWindow) {

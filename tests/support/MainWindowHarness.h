@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <filesystem>
 #include <memory>
 
@@ -15,8 +14,9 @@ namespace kiv::testing {
 // A main window built from the program's own description, with scripted prompts, a counting
 // yield and a recorded program end. Offscreen; nothing here ever blocks on a dialog.
 class MainWindowHarness {
-public:
-    explicit MainWindowHarness(certificate::CertificateFactory certificates = certificate::OpenSslCertificateFactory());
+  public:
+    explicit MainWindowHarness(
+        certificate::CertificateFactory certificates = certificate::OpenSslCertificateFactory());
     ~MainWindowHarness();
 
     main_window::frmmain& Window() { return *window_; }
@@ -41,19 +41,19 @@ public:
     Yield yield;
     int programEnds = 0;
 
-private:
+  private:
     std::unique_ptr<main_window::frmmain> window_;
 };
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     const std::filesystem::path& Path() const { return path_; }
     QString File(const QString& name) const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

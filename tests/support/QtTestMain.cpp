@@ -1,7 +1,7 @@
 // Test entry for everything that needs a Qt application object (widgets, fonts, screens).
-#include <QApplication>
-
 #include <gtest/gtest.h>
+
+#include <QApplication>
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,8 +1,8 @@
 #include "support/ScriptedPrompts.h"
 
-#include <QStringList>
-
 #include <gtest/gtest.h>
+
+#include <QStringList>
 
 namespace kiv::testing {
 
@@ -10,9 +10,15 @@ ScriptedPrompts::~ScriptedPrompts() {
     EXPECT_TRUE(script_.empty()) << script_.size() << " scripted answer(s) were never asked for";
 }
 
-void ScriptedPrompts::AnswerMessage(prompts::Answer answer) { script_.emplace_back(answer); }
-void ScriptedPrompts::AnswerOpenFile(std::optional<QString> path) { script_.emplace_back(OpenFileAnswer{std::move(path)}); }
-void ScriptedPrompts::AnswerChooseFolder(std::optional<QString> path) { script_.emplace_back(FolderAnswer{std::move(path)}); }
+void ScriptedPrompts::AnswerMessage(prompts::Answer answer) {
+    script_.emplace_back(answer);
+}
+void ScriptedPrompts::AnswerOpenFile(std::optional<QString> path) {
+    script_.emplace_back(OpenFileAnswer{std::move(path)});
+}
+void ScriptedPrompts::AnswerChooseFolder(std::optional<QString> path) {
+    script_.emplace_back(FolderAnswer{std::move(path)});
+}
 
 QStringList ScriptedPrompts::AskedTexts() const {
     QStringList texts;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <deque>
 #include <functional>
 #include <optional>
@@ -26,7 +25,7 @@ struct AskedPrompt {
 // Answers the program's prompts from a script. A prompt with no scripted answer, or an answer of
 // the wrong kind, fails the test; answers left over when it goes away fail it too.
 class ScriptedPrompts final : public prompts::Prompts {
-public:
+  public:
     ~ScriptedPrompts() override;
 
     void AnswerMessage(prompts::Answer answer);
@@ -44,7 +43,7 @@ public:
     std::optional<QString> OpenFile(QWidget* owner, const QString& filter, const QString& fileName) override;
     std::optional<QString> ChooseFolder(QWidget* owner, const QString& instruction) override;
 
-private:
+  private:
     struct OpenFileAnswer {
         std::optional<QString> path;
     };

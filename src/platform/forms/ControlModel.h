@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QVariantMap>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -22,7 +21,7 @@ struct FontSpec {
 // A control's font as the font system sees it: asking for a size may give another one back,
 // and Size() reports the size actually in effect.
 class ControlFont {
-public:
+  public:
     virtual ~ControlFont() = default;
     virtual double Size() const = 0;
     virtual void SetSize(double points) = 0;
@@ -34,7 +33,7 @@ public:
 
 // Makes fonts for the controls of a description.
 class FontSystem {
-public:
+  public:
     virtual ~FontSystem() = default;
     virtual std::shared_ptr<ControlFont> Create(const FontSpec& spec) = 0;
 };
@@ -46,18 +45,18 @@ enum class ControlKind { Other, Label, Line, ComboBox, CheckBox, OptionButton };
 // have is empty; code that needs it passes the control over.
 struct Control {
     QString name;
-    int index = -1;        // position in a control array such as txtpass(0), txtpass(1); -1 if none
-    QString typeName;      // class name, e.g. "Label", "KivBtn", "VSFlexGrid", "SSTab", "Timer"
+    int index = -1;    // position in a control array such as txtpass(0), txtpass(1); -1 if none
+    QString typeName;  // class name, e.g. "Label", "KivBtn", "VSFlexGrid", "SSTab", "Timer"
     ControlKind kind = ControlKind::Other;
-    QString container;     // name of the containing control; empty for the form itself
+    QString container;  // name of the containing control; empty for the form itself
 
     std::optional<double> left, top, width, height;
-    bool movable = true;   // whether Move works on it
+    bool movable = true;  // whether Move works on it
 
-    std::optional<bool> autoSize, wordWrap;              // labels
-    std::optional<double> x1, y1, x2, y2;                // lines
-    std::optional<double> tabHeight, tabMaxWidth;        // tabbed containers
-    std::optional<double> colWidthMax, rowHeightMax;     // grids
+    std::optional<bool> autoSize, wordWrap;           // labels
+    std::optional<double> x1, y1, x2, y2;             // lines
+    std::optional<double> tabHeight, tabMaxWidth;     // tabbed containers
+    std::optional<double> colWidthMax, rowHeightMax;  // grids
     std::optional<double> colWidthMin, rowHeightMin;
 
     std::shared_ptr<ControlFont> font;  // null: the control has no font
@@ -66,9 +65,9 @@ struct Control {
     QString caption;
     std::optional<std::uint32_t> backColor, foreColor;  // 0x00BBGGRR
     bool visible = true;
-    bool passwordChar = false;   // text boxes that show "*" for every character
-    QVariantMap properties;      // a button's persisted property set, keys in lower case
-    QVariantMap extra;           // anything else the builder of this type reads
+    bool passwordChar = false;  // text boxes that show "*" for every character
+    QVariantMap properties;     // a button's persisted property set, keys in lower case
+    QVariantMap extra;          // anything else the builder of this type reads
 
     // Move with two, three or four arguments. Returns false, changing nothing, when the control
     // cannot be moved.
@@ -96,6 +95,8 @@ struct FormModel {
 // Twips to Qt logical pixels: 1440 twips an inch at the screen's logical dpi (15 a pixel at 96).
 // The same dpi must be the one the scale ratios were measured with, so that a window takes the
 // same share of every screen.
-inline double TwipsToPixels(double twips, double logicalDpi) { return twips * logicalDpi / 1440.0; }
+inline double TwipsToPixels(double twips, double logicalDpi) {
+    return twips * logicalDpi / 1440.0;
+}
 
 }  // namespace kiv::forms

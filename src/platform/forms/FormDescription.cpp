@@ -19,7 +19,8 @@ std::optional<std::uint32_t> ReadColour(const QJsonValue& value) {
 }
 
 std::optional<FontSpec> ReadFont(const QJsonObject& object) {
-    if (!object.value(QStringLiteral("name")).isString() || !object.value(QStringLiteral("size")).isDouble()) {
+    if (!object.value(QStringLiteral("name")).isString() ||
+        !object.value(QStringLiteral("size")).isDouble()) {
         return std::nullopt;
     }
     FontSpec spec;
@@ -57,7 +58,8 @@ std::optional<bool> Flag(const QJsonObject& object, const char* key) {
 // Lower-cases the keys of a persisted property set, as the stored forms hold them.
 QVariantMap LowerKeys(const QJsonObject& object) {
     QVariantMap map;
-    for (auto it = object.begin(); it != object.end(); ++it) map.insert(it.key().toLower(), it.value().toVariant());
+    for (auto it = object.begin(); it != object.end(); ++it)
+        map.insert(it.key().toLower(), it.value().toVariant());
     return map;
 }
 
@@ -92,7 +94,8 @@ DescriptionResult ReadFormDescription(const QByteArray& json, FontSystem& fonts)
     form.extra = root.value(QStringLiteral("extra")).toObject().toVariantMap();
 
     const QJsonValue controls = root.value(QStringLiteral("controls"));
-    if (!controls.isArray()) return {std::nullopt, QStringLiteral("Window description of %1 has no controls").arg(form.name)};
+    if (!controls.isArray())
+        return {std::nullopt, QStringLiteral("Window description of %1 has no controls").arg(form.name)};
     for (const QJsonValue& item : controls.toArray()) {
         const QJsonObject object = item.toObject();
         Control control;
@@ -106,8 +109,8 @@ DescriptionResult ReadFormDescription(const QByteArray& json, FontSystem& fonts)
         control.kind = KindOf(control.typeName);
         control.container = object.value(QStringLiteral("container")).toString();
         if (!control.container.isEmpty() && !form.Find(control.container)) {
-            return {std::nullopt,
-                    QStringLiteral("Control %1 of %2 names an unknown container %3").arg(id, form.name, control.container)};
+            return {std::nullopt, QStringLiteral("Control %1 of %2 names an unknown container %3")
+                                      .arg(id, form.name, control.container)};
         }
         control.left = Number(object, "left");
         control.top = Number(object, "top");
@@ -128,14 +131,19 @@ DescriptionResult ReadFormDescription(const QByteArray& json, FontSystem& fonts)
         control.rowHeightMin = Number(object, "rowHeightMin");
         control.properties = LowerKeys(object.value(QStringLiteral("properties")).toObject());
         // A button keeps its font inside its persisted property set.
-        const QJsonValue fontValue = object.contains(QStringLiteral("font"))
-                                         ? object.value(QStringLiteral("font"))
-                                         : QJsonValue::fromVariant(control.properties.value(QStringLiteral("font")));
+        const QJsonValue fontValue =
+            object.contains(QStringLiteral("font"))
+                ? object.value(QStringLiteral("font"))
+                : QJsonValue::fromVariant(control.properties.value(QStringLiteral("font")));
         if (!fontValue.isNull() && !fontValue.isUndefined()) {
             const auto spec = ReadFont(fontValue.toObject());
-            if (!spec) return {std::nullopt, QStringLiteral("Control %1 of %2 has a malformed font").arg(id, form.name)};
+            if (!spec)
+                return {std::nullopt,
+                        QStringLiteral("Control %1 of %2 has a malformed font").arg(id, form.name)};
             control.font = fonts.Create(*spec);
-            if (!control.font) return {std::nullopt, QStringLiteral("Font %1 of control %2 is not available").arg(spec->name, id)};
+            if (!control.font)
+                return {std::nullopt,
+                        QStringLiteral("Font %1 of control %2 is not available").arg(spec->name, id)};
         }
         control.caption = object.value(QStringLiteral("caption")).toString();
         control.backColor = ReadColour(object.value(QStringLiteral("backColor")));
@@ -154,7 +162,8 @@ DescriptionResult ReadFormDescription(const QByteArray& json, FontSystem& fonts)
 DescriptionResult LoadFormDescription(const QString& path, FontSystem& fonts) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return {std::nullopt, QStringLiteral("Window description %1 cannot be read: %2").arg(path, file.errorString())};
+        return {std::nullopt,
+                QStringLiteral("Window description %1 cannot be read: %2").arg(path, file.errorString())};
     }
     return ReadFormDescription(file.readAll(), fonts);
 }

@@ -1,7 +1,6 @@
 #include "platform/forms/QtFontSystem.h"
 
 #include <QFontInfo>
-
 #include <cmath>
 
 namespace kiv::forms {
@@ -27,9 +26,13 @@ void QtControlFont::SetSize(double points) {
     if (points > 0) font_.setPointSizeF(points);
 }
 
-QString QtControlFont::Name() const { return font_.family(); }
+QString QtControlFont::Name() const {
+    return font_.family();
+}
 
-void QtControlFont::SetName(const QString& name) { font_.setFamily(name); }
+void QtControlFont::SetName(const QString& name) {
+    font_.setFamily(name);
+}
 
 FontSpec QtControlFont::Spec() const {
     FontSpec described;

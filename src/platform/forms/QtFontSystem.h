@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/forms/ControlModel.h"
-
 #include <QFont>
+
+#include "platform/forms/ControlModel.h"
 
 namespace kiv::forms {
 
@@ -14,7 +14,7 @@ QFont ToQFont(const FontSpec& described);
 // four decimals, not the size asked for: Qt draws at whole pixels, so 10.6 pt at 96 dpi comes back
 // as 10.5. It is read through the stand-in face, the one that actually draws.
 class QtControlFont : public ControlFont {
-public:
+  public:
     explicit QtControlFont(const FontSpec& described);
 
     double Size() const override;
@@ -25,13 +25,13 @@ public:
 
     const QFont& Font() const { return font_; }
 
-private:
+  private:
     QFont font_;
 };
 
 // Needs a QGuiApplication for as long as its fonts are used.
 class QtFontSystem : public FontSystem {
-public:
+  public:
     std::shared_ptr<ControlFont> Create(const FontSpec& described) override;
 };
 

@@ -1,6 +1,4 @@
-#include "app/DisplayMetrics.h"
 #include "app/FormScaler.h"
-#include "platform/forms/ControlModel.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +8,9 @@
 #include <map>
 #include <optional>
 #include <vector>
+
+#include "app/DisplayMetrics.h"
+#include "platform/forms/ControlModel.h"
 
 namespace kiv::app {
 namespace {
@@ -31,7 +32,7 @@ struct Face {
 // A font as a font system gives it: the size read back is the size in effect, which depends on the
 // face now named. Every size request is logged.
 class FakeFont : public ControlFont {
-public:
+  public:
     FakeFont(QString name, double size, const std::map<QString, Face>* faces)
         : name_(std::move(name)), design_(size), requested_(size), faces_(faces) {}
 
@@ -55,7 +56,7 @@ public:
 
     std::vector<double> requests;
 
-private:
+  private:
     QString name_;
     double design_;
     double requested_;
@@ -114,7 +115,9 @@ struct FontCase {
     const char* name;              // the face it ends with
 };
 
-void PrintTo(const FontCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const FontCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class FontStepTest : public ::testing::TestWithParam<FontCase> {};
 
@@ -148,61 +151,143 @@ INSTANTIATE_TEST_SUITE_P(
         FontCase{"worked example: 8.25 at 1.28 asks 10.6 and keeps the 10.5 given",
                  ControlKind::Other,
                  {{"Trebuchet MS", {Face::Snap::WholePixelAt96}}},
-                 8.25, 1.28f, {10.6}, 10.5, "Trebuchet MS"},
-        FontCase{"a font that takes the request keeps it", ControlKind::Other, {}, 8.25, 1.28f, {10.6}, 10.6,
+                 8.25,
+                 1.28f,
+                 {10.6},
+                 10.5,
                  "Trebuchet MS"},
-        FontCase{"single-precision ratio 1.6533334", ControlKind::Other, {}, 8.25, 1.6533334f, {13.6}, 13.6,
+        FontCase{"a font that takes the request keeps it",
+                 ControlKind::Other,
+                 {},
+                 8.25,
+                 1.28f,
+                 {10.6},
+                 10.6,
                  "Trebuchet MS"},
-        FontCase{"12 at 0.8 is 9.6, not a hair above", ControlKind::Other, {}, 12, 0.8f, {9.6}, 9.6,
+        FontCase{"single-precision ratio 1.6533334",
+                 ControlKind::Other,
+                 {},
+                 8.25,
+                 1.6533334f,
+                 {13.6},
+                 13.6,
                  "Trebuchet MS"},
-        FontCase{"exact half 10.25 goes down to the even 10.2", ControlKind::Other, {}, 8.2, 1.25f, {10.2}, 10.2,
+        FontCase{"12 at 0.8 is 9.6, not a hair above",
+                 ControlKind::Other,
+                 {},
+                 12,
+                 0.8f,
+                 {9.6},
+                 9.6,
                  "Trebuchet MS"},
-        FontCase{"exact half 10.75 goes up to the even 10.8", ControlKind::Other, {}, 8.6, 1.25f, {10.8}, 10.8,
+        FontCase{"exact half 10.25 goes down to the even 10.2",
+                 ControlKind::Other,
+                 {},
+                 8.2,
+                 1.25f,
+                 {10.2},
+                 10.2,
+                 "Trebuchet MS"},
+        FontCase{"exact half 10.75 goes up to the even 10.8",
+                 ControlKind::Other,
+                 {},
+                 8.6,
+                 1.25f,
+                 {10.8},
+                 10.8,
                  "Trebuchet MS"},
         // 10.9 pt is 14.5 pixels, drawn at 15 (11.25 pt): too big; 10.8 pt draws at 14 (10.5 pt).
         FontCase{"a size the font rounds up is lowered a tenth at a time",
                  ControlKind::Other,
                  {{"Trebuchet MS", {Face::Snap::WholePixelAt96}}},
-                 8.25, 1.32f, {10.9, 10.8}, 10.5, "Trebuchet MS"},
+                 8.25,
+                 1.32f,
+                 {10.9, 10.8},
+                 10.5,
+                 "Trebuchet MS"},
         // 11.2 draws at 15 pixels (11.25 pt), a hair above; so do 11.1 down to 10.9.
         FontCase{"a size given even a little above the request is not taken",
                  ControlKind::Other,
                  {{"Trebuchet MS", {Face::Snap::WholePixelAt96}}},
-                 8.25, 1.3576f, {11.2, 11.1, 11.0, 10.9, 10.8}, 10.5, "Trebuchet MS"},
-        FontCase{"a check box asks 98 % of the rounded size", ControlKind::CheckBox, {}, 8.25, 1.28f, {10.388},
-                 10.388, "Trebuchet MS"},
-        FontCase{"an option button asks 98 % of the rounded size", ControlKind::OptionButton, {}, 8.25, 1.28f,
-                 {10.388}, 10.388, "Trebuchet MS"},
+                 8.25,
+                 1.3576f,
+                 {11.2, 11.1, 11.0, 10.9, 10.8},
+                 10.5,
+                 "Trebuchet MS"},
+        FontCase{"a check box asks 98 % of the rounded size",
+                 ControlKind::CheckBox,
+                 {},
+                 8.25,
+                 1.28f,
+                 {10.388},
+                 10.388,
+                 "Trebuchet MS"},
+        FontCase{"an option button asks 98 % of the rounded size",
+                 ControlKind::OptionButton,
+                 {},
+                 8.25,
+                 1.28f,
+                 {10.388},
+                 10.388,
+                 "Trebuchet MS"},
         FontCase{"a font that stays at its size while growing is accepted",
                  ControlKind::Other,
                  {{"Trebuchet MS", {Face::Snap::None, 0, true}}},
-                 8.25, 1.28f, {10.6}, 8.25, "Trebuchet MS"},
+                 8.25,
+                 1.28f,
+                 {10.6},
+                 8.25,
+                 "Trebuchet MS"},
         FontCase{"shrinking below a minimum ends in Arial at the requested size",
                  ControlKind::Other,
                  {{"Trebuchet MS", kMinimum8}},
-                 8.25, 0.8f, Then(SearchFrom(6.6), {6.6, 6, 6.6}), 6.6, "Arial"},
+                 8.25,
+                 0.8f,
+                 Then(SearchFrom(6.6), {6.6, 6, 6.6}),
+                 6.6,
+                 "Arial"},
         FontCase{"a font that will not shrink at all ends in Arial",
                  ControlKind::Other,
                  {{"Trebuchet MS", {Face::Snap::None, 0, true}}},
-                 8.25, 0.8f, Then(SearchFrom(6.6), {6.6, 6, 6.6}), 6.6, "Arial"},
+                 8.25,
+                 0.8f,
+                 Then(SearchFrom(6.6), {6.6, 6, 6.6}),
+                 6.6,
+                 "Arial"},
         FontCase{"when Arial has a minimum too, the whole points are asked last",
                  ControlKind::Other,
                  {{"Trebuchet MS", kMinimum8}, {"Arial", kMinimum7}},
-                 8.25, 0.8f, Then(SearchFrom(6.6), {6.6, 6, 6.6, 6}), 7, "Arial"},
+                 8.25,
+                 0.8f,
+                 Then(SearchFrom(6.6), {6.6, 6, 6.6, 6}),
+                 7,
+                 "Arial"},
         FontCase{"a check box's fallback asks the size without the 98 %",
                  ControlKind::CheckBox,
                  {{"Trebuchet MS", kMinimum8}},
-                 8.25, 0.8f, Then(SearchFrom(6.468), {6.6, 6, 6.6}), 6.6, "Arial"},
+                 8.25,
+                 0.8f,
+                 Then(SearchFrom(6.468), {6.6, 6, 6.6}),
+                 6.6,
+                 "Arial"},
         // The check box's requests all fall between whole points; the whole 10 that the fallback asks
         // is the old size, which counts as refused.
         FontCase{"a check box whose font comes back at its old size goes to Arial",
                  ControlKind::CheckBox,
                  {{"Trebuchet MS", {Face::Snap::WholePointUp}}},
-                 10, 1.05f, Then(SearchFrom(10.29), {10.5, 10, 10.5}), 10.5, "Arial"},
+                 10,
+                 1.05f,
+                 Then(SearchFrom(10.29), {10.5, 10, 10.5}),
+                 10.5,
+                 "Arial"},
         FontCase{"a font whose size cannot be read is left alone",
                  ControlKind::Other,
                  {{"Trebuchet MS", {Face::Snap::None, 0, false, true}}},
-                 8.25, 1.28f, {}, std::numeric_limits<double>::quiet_NaN(), "Trebuchet MS"}));
+                 8.25,
+                 1.28f,
+                 {},
+                 std::numeric_limits<double>::quiet_NaN(),
+                 "Trebuchet MS"}));
 
 TEST(FontStep, ControlWithoutAFontStillMoves) {
     SetRatios(1.28f, 1.28f, 1.28f);
@@ -221,7 +306,9 @@ struct TypeCase {
     bool geometry;
 };
 
-void PrintTo(const TypeCase& c, std::ostream* os) { *os << c.type; }
+void PrintTo(const TypeCase& c, std::ostream* os) {
+    *os << c.type;
+}
 
 class TypeRulesTest : public ::testing::TestWithParam<TypeCase> {};
 
@@ -253,22 +340,21 @@ TEST_P(TypeRulesTest, FontAndGeometryByType) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Types, TypeRulesTest,
-    ::testing::Values(TypeCase{"Timer", ControlKind::Other, false, false},
-                      TypeCase{"Menu", ControlKind::Other, false, false},
-                      TypeCase{"CommonDialog", ControlKind::Other, false, false},
-                      TypeCase{"MDIExtend", ControlKind::Other, false, false},
-                      TypeCase{"timer", ControlKind::Other, false, false},
-                      TypeCase{"ProgressBar", ControlKind::Other, false, true},
-                      TypeCase{"Image", ControlKind::Other, false, true},
-                      TypeCase{"Shape", ControlKind::Other, false, true},
-                      TypeCase{"clGrd", ControlKind::Other, false, true},
-                      TypeCase{"KivBtn", ControlKind::Other, true, true},
-                      TypeCase{"TextBox", ControlKind::Other, true, true},
-                      TypeCase{"Frame", ControlKind::Other, true, true},
-                      TypeCase{"VSFlexGrid", ControlKind::Other, true, true},
-                      TypeCase{"Label", ControlKind::Label, true, true}));
+INSTANTIATE_TEST_SUITE_P(Types, TypeRulesTest,
+                         ::testing::Values(TypeCase{"Timer", ControlKind::Other, false, false},
+                                           TypeCase{"Menu", ControlKind::Other, false, false},
+                                           TypeCase{"CommonDialog", ControlKind::Other, false, false},
+                                           TypeCase{"MDIExtend", ControlKind::Other, false, false},
+                                           TypeCase{"timer", ControlKind::Other, false, false},
+                                           TypeCase{"ProgressBar", ControlKind::Other, false, true},
+                                           TypeCase{"Image", ControlKind::Other, false, true},
+                                           TypeCase{"Shape", ControlKind::Other, false, true},
+                                           TypeCase{"clGrd", ControlKind::Other, false, true},
+                                           TypeCase{"KivBtn", ControlKind::Other, true, true},
+                                           TypeCase{"TextBox", ControlKind::Other, true, true},
+                                           TypeCase{"Frame", ControlKind::Other, true, true},
+                                           TypeCase{"VSFlexGrid", ControlKind::Other, true, true},
+                                           TypeCase{"Label", ControlKind::Label, true, true}));
 
 // ---------------------------------------------------------------------------------------------
 // Geometry step, at the ratios of a 1280 x 1024 display (the axes differ).
@@ -289,7 +375,9 @@ struct GeometryCase {
     Expected expected;
 };
 
-void PrintTo(const GeometryCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const GeometryCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 Control Label(std::optional<bool> autoSize, std::optional<bool> wordWrap) {
     Control c = MakeControl("Label", ControlKind::Label);
@@ -362,7 +450,8 @@ Control TabbedContainer() {
 INSTANTIATE_TEST_SUITE_P(
     Rules, GeometryTest,
     ::testing::Values(
-        GeometryCase{"a button scales on both axes", [] { return std::vector{MakeControl("KivBtn")}; }, kAllFour},
+        GeometryCase{"a button scales on both axes", [] { return std::vector{MakeControl("KivBtn")}; },
+                     kAllFour},
         GeometryCase{"a combo box keeps its height",
                      [] { return std::vector{MakeControl("ComboBox", ControlKind::ComboBox)}; },
                      Rect(300 * kX, 450 * kY, 1200 * kX, 600)},
@@ -397,8 +486,8 @@ INSTANTIATE_TEST_SUITE_P(
                      [] { return std::vector{Label(false, false)}; }, kAllFour},
         GeometryCase{"a self-sizing label only moves", [] { return std::vector{Label(true, false)}; },
                      Rect(300 * kX, 450 * kY, 1200, 600)},
-        GeometryCase{"a self-sizing wrapping label gets its width", [] { return std::vector{Label(true, true)}; },
-                     Rect(300 * kX, 450 * kY, 1200 * kX, 600)},
+        GeometryCase{"a self-sizing wrapping label gets its width",
+                     [] { return std::vector{Label(true, true)}; }, Rect(300 * kX, 450 * kY, 1200 * kX, 600)},
         GeometryCase{"a label that cannot say it sizes itself is treated as fixed",
                      [] { return std::vector{Label(std::nullopt, std::nullopt)}; }, kAllFour},
         GeometryCase{"a control parked at a negative Left comes back at 120",
@@ -493,7 +582,9 @@ struct RatioCase {
     float x, y, avg;
 };
 
-void PrintTo(const RatioCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const RatioCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class UnchangedTest : public ::testing::TestWithParam<RatioCase> {};
 
@@ -506,7 +597,8 @@ TEST_P(UnchangedTest, LeavesEverythingAsDesigned) {
     form.top = 200;
     form.width = 9000;
     form.height = 6000;
-    form.controls = {MakeControl("KivBtn"), Label(true, false), MakeControl("CheckBox", ControlKind::CheckBox),
+    form.controls = {MakeControl("KivBtn"), Label(true, false),
+                     MakeControl("CheckBox", ControlKind::CheckBox),
                      MakeControl("ComboBox", ControlKind::ComboBox), TabbedContainer()};
     std::vector<FakeFont*> fonts;
     for (Control& control : form.controls) fonts.push_back(GiveFont(control, &faces));

@@ -1,7 +1,6 @@
-#include "app/DisplayMetrics.h"
-#include "app/FormScaler.h"
-#include "platform/forms/FontStandIns.h"
 #include "platform/forms/QtFontSystem.h"
+
+#include <gtest/gtest.h>
 
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -10,7 +9,9 @@
 #include <QRegularExpression>
 #include <QScreen>
 
-#include <gtest/gtest.h>
+#include "app/DisplayMetrics.h"
+#include "app/FormScaler.h"
+#include "platform/forms/FontStandIns.h"
 
 namespace kiv::forms {
 namespace {
@@ -21,7 +22,7 @@ QString WithoutFoundry(QString family) {
 }
 
 class QtFonts : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         InstallFontStandIns();
         // Font sizes snap to whole pixels at the screen's logical dpi; the figures below are at 96.
@@ -53,7 +54,9 @@ struct ReadBack {
     double requested, given;
 };
 
-void PrintTo(const ReadBack& c, std::ostream* os) { *os << c.requested << " pt"; }
+void PrintTo(const ReadBack& c, std::ostream* os) {
+    *os << c.requested << " pt";
+}
 
 class QtFontReadBack : public QtFonts, public ::testing::WithParamInterface<ReadBack> {};
 
@@ -92,7 +95,9 @@ struct RealScale {
     double given;
 };
 
-void PrintTo(const RealScale& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const RealScale& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class QtFontScaling : public QtFonts, public ::testing::WithParamInterface<RealScale> {};
 
@@ -117,12 +122,13 @@ TEST_P(QtFontScaling, EndsAtADrawnSizeNotAboveTheRequest) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ratios, QtFontScaling,
-    ::testing::Values(RealScale{"1.28: 10.6 asked, 10.5 drawn", "KivBtn", ControlKind::Other, 1.28f, 10.5},
-                      // 10.9 would draw at 11.25; 10.8 draws at 10.5.
-                      RealScale{"1.32: 10.9 asked, stepped to 10.8", "KivBtn", ControlKind::Other, 1.32f, 10.5},
-                      // 10.388 down to 10.088 all draw at 14 pixels (10.5); 10.088 is 13.45, drawn at 13.
-                      RealScale{"check box at 1.28: 10.388 asked", "CheckBox", ControlKind::CheckBox, 1.28f, 9.75},
-                      RealScale{"0.8: 6.6 asked, 6 drawn", "KivBtn", ControlKind::Other, 0.8f, 6}));
+    ::testing::Values(
+        RealScale{"1.28: 10.6 asked, 10.5 drawn", "KivBtn", ControlKind::Other, 1.28f, 10.5},
+        // 10.9 would draw at 11.25; 10.8 draws at 10.5.
+        RealScale{"1.32: 10.9 asked, stepped to 10.8", "KivBtn", ControlKind::Other, 1.32f, 10.5},
+        // 10.388 down to 10.088 all draw at 14 pixels (10.5); 10.088 is 13.45, drawn at 13.
+        RealScale{"check box at 1.28: 10.388 asked", "CheckBox", ControlKind::CheckBox, 1.28f, 9.75},
+        RealScale{"0.8: 6.6 asked, 6 drawn", "KivBtn", ControlKind::Other, 0.8f, 6}));
 
 }  // namespace
 }  // namespace kiv::forms

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config libssl-dev libgtest-dev
+  # the style check of the C++ files (scripts/format-check.sh)
+  clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # the program's platform plugins (xcb for a desktop, offscreen for tests)
   qt6-qpa-plugins

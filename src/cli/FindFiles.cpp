@@ -6,7 +6,7 @@
 
 #include "cli/Interrupt.h"
 #include "cli/Text.h"
-#include "search/SearchFolder.h"
+#include "engine/SearchFolder.h"
 
 namespace kiv::cli {
 namespace {
@@ -25,7 +25,7 @@ FoundFiles FindFiles(const std::vector<std::string>& paths, filesystem::FileSyst
     const auto add = [&](const std::string& path) {
         if (listed.insert(FoldCase(path)).second) found.files.push_back(path);
     };
-    search::ScanHooks hooks;
+    engine::ScanHooks hooks;
     hooks.stopRequested = [] { return InterruptSignal() != 0; };
     hooks.addFile = [&](const std::string& path, const std::string&) { add(path); };
 
@@ -34,8 +34,8 @@ FoundFiles FindFiles(const std::vector<std::string>& paths, filesystem::FileSyst
         struct stat st {};
         const bool exists = !path.empty() && ::stat(path.c_str(), &st) == 0;
         if (exists && S_ISDIR(st.st_mode)) {
-            search::SearchFolder(&files, path, hooks);
-        } else if (anyFileName || search::IsPfxName(BareName(path))) {
+            engine::SearchFolder(&files, path, hooks);
+        } else if (anyFileName || engine::IsPfxName(BareName(path))) {
             add(path);
         } else if (exists || (!path.empty() && ::lstat(path.c_str(), &st) == 0)) {
             found.problems.push_back(path + ": not a .pfx file name");

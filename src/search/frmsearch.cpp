@@ -12,11 +12,11 @@
 #include "app/Module1.h"
 #include "app/StandardControls.h"
 #include "controls/KivBtn/KivBtn.h"
+#include "engine/SearchFolder.h"
 #include "main_window/ListPath.h"
 #include "platform/forms/FormDescription.h"
 #include "platform/forms/WindowAccessible.h"
 #include "platform/grid/FlexGrid.h"
-#include "search/SearchFolder.h"
 
 namespace kiv::search {
 
@@ -157,7 +157,7 @@ void frmsearch::cmdstop_Click() {
 }
 
 void frmsearch::SearchFolder(const QString& folder) {
-    ScanHooks hooks;
+    engine::ScanHooks hooks;
     hooks.stopRequested = [this] { return lblmainTag_ == kStopRequested; };
     hooks.enteringFolder = [this](const std::string& path) {
         ShowCaption(lblfld_, folderCaption_,
@@ -169,7 +169,7 @@ void frmsearch::SearchFolder(const QString& folder) {
         if (services_.addFile)
             services_.addFile(main_window::PathToListText(path), main_window::PathToListText(name));
     };
-    search::SearchFolder(app::SharedFileSystem(), main_window::ListTextToPath(folder), hooks);
+    engine::SearchFolder(app::SharedFileSystem(), main_window::ListTextToPath(folder), hooks);
 }
 
 void frmsearch::Unload() {

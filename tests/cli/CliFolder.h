@@ -11,25 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "support/TempFolder.h"
 #include "support/pkcs12/Pkcs12Maker.h"
 
 namespace kiv::cli::testing {
 
 // A fresh folder per test with test files made once per variant and copied under any name.
-class CliFolderTest : public ::testing::Test {
+class CliFolderTest : public kiv::testing::TempFolderTest {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kivpfx-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        std::filesystem::create_directories(root_ + "/.made");
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-
-    std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+    void SetUp() override { std::filesystem::create_directories(root_ + "/.made"); }
 
     // Writes a test file of `variant` at `relative` (folders made as needed).
     void Pfx(const std::string& relative,
@@ -42,10 +32,7 @@ class CliFolderTest : public ::testing::Test {
         std::filesystem::copy_file(made, Path(relative));
     }
 
-    void Write(const std::string& relative, const std::string& bytes) const {
-        std::filesystem::create_directories(std::filesystem::path(Path(relative)).parent_path());
-        std::ofstream(Path(relative), std::ios::binary) << bytes;
-    }
+    void Write(const std::string& relative, const std::string& bytes) const { temp_.Write(relative, bytes); }
 
     std::string PasswordFile(const std::string& content) const {
         const std::string path = Path(".made/password" + std::to_string(++passwordFiles_));
@@ -54,16 +41,7 @@ class CliFolderTest : public ::testing::Test {
     }
 
     // Every file below `relative`, as paths relative to it, .made excluded.
-    std::set<std::string> Tree(const std::string& relative = "") const {
-        std::set<std::string> names;
-        const std::string base = relative.empty() ? root_ : Path(relative);
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(base)) {
-            const std::string name = std::filesystem::relative(entry.path(), base).string();
-            if (name.rfind(".made", 0) == 0) continue;
-            names.insert(name);
-        }
-        return names;
-    }
+    std::set<std::string> Tree(const std::string& relative = "") const { return temp_.Tree(relative); }
 
     // The report lines STATUS<TAB>PATH as (status, path) pairs in order.
     static std::vector<std::pair<std::string, std::string>> Lines(const std::string& out) {
@@ -80,7 +58,7 @@ class CliFolderTest : public ::testing::Test {
         return lines;
     }
 
-    std::string root_;
+    const std::string root_ = Root();
     mutable int passwordFiles_ = 0;
 };
 

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <random>
 
+#include "support/TempFolder.h"
+
 namespace kiv::engine {
 namespace {
 
@@ -21,17 +23,13 @@ struct ScriptedCertificate final : certificate::Certificate {
     }
 };
 
-class ProtectFileTest : public ::testing::Test {
+class ProtectFileTest : public kiv::testing::TempFolderTest {
   protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("kiv-engine-" + std::to_string(std::random_device()()));
-        fs::create_directories(folder_);
         source_ = (folder_ / "Server.pfx").string();
         std::ofstream(source_) << "source";
         files_ = filesystem::CreateLocalFileSystem();
     }
-    void TearDown() override { fs::remove_all(folder_); }
-
     FileResult Run(certificate::CallResult load, certificate::CallResult save) {
         certificate::CertificateFactory factory = [=] {
             auto made = std::make_unique<ScriptedCertificate>();
@@ -42,7 +40,7 @@ class ProtectFileTest : public ::testing::Test {
         return ProtectFile(files_.get(), factory, source_, OutputPathFor(source_), "pw");
     }
 
-    fs::path folder_;
+    const fs::path folder_ = Root();
     std::string source_;
     std::unique_ptr<filesystem::FileSystem> files_;
 };

@@ -13,8 +13,8 @@
 #include "app/Module1.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "platform/grid/FlexGrid.h"
-#include "search/FakeFileSystem.h"
 #include "search/frmsearch.h"
+#include "support/FakeFileSystem.h"
 #include "support/MainWindowHarness.h"
 
 // Readable failure messages for paths.

@@ -60,19 +60,8 @@ QString MainWindowHarness::Path(int row) {
     return Grid().TextMatrix(row, 1);
 }
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kivpfx-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 QString TempDir::File(const QString& name) const {
-    return QString::fromStdString((path_ / name.toStdString()).string());
+    return QString::fromStdString(TempFolder::Path(name.toStdString()));
 }
 
 }  // namespace kiv::testing

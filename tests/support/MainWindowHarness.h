@@ -8,6 +8,7 @@
 #include "platform/Yield.h"
 #include "platform/forms/QtFontSystem.h"
 #include "support/ScriptedPrompts.h"
+#include "support/TempFolder.h"
 
 namespace kiv::testing {
 
@@ -45,16 +46,11 @@ class MainWindowHarness {
     std::unique_ptr<main_window::frmmain> window_;
 };
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
+// The suite's temporary folder, with the paths as the window shows them.
+class TempDir : public TempFolder {
   public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& Path() const { return path_; }
+    std::filesystem::path Path() const { return Root(); }
     QString File(const QString& name) const;
-
-  private:
-    std::filesystem::path path_;
 };
 
 }  // namespace kiv::testing

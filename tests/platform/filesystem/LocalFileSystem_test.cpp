@@ -8,31 +8,28 @@
 
 #include "platform/filesystem/FileSystem.h"
 #include "platform/filesystem/NameOrder.h"
+#include "support/TempFolder.h"
 
 namespace kiv::filesystem {
 namespace {
 
 namespace fs = std::filesystem;
 
-class LocalFileSystemTest : public ::testing::Test {
+class LocalFileSystemTest : public kiv::testing::TempFolderTest {
   protected:
     void SetUp() override {
-        root = fs::temp_directory_path() / ("kivpfx-fs-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(root / "sub" / "deeper");
         std::ofstream(root / "a.pfx") << "x";
         std::ofstream(root / "Other.PFX") << "x";
         fs::create_symlink(root / "a.pfx", root / "link.pfx");
         fs::create_symlink(root / "nowhere", root / "dangling.pfx");
     }
-    void TearDown() override { fs::remove_all(root); }
-
     static std::vector<std::string> Sorted(std::vector<std::string> names) {
         std::sort(names.begin(), names.end());
         return names;
     }
 
-    fs::path root;
+    const fs::path root = Root();
     std::unique_ptr<FileSystem> files = CreateLocalFileSystem();
 };
 

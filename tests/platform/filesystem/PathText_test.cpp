@@ -11,6 +11,7 @@
 
 #include "platform/filesystem/FileSystem.h"
 #include "platform/filesystem/ShownPath.h"
+#include "support/TempFolder.h"
 
 namespace kiv::filesystem {
 namespace {
@@ -55,21 +56,18 @@ TEST(PathText, TextThatNoNameGivesStillBecomesBytes) {
     EXPECT_EQ(TextToPath(u"\xDC7F"), "\xef\xbf\xbd");  // below the reserved bytes
 }
 
-class ShownPathTest : public ::testing::Test {
+class ShownPathTest : public kiv::testing::TempFolderTest {
   protected:
     void SetUp() override {
-        root = fs::temp_directory_path() / ("kivpfx-shown-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(root / "d\xe9p\xf4t" / "in");
         fs::create_directories(root / "two\xe9");
         fs::create_directories(root / "two\xe8");
         std::ofstream(root / "d\xe9p\xf4t" / "in" / "a\xff\xfe.pfx") << "x";
         std::ofstream(root / "d\xe9p\xf4t" / "b\xff.pfx") << "x";
     }
-    void TearDown() override { fs::remove_all(root); }
     std::u16string Shown(const std::string& tail) { return PathToText(root.string()) + PathToText(tail); }
 
-    fs::path root;
+    const fs::path root = Root();
     std::unique_ptr<FileSystem> files = CreateLocalFileSystem();
 };
 

@@ -1,9 +1,9 @@
-#include "search/SearchFolder.h"
+#include "engine/SearchFolder.h"
 
 #include <optional>
 #include <vector>
 
-namespace kiv::search {
+namespace kiv::engine {
 namespace {
 
 char Upper(char c) {
@@ -100,4 +100,4 @@ void SearchFolder(filesystem::FileSystem* files, const std::string& root, const 
     Walk(files, hooks).Run(root);
 }
 
-}  // namespace kiv::search
+}  // namespace kiv::engine

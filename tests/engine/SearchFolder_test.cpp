@@ -1,5 +1,5 @@
 // The folder walk on its own: order, the name test, path joining, stops and failing listings.
-#include "search/SearchFolder.h"
+#include "engine/SearchFolder.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,9 +8,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "search/FakeFileSystem.h"
+#include "support/FakeFileSystem.h"
+#include "support/TempFolder.h"
 
-namespace kiv::search {
+namespace kiv::engine {
 namespace {
 
 namespace fs = std::filesystem;
@@ -138,9 +139,8 @@ TEST(SearchFolderLoops, OnlyAFolderOnTheCurrentPathIsSkippedAndOneReachedTwiceIs
 }
 
 TEST(SearchFolderLoops, RealLinksTwoToOneFolderAndOneBackToTheRoot) {
-    char pattern[] = "/tmp/kivpfx-loop-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path root = pattern;
+    kiv::testing::TempFolder temp;
+    const fs::path root = temp.Root();
     fs::create_directories(root / "a" / "b");
     std::ofstream(root / "top.pfx") << "x";
     std::ofstream(root / "a" / "b" / "leaf.pfx") << "x";
@@ -150,7 +150,6 @@ TEST(SearchFolderLoops, RealLinksTwoToOneFolderAndOneBackToTheRoot) {
     auto local = filesystem::CreateLocalFileSystem();
     Recorder record;
     SearchFolder(local.get(), root.string(), record.Hooks());
-    fs::remove_all(root);
     const std::string r = root.string();
     EXPECT_EQ(record.added,
               (Paths{r + "/top.pfx", r + "/a/b/leaf.pfx", r + "/l1/b/leaf.pfx", r + "/l2/b/leaf.pfx"}));
@@ -159,4 +158,4 @@ TEST(SearchFolderLoops, RealLinksTwoToOneFolderAndOneBackToTheRoot) {
 }
 
 }  // namespace
-}  // namespace kiv::search
+}  // namespace kiv::engine

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/SearchFolder.h"
 #include "platform/filesystem/FileSystem.h"
-#include "search/SearchFolder.h"
 
 namespace kiv::testing {
 
@@ -45,7 +45,7 @@ class FakeFileSystem final : public filesystem::FileSystem {
         const auto it = tree_->folders.find(folder);
         if (it == tree_->folders.end()) return listing;
         for (const auto& name : it->second.files)
-            listing.items.push_back({name, search::ChildPath(folder, name)});
+            listing.items.push_back({name, engine::ChildPath(folder, name)});
         listing.ok = it->second.filesOk;
         return listing;
     }

@@ -6,7 +6,7 @@
 
 #include "platform/filesystem/FileSystem.h"
 
-namespace kiv::search {
+namespace kiv::engine {
 
 // What the walk needs from the window that runs it. An empty hook is skipped.
 struct ScanHooks {
@@ -31,4 +31,4 @@ std::string ChildPath(const std::string& folder, const std::string& name);
 // `files` may be null, which reads as every listing failing.
 void SearchFolder(filesystem::FileSystem* files, const std::string& root, const ScanHooks& hooks);
 
-}  // namespace kiv::search
+}  // namespace kiv::engine

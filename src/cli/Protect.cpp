@@ -230,10 +230,10 @@ FileReport CheckFile(filesystem::FileSystem* files, const certificate::Certifica
 }
 
 int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certificatesFor, std::FILE* out,
-               std::FILE* err) {
+               std::FILE* err, const FileSystemMaker& fileSystems) {
     FoundFiles found;
     {
-        const auto files = filesystem::CreateLocalFileSystem();
+        const auto files = fileSystems();
         found = FindFiles(options.paths, *files);
     }
     if (!found.problems.empty()) {
@@ -271,7 +271,7 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
     unsigned workersDone = 0;
 
     const auto work = [&, certificates]() {
-        const auto files = filesystem::CreateLocalFileSystem();
+        const auto files = fileSystems();
         for (;;) {
             if (InterruptSignal() != 0) break;
             const std::size_t i = next++;

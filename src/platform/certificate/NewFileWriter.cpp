@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
@@ -138,6 +139,10 @@ CallResult WriteAndCheck(int fd, std::span<const unsigned char> bytes, const Wri
     if (System().fsync(fd) != 0) return SystemFailure("The output file cannot be flushed to disk", errno);
     // What the disk gives back through this very descriptor is what gets the name.
     if (!ReadBack(fd, written)) return SystemFailure("The output file cannot be read back", errno);
+    // A disk that gives back other bytes than it took is named as such, not left to the check to
+    // report as a file that does not open.
+    if (!std::equal(written.begin(), written.end(), bytes.begin(), bytes.end()))
+        return CallResult::Failure("The output file reads back differently from what was written.");
     if (check) return check(written);
     return CallResult::Success();
 }

@@ -28,6 +28,7 @@ FoundFiles FindFiles(const std::vector<std::string>& paths, filesystem::FileSyst
     engine::ScanHooks hooks;
     hooks.stopRequested = [] { return InterruptSignal() != 0; };
     hooks.addFile = [&](const std::string& path, const std::string&) { add(path); };
+    hooks.unreadable = [&](const std::string& folder) { found.unreadable.push_back(folder); };
 
     for (const std::string& path : paths) {
         if (InterruptSignal() != 0) break;

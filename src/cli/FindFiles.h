@@ -8,8 +8,9 @@
 namespace kiv::cli {
 
 struct FoundFiles {
-    std::vector<std::string> files;     // in the order found
-    std::vector<std::string> problems;  // arguments that name neither a folder nor a .pfx file
+    std::vector<std::string> files;       // in the order found
+    std::vector<std::string> problems;    // arguments that name neither a folder nor a .pfx file
+    std::vector<std::string> unreadable;  // folders that could not be read through: files may be missing
     bool interrupted = false;
 };
 

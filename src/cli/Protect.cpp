@@ -125,15 +125,19 @@ class Reporter {
         shown_ = true;
     }
 
-    // Closes the report; returns the exit status.
-    int Finish(int signal) {
+    // Closes the report; returns the exit status. A folder left unread fails the run: its files
+    // may be among those never looked at.
+    int Finish(int signal, const std::vector<std::string>& unreadable) {
         ClearProgress();
         const std::size_t notRun = total_ - done_;
         if (options_.json) {
             std::fprintf(out_,
                          "\n],\n\"counts\": {\"total\": %zu, \"ok\": %zu, \"exists\": %zu, \"ready\": %zu, "
-                         "\"failed\": %zu, \"notRun\": %zu},\n\"interrupted\": %s\n}\n",
-                         total_, ok_, exists_, ready_, failed_, notRun, signal != 0 ? "true" : "false");
+                         "\"failed\": %zu, \"notRun\": %zu},\n\"unreadFolders\": [",
+                         total_, ok_, exists_, ready_, failed_, notRun);
+            for (std::size_t i = 0; i < unreadable.size(); ++i)
+                std::fprintf(out_, "%s%s", i > 0 ? ", " : "", JsonString(unreadable[i]).c_str());
+            std::fprintf(out_, "],\n\"interrupted\": %s\n}\n", signal != 0 ? "true" : "false");
         }
         std::fflush(out_);
         if (!options_.quiet) {
@@ -156,7 +160,7 @@ class Reporter {
             }
         }
         if (signal != 0) return InterruptExitStatus(signal);
-        return failed_ > 0 ? 1 : 0;
+        return failed_ > 0 || !unreadable.empty() ? 1 : 0;
     }
 
   private:
@@ -230,10 +234,10 @@ FileReport CheckFile(filesystem::FileSystem* files, const certificate::Certifica
 }
 
 int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certificatesFor, std::FILE* out,
-               std::FILE* err) {
+               std::FILE* err, const FileSystemMaker& fileSystems) {
     FoundFiles found;
     {
-        const auto files = filesystem::CreateLocalFileSystem();
+        const auto files = fileSystems();
         found = FindFiles(options.paths, *files);
     }
     if (!found.problems.empty()) {
@@ -241,6 +245,9 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
         return 2;
     }
     if (found.interrupted) return InterruptExitStatus(InterruptSignal());
+    for (const std::string& folder : found.unreadable)
+        std::fprintf(err, "kivpfx: %s: the folder cannot be read; files in it may be left out\n",
+                     folder.c_str());
 
     Secret password;
     if (!options.dryRun && !found.files.empty()) {
@@ -271,7 +278,7 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
     unsigned workersDone = 0;
 
     const auto work = [&, certificates]() {
-        const auto files = filesystem::CreateLocalFileSystem();
+        const auto files = fileSystems();
         for (;;) {
             if (InterruptSignal() != 0) break;
             const std::size_t i = next++;
@@ -345,7 +352,7 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
         if (!allDone) reporter.ShowProgress();
     }
     for (std::thread& worker : workers) worker.join();
-    return reporter.Finish(InterruptSignal());
+    return reporter.Finish(InterruptSignal(), found.unreadable);
 }
 
 }  // namespace kiv::cli

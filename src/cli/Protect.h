@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,10 +39,13 @@ struct FileReport {
 FileReport CheckFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
                      const std::string& source);
 
+// Makes a file-system object; each thread of a run uses one of its own.
+using FileSystemMaker = std::function<std::unique_ptr<filesystem::FileSystem>()>;
+
 // Runs `kivpfx protect`; returns the exit status. With more than one job the files already keep the
 // cores busy, so each save derives its keys on its own job's thread.
 int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certificatesFor, std::FILE* out,
-               std::FILE* err);
+               std::FILE* err, const FileSystemMaker& fileSystems = filesystem::CreateLocalFileSystem);
 
 // The number of processors this process may run on.
 unsigned CoreCount();

@@ -55,9 +55,11 @@ class Walk {
         if (hooks_.enteringFolder) hooks_.enteringFolder(folder);
         if (hooks_.yield) hooks_.yield();
 
+        bool whole = false;
         if (files_) {
             // A listing that failed part way still gives the files it delivered before the failure.
             const auto listing = files_->Files(folder);
+            whole = listing.ok;
             for (const auto& file : listing.items) {
                 if (hooks_.yield) hooks_.yield();
                 if (Stopped()) return false;
@@ -67,7 +69,12 @@ class Walk {
         Level level;
         level.path = folder;
         level.id = id;
-        if (files_) level.subFolders = files_->SubFolders(folder).items;
+        if (files_) {
+            auto listing = files_->SubFolders(folder);
+            whole = whole && listing.ok;
+            level.subFolders = std::move(listing.items);
+        }
+        if (!whole && hooks_.unreadable) hooks_.unreadable(folder);
         levels_.push_back(std::move(level));
         return true;
     }

@@ -14,6 +14,8 @@ struct ScanHooks {
     std::function<void(const std::string& folder)> enteringFolder;
     std::function<void()> yield;  // lets pending window events run once
     std::function<void(const std::string& path, const std::string& name)> addFile;
+    // A folder whose files or subfolders could not be listed (whole or in part), once per folder.
+    std::function<void(const std::string& folder)> unreadable;
 };
 
 // True for a name longer than four characters whose last four are ".PFX" in any letter case.

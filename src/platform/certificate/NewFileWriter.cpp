@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
 #include <vector>
+
+#include "platform/certificate/SystemCalls.h"
 
 namespace kiv::certificate {
 namespace {
@@ -64,7 +67,7 @@ class NameGuard {
 bool WriteAll(int fd, std::span<const unsigned char> bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = System().write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = EIO;
@@ -81,7 +84,8 @@ bool ReadBack(int fd, std::vector<unsigned char>& bytes) {
     bytes.resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        const ssize_t n =
+            System().pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = EIO;
@@ -97,8 +101,9 @@ bool ReadBack(int fd, std::vector<unsigned char>& bytes) {
 CallResult SetOwnership(int fd, mode_t mode, const NewFileOptions& options);
 
 CallResult WriteUnderFinalName(int folder, const std::string& name, std::span<const unsigned char> bytes,
-                               mode_t mode, const NewFileOptions& options) {
-    Descriptor fd(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+                               mode_t mode, const NewFileOptions& options, struct stat& identity) {
+    Descriptor fd(
+        System().openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (fd.get() < 0) {
         if (errno == EEXIST) return AlreadyExists();
         return SystemFailure("The output file cannot be created", errno);
@@ -106,9 +111,11 @@ CallResult WriteUnderFinalName(int folder, const std::string& name, std::span<co
     NameGuard created(folder);
     created.Set(name);
     if (!WriteAll(fd.get(), bytes)) return SystemFailure("The output file cannot be written", errno);
-    if (::fsync(fd.get()) != 0) return SystemFailure("The output file cannot be flushed to disk", errno);
+    if (System().fsync(fd.get()) != 0)
+        return SystemFailure("The output file cannot be flushed to disk", errno);
     CallResult owned = SetOwnership(fd.get(), mode, options);
     if (!owned.ok) return owned;
+    if (::fstat(fd.get(), &identity) != 0) return SystemFailure("The output file cannot be examined", errno);
     created.Release();
     return CallResult::Success();
 }
@@ -129,9 +136,13 @@ CallResult SetOwnership(int fd, mode_t mode, const NewFileOptions& options) {
 CallResult WriteAndCheck(int fd, std::span<const unsigned char> bytes, const WrittenFileCheck& check,
                          std::vector<unsigned char>& written) {
     if (!WriteAll(fd, bytes)) return SystemFailure("The output file cannot be written", errno);
-    if (::fsync(fd) != 0) return SystemFailure("The output file cannot be flushed to disk", errno);
+    if (System().fsync(fd) != 0) return SystemFailure("The output file cannot be flushed to disk", errno);
     // What the disk gives back through this very descriptor is what gets the name.
     if (!ReadBack(fd, written)) return SystemFailure("The output file cannot be read back", errno);
+    // A disk that gives back other bytes than it took is named as such, not left to the check to
+    // report as a file that does not open.
+    if (!std::equal(written.begin(), written.end(), bytes.begin(), bytes.end()))
+        return CallResult::Failure("The output file reads back differently from what was written.");
     if (check) return check(written);
     return CallResult::Success();
 }
@@ -139,7 +150,7 @@ CallResult WriteAndCheck(int fd, std::span<const unsigned char> bytes, const Wri
 // A nameless file in the folder: gone with its descriptor unless it is linked in. Returns -1 with
 // errno set, EOPNOTSUPP and the like meaning the file system cannot.
 int OpenAnonymous(int folder) {
-    return ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    return System().openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 }
 
 bool NoAnonymousFiles(int error) {
@@ -149,14 +160,32 @@ bool NoAnonymousFiles(int error) {
 // Links the nameless file in under `name`; linkat never replaces an existing name.
 CallResult LinkAnonymous(int fd, int folder, const std::string& name) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    if (System().linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
         return CallResult::Success();
     if (errno == EEXIST) return AlreadyExists();
     const int error = errno;
     // Without /proc, AT_EMPTY_PATH does the same where the process may use it.
-    if (::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return CallResult::Success();
+    if (System().linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return CallResult::Success();
     if (errno == EEXIST) return AlreadyExists();
     return SystemFailure("The output file cannot be created", error);
+}
+
+// Makes the new name `name` of the file `identity` durable. Until the folder reaches the disk a
+// crash can still take the name away, so a folder that cannot be flushed fails the save and the
+// name is taken back, if it still names that file.
+CallResult FlushFolder(int folder, const std::string& name, const struct stat& identity) {
+    int flushed = System().fsync(folder);
+    while (flushed != 0 && errno == EINTR) flushed = System().fsync(folder);
+    // Some file systems cannot flush a folder at all: nothing there says the name is at risk.
+    if (flushed == 0 || errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP)
+        return CallResult::Success();
+    const int error = errno;
+    struct stat named {};
+    if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == identity.st_dev && named.st_ino == identity.st_ino) {
+        ::unlinkat(folder, name.c_str(), 0);
+    }
+    return SystemFailure("The output folder cannot be flushed to disk", error);
 }
 
 }  // namespace
@@ -187,7 +216,7 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
     if (name.empty() || name == "." || name == "..")
         return CallResult::Failure("The output path does not name a file.");
 
-    Descriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Descriptor folder(System().open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
     if (folder.get() < 0) return SystemFailure("The output folder cannot be opened", errno);
 
     const long nameMax = ::fpathconf(folder.get(), _PC_NAME_MAX);
@@ -206,11 +235,12 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
             if (!checked.ok) return checked;
             CallResult owned = SetOwnership(file.get(), mode, options);
             if (!owned.ok) return owned;
+            struct stat identity {};
+            if (::fstat(file.get(), &identity) != 0)
+                return SystemFailure("The output file cannot be examined", errno);
             CallResult linked = LinkAnonymous(file.get(), folder.get(), name);
             if (!linked.ok) return linked;
-            // Makes the new name itself durable; a folder that cannot be flushed leaves the file in place.
-            ::fsync(folder.get());
-            return CallResult::Success();
+            return FlushFolder(folder.get(), name, identity);
         }
         if (!NoAnonymousFiles(errno))
             return SystemFailure("A temporary file cannot be created in the output folder", errno);
@@ -225,8 +255,8 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
         char candidate[40];
         std::snprintf(candidate, sizeof candidate, ".kivpfx-%02x%02x%02x%02x%02x%02x%02x%02x.tmp", random[0],
                       random[1], random[2], random[3], random[4], random[5], random[6], random[7]);
-        file.reset(
-            ::openat(folder.get(), candidate, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        file.reset(System().openat(folder.get(), candidate,
+                                   O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (file.get() >= 0) {
             temporary.Set(candidate);
         } else if (errno != EEXIST) {
@@ -240,6 +270,9 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
     if (!checked.ok) return checked;
     CallResult owned = SetOwnership(file.get(), mode, options);
     if (!owned.ok) return owned;
+    struct stat identity {};
+    if (::fstat(file.get(), &identity) != 0)
+        return SystemFailure("The output file cannot be examined", errno);
     file.reset(-1);
 
     if (::renameat2(folder.get(), temporary.name().c_str(), folder.get(), name.c_str(), RENAME_NOREPLACE) ==
@@ -249,20 +282,19 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
         return AlreadyExists();
     } else if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP || errno == EOPNOTSUPP) {
         // No RENAME_NOREPLACE here: a hard link never replaces either, then the temporary name goes.
-        if (::linkat(folder.get(), temporary.name().c_str(), folder.get(), name.c_str(), 0) != 0) {
+        if (System().linkat(folder.get(), temporary.name().c_str(), folder.get(), name.c_str(), 0) != 0) {
             if (errno == EEXIST) return AlreadyExists();
             if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS &&
                 errno != EMLINK) {
                 return SystemFailure("The output file cannot be created", errno);
             }
-            CallResult direct = WriteUnderFinalName(folder.get(), name, written, mode, options);
+            CallResult direct = WriteUnderFinalName(folder.get(), name, written, mode, options, identity);
             if (!direct.ok) return direct;
         }
     } else {
         return SystemFailure("The output file cannot be created", errno);
     }
-    ::fsync(folder.get());
-    return CallResult::Success();
+    return FlushFolder(folder.get(), name, identity);
 }
 
 }  // namespace kiv::certificate

@@ -23,9 +23,9 @@ struct NewFileOptions {
 // `mode` narrowed by the process umask. The bytes go to a nameless temporary file in the same folder
 // (a named one where the file system cannot make nameless files), are flushed to disk, read back
 // through the same descriptor and checked, and only then get the final name, and only if that name
-// is still free; then the folder is flushed. Nothing is ever replaced: a name taken in the meantime
-// gives targetExists. On failure, and when the process dies, no file is left behind (a named
-// temporary file only survives a kill).
+// is still free; then the folder is flushed, and a folder that cannot be flushed takes the name back
+// and fails. Nothing is ever replaced: a name taken in the meantime gives targetExists. On failure,
+// and when the process dies, no file is left behind (a named temporary file only survives a kill).
 CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> bytes, mode_t mode,
                         const WrittenFileCheck& check, const NewFileOptions& options = {});
 

@@ -16,6 +16,7 @@
 #include "platform/certificate/OpenSslErrors.h"
 #include "platform/certificate/OpenSslHandles.h"
 #include "platform/certificate/Pkcs12Bags.h"
+#include "platform/certificate/SystemCalls.h"
 #include "platform/certificate/WorkLimits.h"
 
 namespace kiv::certificate {
@@ -77,7 +78,7 @@ bool LooksLikePem(const SecureBytes& bytes) {
 
 CallResult ReadSource(const std::string& path, SecureBytes& bytes, mode_t& mode, gid_t& group) {
     // O_NONBLOCK: a FIFO or device under a .pfx name must not stall the run.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = System().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT) return CallResult::Failure("The file does not exist.");
@@ -102,16 +103,16 @@ CallResult ReadSource(const std::string& path, SecureBytes& bytes, mode_t& mode,
     bytes.Resize(static_cast<std::size_t>(st.st_size) + 1);
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = System().read(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return CallResult::Failure("The file cannot be read: " + SystemMessage(errno) + ".");
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
     }
-    if (done > static_cast<std::size_t>(st.st_size))
+    // Fewer bytes than fstat counted: the file was cut short under us, and what came is not all of it.
+    if (done != static_cast<std::size_t>(st.st_size))
         return CallResult::Failure("The file changed while it was read.");
     bytes.Resize(done);
-    if (done == 0) return CallResult::Failure("The file is empty.");
     // The copy is never wider than the source, and never executable; the writer narrows it by the umask.
     mode = st.st_mode & 0666;
     group = st.st_gid;

@@ -137,7 +137,7 @@ ReadResult CheckMac(PKCS12* p12, std::span<const unsigned char> der,
 // Decrypts a part by the project's own derivation: true when it opened, false when the password
 // is wrong, nothing when OpenSSL should decide (another scheme, parameters it may read otherwise).
 std::optional<bool> FastDecrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data,
-                                Pkcs12Password password, DerivedKeys& keys, SecureBytes& plain) {
+                                Pkcs12Password password, DerivedKeys& keys, Secret& plain) {
     WorkBudget attempt;  // the file's budget was charged for this attempt already
     return Decided(DecryptPart(algorithm, data, password, keys, attempt, std::string(), plain));
 }
@@ -167,7 +167,7 @@ ReadResult ReadParts(const PKCS12* p12, std::vector<Pkcs12Password> passwords, W
                 key.reset();
                 const ASN1_OCTET_STRING* data = nullptr;
                 X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), nullptr, &data);
-                SecureBytes plain;
+                Secret plain;
                 const std::optional<bool> fast = FastDecrypt(algorithm, data, password, keys, plain);
                 if (fast == true) {
                     const unsigned char* p = plain.data();
@@ -183,7 +183,7 @@ ReadResult ReadParts(const PKCS12* p12, std::vector<Pkcs12Password> passwords, W
     };
     for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
         PKCS7* safe = sk_PKCS7_value(safes.get(), i);
-        SecureBytes plain;
+        Secret plain;
         const int type = OBJ_obj2nid(safe->type);
         if (type == NID_pkcs7_data) {
             if (ReadResult copied = PlainSafe(safe, plain); !copied.ok()) return copied;

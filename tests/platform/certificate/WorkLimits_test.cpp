@@ -145,14 +145,17 @@ TEST(WorkBudgetTest, ALoadCostsWhatItsDerivationsCostAndNoMore) {
     struct Case {
         PfxVariant variant;
         std::uint64_t rounds;
+        // Every derivation is one attempt the file shows before any is run: one round short of
+        // them, the file is refused before the first.
+        bool refusedAhead;
     };
     const Case cases[] = {
         // MAC 2048 (SHA-256, one block); certificates and key PBKDF2-SHA256 for AES-256: 2 x 4096.
-        {PfxVariant::Pbes2Aes, 2048 + 4096 + 4096},
+        {PfxVariant::Pbes2Aes, 2048 + 4096 + 4096, true},
         // MAC SHA-1 keyed with no password: the empty password is tried first (2 x 2048). The parts
         // take the MAC's password first: 3DES key and IV (24 + 8 bytes of SHA-1) cost 3 x 2048 each.
-        {PfxVariant::NullPasswordMac, 2 * 2048 + 2 * 3 * 2048},
-        {PfxVariant::UnencryptedBags, 2048},
+        {PfxVariant::NullPasswordMac, 2 * 2048 + 2 * 3 * 2048, false},
+        {PfxVariant::UnencryptedBags, 2048, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(kiv::testing::VariantName(c.variant));
@@ -167,6 +170,7 @@ TEST(WorkBudgetTest, ALoadCostsWhatItsDerivationsCostAndNoMore) {
         const ReadResult refused = ReadPkcs12(der.data(), der.size(), kPasswordLess, contents, short_);
         EXPECT_EQ(refused.failure, ReadFailure::TooMuchWork);
         EXPECT_TRUE(contents.items.empty());
+        EXPECT_EQ(short_.Spent() == 0, c.refusedAhead) << short_.Spent();
     }
 }
 

@@ -90,10 +90,8 @@ TEST_F(CliInspectTest, JsonCarriesWhatEachFileHoldsOrWhyItCannotBeRead) {
     EXPECT_EQ(files.array[0]["path"].string, Path("a.pfx"));
     EXPECT_EQ(files.array[0]["kind"].string, "password-less");
     ASSERT_EQ(files.array[0]["keys"].array.size(), 1u);
-    EXPECT_EQ(files.array[0]["keys"].array[0]["algorithm"].string, "RSA 2048 bits");
     EXPECT_EQ(files.array[0]["keys"].array[0]["friendlyName"].string, "Kiv Leaf Key \xc3\xbc");
     const Json& intermediate = files.array[0]["certificates"].array[1];
-    EXPECT_EQ(intermediate["subject"].string, "CN=Kiv Test Intermediate CA,O=Kiv Test");
     EXPECT_EQ(intermediate["issuer"].string, "CN=Kiv Test Root CA,O=Kiv Test");
     EXPECT_EQ(intermediate["expired"].type, Json::Type::Bool);
     EXPECT_EQ(files.array[1]["kind"].string, "unreadable");

@@ -1,9 +1,10 @@
 // How long a hostile file keeps the loader busy: one that names the largest iteration count, and
 // files of many parts that together ask for more key derivation than one file may cause. Prints the
-// time to each refusal and the rounds counted.
+// time to each refusal and the rounds counted, by the reader and by `kivpfx inspect`'s reading.
 //   hostile_bench
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <climits>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/certificate/Inspection.h"
 #include "platform/certificate/OpenSslErrors.h"
 #include "platform/certificate/Pkcs12Bags.h"
 #include "platform/certificate/WorkLimits.h"
@@ -51,14 +53,30 @@ std::vector<unsigned char> HugeMacCount() {
     return Der(p12.get());
 }
 
+// Times the reader on the bytes, then `kivpfx inspect`'s reading of the same file on disk.
 void Measure(const char* name, const std::vector<unsigned char>& der) {
     WorkBudget budget;
     Pkcs12Contents contents;
-    const auto start = Clock::now();
-    const ReadResult read = ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, contents, budget);
+    auto start = Clock::now();
+    const ReadResult read = ReadPkcs12(der.data(), der.size(), PasswordLess(), contents, budget);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("%-44s %8.3f s  %12s rounds  %s\n", name, seconds, Grouped(budget.Spent()).c_str(),
                 read.ok() ? "loaded" : read.description.c_str());
+
+    char path[] = "/tmp/hostile-bench-XXXXXX";
+    const int fd = ::mkstemp(path);
+    if (fd < 0 || ::write(fd, der.data(), der.size()) != static_cast<ssize_t>(der.size())) {
+        std::printf("%-44s cannot write a temporary file\n", "  inspect");
+    } else {
+        start = Clock::now();
+        const Inspection inspection = InspectFile(path);
+        const double inspected = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf(
+            "%-44s %8.3f s  %s\n", "  inspect", inspected,
+            inspection.kind == Inspection::Kind::PasswordLess ? "password-less" : inspection.detail.c_str());
+    }
+    if (fd >= 0) ::close(fd);
+    ::unlink(path);
 }
 
 }  // namespace

@@ -56,10 +56,11 @@ constexpr const char* kHelp =
     "were found; on a terminal only failures get one, and a progress line is kept on standard error.\n"
     "\n"
     "inspect tells for each file whether it is password-less, protected or not PKCS#12 at all, and\n"
-    "lists the keys and certificates of password-less ones.\n"
+    "lists the keys and certificates of password-less ones. It reads files within protect's limits.\n"
     "\n"
     "Exit status: 0 every file OK or its output already there; 1 a file failed; 2 bad usage;\n"
-    "130 stopped by Ctrl-C (files in flight are finished, nothing partial is left).\n";
+    "130 stopped by Ctrl-C (files in flight are finished, nothing partial is left). A second\n"
+    "Ctrl-C stops at once, abandoning the files in flight; none is left half-written.\n";
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "kivpfx: %s\nTry 'kivpfx --help' for more information.\n", message.c_str());

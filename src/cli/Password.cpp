@@ -8,10 +8,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <system_error>
 
 #include "cli/Interrupt.h"
-#include "cli/Text.h"
+#include "platform/filesystem/PathText.h"
 
 namespace kiv::cli {
 namespace {
@@ -22,6 +23,7 @@ enum class LineEnd { Line, Empty, TooLong, Failed, Interrupted };
 // from a shared descriptor. A "\r" before the newline belongs to the line ending.
 LineEnd ReadLine(int fd, Secret& line, int& error) {
     line.Wipe();
+    line.Reserve(kMaxPasswordLength);
     bool any = false;
     for (;;) {
         // A stop signal that lands just before a blocking read would go unseen; waiting in short
@@ -45,12 +47,13 @@ LineEnd ReadLine(int fd, Secret& line, int& error) {
         if (n == 0) break;
         any = true;
         if (c == '\n') break;
-        if (!line.Append(c)) {
+        if (line.size() >= kMaxPasswordLength) {
             line.Wipe();
             return LineEnd::TooLong;
         }
+        line.Append({&c, 1});
     }
-    if (!line.Empty() && line.Text().back() == '\r') line.DropLast();
+    if (!line.empty() && line.Text().back() == '\r') line.DropLast();
     return any ? LineEnd::Line : LineEnd::Empty;
 }
 
@@ -69,8 +72,8 @@ PasswordResult Refused(std::string message) {
 }
 
 PasswordResult Checked(const Secret& password) {
-    if (password.Empty()) return Refused("an empty password is not accepted");
-    if (!IsValidUtf8(password.Text())) return Refused("the password is not valid UTF-8 text");
+    if (password.empty()) return Refused("an empty password is not accepted");
+    if (!filesystem::IsValidUtf8(password.Text())) return Refused("the password is not valid UTF-8 text");
     return {};
 }
 
@@ -84,7 +87,7 @@ PasswordResult FromDescriptor(int fd, const std::string& name, Secret& password)
                            std::error_code(error, std::generic_category()).message());
         case LineEnd::TooLong:
             return Refused("the password in " + name + " is longer than " +
-                           std::to_string(Secret::kMaxLength) + " bytes");
+                           std::to_string(kMaxPasswordLength) + " bytes");
         case LineEnd::Empty:
             return Refused(name + " holds no password");
         case LineEnd::Line:
@@ -98,6 +101,7 @@ class TerminalEcho {
     explicit TerminalEcho(int fd) : fd_(fd) {
         saved_ = ::tcgetattr(fd_, &old_) == 0;
         if (!saved_) return;
+        restored_.emplace(fd_, old_);
         termios quiet = old_;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(fd_, TCSAFLUSH, &quiet);
@@ -112,6 +116,7 @@ class TerminalEcho {
     int fd_;
     termios old_{};
     bool saved_ = false;
+    std::optional<TerminalRestoredOnStop> restored_;
 };
 
 PasswordResult FromTerminal(Secret& password) {
@@ -132,7 +137,7 @@ PasswordResult FromTerminal(Secret& password) {
         Say("Password: ");
         LineEnd end = ReadLine(tty, password, error);
         Say("\n");
-        if (end == LineEnd::Line && password.Empty()) {
+        if (end == LineEnd::Line && password.empty()) {
             Say("An empty password is not accepted. Try again.\n");
             continue;
         }
@@ -143,12 +148,12 @@ PasswordResult FromTerminal(Secret& password) {
         }
         if (end == LineEnd::Interrupted) return {PasswordResult::Kind::Interrupted, {}};
         if (end == LineEnd::TooLong)
-            return Refused("the password is longer than " + std::to_string(Secret::kMaxLength) + " bytes");
+            return Refused("the password is longer than " + std::to_string(kMaxPasswordLength) + " bytes");
         if (end != LineEnd::Line) {
             password.Wipe();
             return Refused("no password was entered");
         }
-        if (!again.SameAs(password)) {
+        if (!(again == password)) {
             Say("The passwords do not match. Try again.\n");
             password.Wipe();
             continue;
@@ -160,29 +165,6 @@ PasswordResult FromTerminal(Secret& password) {
 }
 
 }  // namespace
-
-bool Secret::Append(char c) {
-    if (text_.size() >= kMaxLength) return false;
-    text_.push_back(c);
-    return true;
-}
-
-bool Secret::SameAs(const Secret& other) const {
-    return text_.size() == other.text_.size() &&
-           CRYPTO_memcmp(text_.data(), other.text_.data(), text_.size()) == 0;
-}
-
-void Secret::DropLast() {
-    if (text_.empty()) return;
-    text_.back() = '\0';
-    text_.pop_back();
-}
-
-void Secret::Wipe() {
-    text_.resize(text_.capacity());
-    OPENSSL_cleanse(text_.data(), text_.size());
-    text_.clear();
-}
 
 PasswordResult ReadPassword(const PasswordSource& source, Secret& password) {
     password.Wipe();

@@ -3,30 +3,14 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/certificate/Secret.h"
+
 namespace kiv::cli {
 
-// A password in one buffer that never moves (it is reserved up front and never grows past it), so
-// the only copy this program makes is wiped with OPENSSL_cleanse when the object goes.
-class Secret {
-  public:
-    static constexpr std::size_t kMaxLength = 1024;
+using certificate::Secret;
 
-    Secret() { text_.reserve(kMaxLength); }
-    ~Secret() { Wipe(); }
-    Secret(const Secret&) = delete;
-    Secret& operator=(const Secret&) = delete;
-
-    const std::string& Text() const { return text_; }
-    bool Empty() const { return text_.empty(); }
-    // False when the password would grow past kMaxLength.
-    bool Append(char c);
-    void DropLast();
-    bool SameAs(const Secret& other) const;
-    void Wipe();
-
-  private:
-    std::string text_;
-};
+// The longest password taken; room for it is reserved up front, so reading one never moves it.
+inline constexpr std::size_t kMaxPasswordLength = 1024;
 
 // Where the password comes from. It is never taken from the command line itself.
 struct PasswordSource {

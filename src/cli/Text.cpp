@@ -16,24 +16,6 @@ bool IsStrayByte(char32_t code) {
     return code >= 0xDC80 && code <= 0xDCFF;
 }
 
-void Encode(char32_t code, std::string& out) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 // The C library's Unicode tables, whatever locale the user runs in; null when not installed.
 locale_t UnicodeLocale() {
     static const locale_t locale = [] {
@@ -73,7 +55,7 @@ std::string JsonString(std::string_view text) {
                     std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
                     out += escape;
                 } else {
-                    Encode(code, out);
+                    filesystem::AppendUtf8(code, out);
                 }
         }
     });
@@ -92,19 +74,14 @@ std::string FoldCase(std::string_view path) {
             out += static_cast<char>(code >= 'A' && code <= 'Z' ? code - 'A' + 'a' : code);
         } else if (locale != static_cast<locale_t>(0)) {
             // Upper then lower folds pairs such as the final and middle sigma together.
-            Encode(static_cast<char32_t>(towlower_l(towupper_l(static_cast<wint_t>(code), locale), locale)),
-                   out);
+            filesystem::AppendUtf8(
+                static_cast<char32_t>(towlower_l(towupper_l(static_cast<wint_t>(code), locale), locale)),
+                out);
         } else {
-            Encode(code, out);
+            filesystem::AppendUtf8(code, out);
         }
     });
     return out;
-}
-
-bool IsValidUtf8(std::string_view text) {
-    bool valid = true;
-    filesystem::ForEachPathCharacter(text, [&](char32_t code) { valid = valid && !IsStrayByte(code); });
-    return valid;
 }
 
 }  // namespace kiv::cli

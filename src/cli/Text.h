@@ -15,7 +15,4 @@ std::string JsonString(std::string_view text);
 // character by character; other bytes are kept as they are. Read as JsonString reads them.
 std::string FoldCase(std::string_view path);
 
-// True when `text` is valid UTF-8 (no overlong forms, no surrogates).
-bool IsValidUtf8(std::string_view text);
-
 }  // namespace kiv::cli

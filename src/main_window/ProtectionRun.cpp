@@ -10,6 +10,7 @@
 #include "engine/ProtectFile.h"
 #include "main_window/ListPath.h"
 #include "main_window/frmmain.h"
+#include "platform/certificate/Secret.h"
 #include "platform/grid/FlexGrid.h"
 
 namespace kiv::main_window {
@@ -24,14 +25,6 @@ const QString kConfirmation = QStringLiteral(
     "Note : It is highly recommended to keep original Pfx files saved with you.\r\n\r\n"
     "All the Pfx files with password will be saved in the same location with [_Password] as suffix."
     "\r\n\r\n\r\nDo you really want to continue?");
-
-// A std::string whose bytes are wiped when it goes away; it carries the password.
-struct WipedString {
-    std::string text;
-    ~WipedString() {
-        if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
-    }
-};
 }  // namespace
 
 void frmmain::cmdproceed_Click() {
@@ -72,15 +65,16 @@ void frmmain::cmdproceed_Click() {
 void frmmain::ProtectListedFiles() {
     const int n = vs1_->Rows() - 1;
     ClearStatuses();
-    WipedString password;
+    certificate::Secret password;
     {
         QByteArray utf8 = txtpass_[0]->text().toUtf8();
-        password.text.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+        password.Append({utf8.constData(), static_cast<std::size_t>(utf8.size())});
         OPENSSL_cleanse(utf8.data(), static_cast<std::size_t>(utf8.size()));
     }
     // Ends (and wipes what it prepared) before the password is wiped.
     std::unique_ptr<certificate::SavesAhead> ahead;
-    if (services_.announceSaves) ahead = services_.announceSaves(password.text, static_cast<std::size_t>(n));
+    if (services_.announceSaves)
+        ahead = services_.announceSaves(password.Text(), static_cast<std::size_t>(n));
     for (int i = 1; i <= n; ++i) {
         if (!fampgTag_.isEmpty()) break;
         pb_->setValue(i);
@@ -94,7 +88,8 @@ void frmmain::ProtectListedFiles() {
         if (ended_) return;
         if (i >= vs1_->Rows()) break;
         const std::string source = ListTextToPath(vs1_->TextMatrix(i, kPathCol));
-        vs1_->SetTextMatrix(i, kStatusCol, ProtectFile(source, engine::OutputPathFor(source), password.text));
+        vs1_->SetTextMatrix(i, kStatusCol,
+                            ProtectFile(source, engine::OutputPathFor(source), password.Text()));
     }
     FitListColumns();
 }

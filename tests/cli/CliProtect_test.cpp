@@ -9,6 +9,7 @@
 #include "cli/KivpfxProcess.h"
 #include "cli/MiniJson.h"
 #include "cli/Text.h"
+#include "platform/filesystem/PathText.h"
 
 namespace kiv::cli::testing {
 namespace {
@@ -291,7 +292,7 @@ TEST_F(CliProtectTest, JsonReportIsValidAndCarriesEveryFile) {
     const Finished run = Protect({"--json", "--jobs", "2", Path("a.pfx"), Path("b.pfx"), Path("c.pfx"),
                                   Path("quote\"back\\slash\ttab.pfx"), Path("bad-\xff\xfe.pfx")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(IsValidUtf8(run.out));
+    EXPECT_TRUE(filesystem::IsValidUtf8(run.out));
     const auto report = ParseJson(run.out);
     ASSERT_TRUE(report.has_value()) << run.out;
     const Json& files = (*report)["files"];
@@ -441,6 +442,51 @@ TEST_F(CliProtectTest, CtrlCFinishesFilesInFlightAndLeavesNothingPartial) {
     EXPECT_LT(written.size(), static_cast<std::size_t>(kFiles));
     EXPECT_EQ(Count(".kivpfx-"), 0u);
     for (const std::string& output : written) EXPECT_TRUE(ReadPfx(output, kPassword).has_value()) << output;
+}
+
+// A second stop ends the program at once, without waiting for the file in flight: at the most
+// iterations each file takes a good part of a second, and the run ends before the first is done.
+TEST_F(CliProtectTest, ASecondCtrlCEndsTheRunAtOnceAndLeavesNothingPartial) {
+    for (int i = 0; i < 4; ++i) Pfx("f" + std::to_string(i) + ".pfx");
+    Launch launch;
+    launch.args = {"protect",
+                   "--jobs",
+                   "1",
+                   "--iterations",
+                   "1000000",
+                   "--password-file",
+                   PasswordFile(std::string(kPassword) + "\n"),
+                   root_};
+    Child run(launch);
+    // A worker thread runs once the password is read and the handlers are in place; then a moment
+    // more puts it inside the first save.
+    const std::string tasks = "/proc/" + std::to_string(run.Pid()) + "/task";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::distance(std::filesystem::directory_iterator(tasks), std::filesystem::directory_iterator()) <
+               2 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Two signals pending at once are one; the second goes once the first has been taken.
+    const auto pending = [&] {
+        std::ifstream status("/proc/" + std::to_string(run.Pid()) + "/status");
+        unsigned long long mask = 0;
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("ShdPnd:", 0) == 0 || line.rfind("SigPnd:", 0) == 0)
+                mask |= std::stoull(line.substr(7), nullptr, 16);
+        }
+        return (mask & (1ull << (SIGINT - 1))) != 0;
+    };
+    run.Signal(SIGINT);
+    while (pending() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    run.Signal(SIGINT);
+    const Finished finished = run.Wait();
+    EXPECT_EQ(finished.status, 130) << finished.err;
+    EXPECT_NE(finished.err.find("kivpfx: stopped at once"), std::string::npos) << finished.err;
+    EXPECT_EQ(finished.err.find(" of 4 files"), std::string::npos) << finished.err;  // no summary
+    EXPECT_EQ(finished.out, "");
+    EXPECT_EQ(Tree(), (std::set<std::string>{"f0.pfx", "f1.pfx", "f2.pfx", "f3.pfx"}));
 }
 
 TEST_F(CliProtectTest, AReaderThatGoesAwayStopsTheRunWithoutPartialFiles) {

@@ -34,12 +34,5 @@ TEST(CliTextTest, FoldCaseMakesLetterCaseVariantsOneKey) {
     EXPECT_NE(FoldCase("\xff"), FoldCase("\xfe"));
 }
 
-TEST(CliTextTest, Utf8Validity) {
-    EXPECT_TRUE(IsValidUtf8("P\xc3\xa4ss \xf0\x9f\x94\x91"));
-    EXPECT_FALSE(IsValidUtf8("\xff"));
-    EXPECT_FALSE(IsValidUtf8("\xe2\x82"));
-    EXPECT_FALSE(IsValidUtf8("\xf4\x90\x80\x80"));  // past U+10FFFF
-}
-
 }  // namespace
 }  // namespace kiv::cli

@@ -20,7 +20,7 @@ namespace {
 // The bag's encoding with `attributes` (an encoded SET, or nothing) after its value.
 std::vector<unsigned char> WithAttributes(const PKCS12_SAFEBAG* bag,
                                           std::span<const unsigned char> attributes) {
-    const SecureBytes der = BagDer(bag);
+    const Secret der = BagDer(bag);
     const unsigned char* p = der.data();
     const unsigned char* end = der.data() + der.size();
     long length = 0;
@@ -95,11 +95,11 @@ struct Encrypted {
 bool Encrypt(const Scheme& scheme, const unsigned char* plain, std::size_t length, Pkcs12Password password,
              const std::vector<unsigned char>& salt, DerivedKeys& keys, Encrypted& out) {
     const std::vector<KeyRequest> requests = scheme.Encryption(password, salt);
-    const SecureBytes* key = keys.Get(requests.front());
+    const Secret* key = keys.Get(requests.front());
     if (key == nullptr) return false;
     std::vector<unsigned char> iv;
     if (scheme.TripleDes()) {
-        const SecureBytes* derived = keys.Get(requests.back());
+        const Secret* derived = keys.Get(requests.back());
         if (derived == nullptr) return false;
         iv.assign(derived->data(), derived->data() + derived->size());
         out.algorithm.reset(PKCS5_pbe_set(NID_pbe_WithSHA1And3_Key_TripleDES_CBC, scheme.Iterations(),
@@ -111,7 +111,7 @@ bool Encrypt(const Scheme& scheme, const unsigned char* plain, std::size_t lengt
             scheme.Cipher(), scheme.Iterations(), const_cast<unsigned char*>(salt.data()),
             static_cast<int>(salt.size()), iv.data(), NID_hmacWithSHA256, nullptr));
     }
-    SecureBytes ciphertext;
+    Secret ciphertext;
     if (!out.algorithm || !Crypt(scheme.Cipher(), *key, iv.data(), plain, length, true, ciphertext))
         return false;
     out.data.reset(ASN1_OCTET_STRING_new());
@@ -123,7 +123,7 @@ bool Encrypt(const Scheme& scheme, const unsigned char* plain, std::size_t lengt
 std::vector<unsigned char> ShroudedKeyBag(const Scheme& scheme, const Pkcs12Item& item,
                                           Pkcs12Password password, const std::vector<unsigned char>& salt,
                                           DerivedKeys& keys) {
-    const SecureBytes plain = KeyDer(item.key.get());
+    const Secret plain = KeyDer(item.key.get());
     Encrypted encrypted;
     if (plain.size() == 0 || !Encrypt(scheme, plain.data(), plain.size(), password, salt, keys, encrypted))
         return {};
@@ -143,7 +143,7 @@ std::vector<unsigned char> ShroudedKeyBag(const Scheme& scheme, const Pkcs12Item
 }
 
 // A ContentInfo of type data holding `safeContents` as they are.
-Pkcs7Ptr PlainSafe(const SecureBytes& safeContents) {
+Pkcs7Ptr PlainSafe(const Secret& safeContents) {
     Pkcs7Ptr safe(PKCS7_new());
     if (!safe || !PKCS7_set_type(safe.get(), NID_pkcs7_data) || safe->d.data == nullptr ||
         ASN1_OCTET_STRING_set(safe->d.data, safeContents.data(), static_cast<int>(safeContents.size())) !=
@@ -154,7 +154,7 @@ Pkcs7Ptr PlainSafe(const SecureBytes& safeContents) {
 }
 
 // A ContentInfo of type encrypted-data holding `safeContents` encrypted.
-Pkcs7Ptr EncryptedSafe(const Scheme& scheme, const SecureBytes& safeContents, Pkcs12Password password,
+Pkcs7Ptr EncryptedSafe(const Scheme& scheme, const Secret& safeContents, Pkcs12Password password,
                        const std::vector<unsigned char>& salt, DerivedKeys& keys) {
     Encrypted encrypted;
     if (safeContents.size() == 0 ||
@@ -253,7 +253,7 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
     Pkcs12Ptr p12(PKCS12_add_safes(safes.get(), 0));
     if (!p12) return failed("The PKCS#12 structure could not be built.");
 
-    const SecureBytes* macKey = keys.Get(scheme.Mac(password, macSalt));
+    const Secret* macKey = keys.Get(scheme.Mac(password, macSalt));
     std::span<const unsigned char> authSafe;
     unsigned char mac[EVP_MAX_MD_SIZE];
     unsigned int macLength = 0;

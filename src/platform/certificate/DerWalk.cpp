@@ -46,13 +46,13 @@ bool BagParts(std::span<const unsigned char> bag, std::span<const unsigned char>
     return true;
 }
 
-SecureBytes SequenceOf(const std::vector<std::span<const unsigned char>>& elements) {
+Secret SequenceOf(const std::vector<std::span<const unsigned char>>& elements) {
     std::size_t contentLength = 0;
     for (const auto& element : elements) contentLength += element.size();
     if (contentLength > INT_MAX / 2) return {};
     const int total = ASN1_object_size(1, static_cast<long>(contentLength), V_ASN1_SEQUENCE);
     if (total <= 0) return {};
-    SecureBytes der(static_cast<std::size_t>(total));
+    Secret der(static_cast<std::size_t>(total));
     unsigned char* out = der.data();
     ASN1_put_object(&out, 1, static_cast<long>(contentLength), V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
     for (const auto& element : elements) {

@@ -35,7 +35,7 @@ bool BagParts(std::span<const unsigned char> bag, std::span<const unsigned char>
 bool CertBagHoldsCertificate(std::span<const unsigned char> certBag);
 
 // SEQUENCE OF with these elements, as SafeContents are encoded; empty when too large.
-SecureBytes SequenceOf(const std::vector<std::span<const unsigned char>>& elements);
+Secret SequenceOf(const std::vector<std::span<const unsigned char>>& elements);
 
 // The contents of the authSafe's OCTET STRING in a PFX, exactly as the file holds them.
 bool AuthSafeContents(std::span<const unsigned char> der, std::span<const unsigned char>& contents);

@@ -32,7 +32,7 @@ bool DerivedKeys::Derive(Entry& entry, const EVP_MD* digest) {
                    : entry.kind == KeyKind::Pkcs12Iv ? PKCS12_IV_ID
                                                      : PKCS12_MAC_ID;
     if (entry.noPassword) return DerivePkcs12(digest, id, {}, entry.salt, entry.iterations, out);
-    SecureBytes bmp;
+    Secret bmp;
     return BmpPassword({entry.password.data(), entry.password.size()}, bmp) &&
            DerivePkcs12(digest, id, {bmp.data(), bmp.size()}, entry.salt, entry.iterations, out);
 }
@@ -59,9 +59,9 @@ DerivedKeys::Entry& DerivedKeys::Add(const KeyRequest& request) {
     const std::size_t passwordLength =
         noPassword || request.password.length < 0 ? 0 : static_cast<std::size_t>(request.password.length);
     Entry& entry = entries_.emplace_back(
-        Entry{request.kind, noPassword, SecureBytes(passwordLength), request.salt, request.iterations,
+        Entry{request.kind, noPassword, Secret(passwordLength), request.salt, request.iterations,
               request.digest != nullptr ? EVP_MD_get_type(request.digest) : NID_undef, request.length,
-              SecureBytes(request.length)});
+              Secret(request.length)});
     if (passwordLength > 0) std::memcpy(entry.password.data(), request.password.data, passwordLength);
     return entry;
 }
@@ -120,7 +120,7 @@ bool DerivedKeys::Prepare(const std::vector<KeyRequest>& requests, bool parallel
 
 std::vector<unsigned char> DerivedKeys::NewSalt(const KeyRequest& like, std::size_t length) {
     std::vector<unsigned char> salt;
-    SecureBytes key;
+    Secret key;
     if (TakeKeyMadeAhead(like, length, salt, key) && key.size() == like.length) {
         KeyRequest made = like;
         made.salt = salt;
@@ -141,7 +141,7 @@ bool DerivedKeys::Has(const KeyRequest& request) const {
     return entry != nullptr && entry->ok;
 }
 
-const SecureBytes* DerivedKeys::Get(const KeyRequest& request) {
+const Secret* DerivedKeys::Get(const KeyRequest& request) {
     if (request.password.length < 0) return nullptr;
     Entry* entry = Find(request);
     if (entry == nullptr) {

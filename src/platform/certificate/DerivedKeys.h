@@ -51,7 +51,7 @@ class DerivedKeys {
 
     // The key for `request`, derived now when not known yet; null when it cannot be derived. Stays
     // valid as long as this object.
-    const SecureBytes* Get(const KeyRequest& request);
+    const Secret* Get(const KeyRequest& request);
 
     // A new random salt of `length` bytes for a request like `like` (its salt aside). When a key
     // for such a request was made ahead (AnnounceSaves), its salt is returned and its key is known
@@ -68,12 +68,12 @@ class DerivedKeys {
     struct Entry {
         KeyKind kind;
         bool noPassword;
-        SecureBytes password;
+        Secret password;
         std::vector<unsigned char> salt;
         int iterations;
         int digest;
         std::size_t length;
-        SecureBytes key;
+        Secret key;
         bool ok = false;
     };
 

@@ -12,7 +12,10 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
+
+#include "platform/filesystem/PathText.h"
 
 namespace kiv::certificate {
 namespace {
@@ -232,18 +235,31 @@ bool DerivePbkdf2(const EVP_MD* digest, std::span<const unsigned char> password,
                              out.data()) == 1;
 }
 
-bool BmpPassword(std::span<const unsigned char> password, SecureBytes& bmp) {
+bool BmpPassword(std::span<const unsigned char> password, Secret& bmp) {
     if (password.size() > INT_MAX / 2) return false;
-    // data() of an empty span may be null, which OpenSSL would read as "no password".
-    static const char kEmpty[] = "";
-    const char* text = password.empty() ? kEmpty : reinterpret_cast<const char*>(password.data());
-    unsigned char* converted = nullptr;
-    int length = 0;
-    if (OPENSSL_utf82uni(text, static_cast<int>(password.size()), &converted, &length) == nullptr)
-        return false;
-    bmp = SecureBytes(static_cast<std::size_t>(length));
-    if (length > 0) std::memcpy(bmp.data(), converted, bmp.size());
-    OPENSSL_clear_free(converted, static_cast<std::size_t>(length));
+    const std::string_view text(reinterpret_cast<const char*>(password.data()), password.size());
+    // Text that is not UTF-8 is taken byte for byte, as older tools took every password.
+    const bool utf8 = filesystem::IsValidUtf8(text);
+    std::size_t units = 1;  // the closing zero
+    const auto count = [&](char32_t code) { filesystem::ForEachUtf16Unit(code, [&](char16_t) { ++units; }); };
+    if (utf8) {
+        filesystem::ForEachPathCharacter(text, count);
+    } else {
+        units += text.size();
+    }
+    bmp = Secret(2 * units);
+    unsigned char* out = bmp.data();
+    const auto put = [&](char16_t unit) {
+        *out++ = static_cast<unsigned char>(unit >> 8);
+        *out++ = static_cast<unsigned char>(unit & 0xFF);
+    };
+    if (utf8) {
+        filesystem::ForEachPathCharacter(text,
+                                         [&](char32_t code) { filesystem::ForEachUtf16Unit(code, put); });
+    } else {
+        for (const unsigned char byte : password) put(byte);
+    }
+    put(0);
     return true;
 }
 

@@ -25,9 +25,9 @@ bool DerivePbkdf2(const EVP_MD* digest, std::span<const unsigned char> password,
 bool DerivePkcs12(const EVP_MD* digest, int id, std::span<const unsigned char> bmpPassword,
                   std::span<const unsigned char> salt, int iterations, std::span<unsigned char> out);
 
-// `password` (UTF-8) as the BMPString the PKCS#12 derivation takes, converted as OpenSSL's own
-// calls convert it (two closing zero bytes; text that is not UTF-8 taken byte for byte). False when
-// it cannot be converted.
-bool BmpPassword(std::span<const unsigned char> password, SecureBytes& bmp);
+// `password` (UTF-8) as the BMPString the PKCS#12 derivation takes, as OpenSSL's own calls make it:
+// UTF-16 big-endian with two closing zero bytes, text that is not UTF-8 taken byte for byte. Read
+// through the program's one UTF-8 decoder (PathText.h). False when it is too long.
+bool BmpPassword(std::span<const unsigned char> password, Secret& bmp);
 
 }  // namespace kiv::certificate

@@ -62,7 +62,7 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
     }
 
     bool Take(const KeyRequest& request, std::size_t saltLength, std::vector<unsigned char>& salt,
-              SecureBytes& key) {
+              Secret& key) {
         if (saltLength != kSaltLength || request.length != kKeyLength || request.iterations != iterations_ ||
             request.digest == nullptr || EVP_MD_get_type(request.digest) != NID_sha256 ||
             request.password.data == nullptr || request.password.length < 0 ||
@@ -88,7 +88,7 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
   private:
     struct Made {
         std::vector<unsigned char> salt;
-        SecureBytes key;
+        Secret key;
     };
     struct Kind {
         KeyKind kind = KeyKind::Pbkdf2;
@@ -163,7 +163,7 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
         bool ok = false;
         try {
             made.salt.resize(kSaltLength);
-            made.key = SecureBytes(kKeyLength);
+            made.key = Secret(kKeyLength);
             ok = RAND_bytes(made.salt.data(), static_cast<int>(made.salt.size())) == 1;
             if (ok && kind == KeyKind::Pbkdf2) {
                 ok = DerivePbkdf2(EVP_sha256(), {password_.data(), password_.size()}, made.salt, iterations_,
@@ -190,8 +190,8 @@ class Reserve : public std::enable_shared_from_this<Reserve> {
     }
 
     // Fixed before any helper sees this object; wiped when the last helper task lets go of it.
-    SecureBytes password_;
-    SecureBytes bmpPassword_;
+    Secret password_;
+    Secret bmpPassword_;
     const int iterations_;
 
     std::mutex mutex_;
@@ -254,7 +254,7 @@ void WaitForKeysAhead() {
 }
 
 bool TakeKeyMadeAhead(const KeyRequest& request, std::size_t saltLength, std::vector<unsigned char>& salt,
-                      SecureBytes& key) {
+                      Secret& key) {
     std::shared_ptr<Reserve> reserve;
     {
         std::lock_guard lock(currentMutex);

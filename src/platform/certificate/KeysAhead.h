@@ -13,7 +13,7 @@ namespace kiv::certificate {
 // once, so no salt serves two encryptions. False when no saves are announced, the request differs
 // from what was announced, or no such key is ready.
 bool TakeKeyMadeAhead(const KeyRequest& request, std::size_t saltLength, std::vector<unsigned char>& salt,
-                      SecureBytes& key);
+                      Secret& key);
 
 // Waits until no key of the announcement in force is being made (for tests and benchmarks).
 void WaitForKeysAhead();

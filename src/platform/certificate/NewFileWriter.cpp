@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -46,22 +48,53 @@ class Descriptor {
     int fd_;
 };
 
-// A file name in a folder that is removed again unless it is released.
+// The paths of files being written under a name, for RemoveUnfinishedFiles. A slot holds a path
+// its writer owns; whoever swaps it out first removes the file (the program ending at once) or
+// keeps it (the writer, done with it).
+constexpr std::size_t kUnfinishedSlots = 1024;
+std::atomic<const char*> unfinished[kUnfinishedSlots];
+char taken;  // marks a slot whose path the ending program is removing
+static_assert(std::atomic<const char*>::is_always_lock_free, "signal handlers read the slots");
+
+// A file name in a folder that is removed again unless it is released, also when the program ends
+// at once while it is there (RemoveUnfinishedFiles).
 class NameGuard {
   public:
-    explicit NameGuard(int folder) : folder_(folder) {}
+    NameGuard(int folder, std::string folderPath) : folder_(folder), folderPath_(std::move(folderPath)) {}
     NameGuard(const NameGuard&) = delete;
     NameGuard& operator=(const NameGuard&) = delete;
     ~NameGuard() {
         if (!name_.empty()) ::unlinkat(folder_, name_.c_str(), 0);
+        Forget();
     }
-    void Set(std::string name) { name_ = std::move(name); }
+    void Set(std::string name) {
+        name_ = std::move(name);
+        path_ = std::make_unique<std::string>(folderPath_ + "/" + name_);
+        for (std::size_t i = 0; i < kUnfinishedSlots && slot_ == nullptr; ++i) {
+            const char* none = nullptr;
+            if (unfinished[i].compare_exchange_strong(none, path_->c_str())) slot_ = &unfinished[i];
+        }
+    }
     const std::string& name() const { return name_; }
-    void Release() { name_.clear(); }
+    void Release() {
+        Forget();
+        name_.clear();
+    }
 
   private:
+    void Forget() {
+        if (slot_ == nullptr) return;
+        const char* mine = path_->c_str();
+        // Lost to the ending program: it may still be reading the path, which therefore stays.
+        if (!slot_->compare_exchange_strong(mine, nullptr)) static_cast<void>(path_.release());
+        slot_ = nullptr;
+    }
+
     int folder_;
+    std::string folderPath_;
     std::string name_;
+    std::unique_ptr<std::string> path_;
+    std::atomic<const char*>* slot_ = nullptr;
 };
 
 bool WriteAll(int fd, std::span<const unsigned char> bytes) {
@@ -100,15 +133,16 @@ bool ReadBack(int fd, std::vector<unsigned char>& bytes) {
 // exclusively and write into it. Not atomic, but it still never replaces anything.
 CallResult SetOwnership(int fd, mode_t mode, const NewFileOptions& options);
 
-CallResult WriteUnderFinalName(int folder, const std::string& name, std::span<const unsigned char> bytes,
-                               mode_t mode, const NewFileOptions& options, struct stat& identity) {
+CallResult WriteUnderFinalName(int folder, const std::string& folderPath, const std::string& name,
+                               std::span<const unsigned char> bytes, mode_t mode,
+                               const NewFileOptions& options, struct stat& identity) {
     Descriptor fd(
         System().openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (fd.get() < 0) {
         if (errno == EEXIST) return AlreadyExists();
         return SystemFailure("The output file cannot be created", errno);
     }
-    NameGuard created(folder);
+    NameGuard created(folder, folderPath);
     created.Set(name);
     if (!WriteAll(fd.get(), bytes)) return SystemFailure("The output file cannot be written", errno);
     if (System().fsync(fd.get()) != 0)
@@ -190,6 +224,13 @@ CallResult FlushFolder(int folder, const std::string& name, const struct stat& i
 
 }  // namespace
 
+void RemoveUnfinishedFiles() noexcept {
+    for (std::atomic<const char*>& slot : unfinished) {
+        const char* path = slot.load();
+        if (path != nullptr && path != &taken && slot.compare_exchange_strong(path, &taken)) ::unlink(path);
+    }
+}
+
 mode_t ProcessUmask() {
     // Linux tells it in /proc; elsewhere setting and restoring it is the only way.
     if (FILE* status = std::fopen("/proc/self/status", "re")) {
@@ -246,7 +287,7 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
             return SystemFailure("A temporary file cannot be created in the output folder", errno);
     }
 
-    NameGuard temporary(folder.get());
+    NameGuard temporary(folder.get(), folderPath);
     Descriptor file;
     for (int attempt = 0; attempt < 16 && file.get() < 0; ++attempt) {
         unsigned char random[8];
@@ -288,7 +329,8 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
                 errno != EMLINK) {
                 return SystemFailure("The output file cannot be created", errno);
             }
-            CallResult direct = WriteUnderFinalName(folder.get(), name, written, mode, options, identity);
+            CallResult direct =
+                WriteUnderFinalName(folder.get(), folderPath, name, written, mode, options, identity);
             if (!direct.ok) return direct;
         }
     } else {

@@ -25,9 +25,15 @@ struct NewFileOptions {
 // through the same descriptor and checked, and only then get the final name, and only if that name
 // is still free; then the folder is flushed, and a folder that cannot be flushed takes the name back
 // and fails. Nothing is ever replaced: a name taken in the meantime gives targetExists. On failure,
-// and when the process dies, no file is left behind (a named temporary file only survives a kill).
+// and when the process dies, no file is left behind (a named temporary file only survives a kill,
+// not RemoveUnfinishedFiles).
 CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> bytes, mode_t mode,
                         const WrittenFileCheck& check, const NewFileOptions& options = {});
+
+// Removes every file WriteNewFile is writing under a name (the named temporary file, or the output
+// itself where neither renaming without replacing nor linking is possible), for a program that is
+// about to end at once; each write in progress then fails. Safe to call from a signal handler.
+void RemoveUnfinishedFiles() noexcept;
 
 // The process umask, read without changing it.
 mode_t ProcessUmask();

@@ -1,69 +1,25 @@
 // The certificate object over OpenSSL: reads the source file from disk and ties the reader, the
 // copy encoder, the check of the written file and the file writer together.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <sys/types.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <new>
-#include <system_error>
 
 #include "platform/certificate/Certificate.h"
 #include "platform/certificate/NewFileWriter.h"
 #include "platform/certificate/OpenSslErrors.h"
 #include "platform/certificate/OpenSslHandles.h"
 #include "platform/certificate/Pkcs12Bags.h"
-#include "platform/certificate/SystemCalls.h"
+#include "platform/certificate/SourceFile.h"
 #include "platform/certificate/WorkLimits.h"
+#include "platform/filesystem/PathText.h"
 
 namespace kiv::certificate {
 namespace {
 
-// Real PKCS#12 files are a few kilobytes; anything this big is not one and is not read whole.
-constexpr off_t kLargestSource = 4 * 1024 * 1024;
-
-std::string SystemMessage(int error) {
-    return std::error_code(error, std::generic_category()).message();
-}
-
-bool ValidUtf8(const std::string& text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const unsigned char* end = p + text.size();
-    while (p < end) {
-        const unsigned char lead = *p++;
-        if (lead < 0x80) continue;
-        int more = 0;
-        unsigned long code = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            more = 1;
-            code = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            more = 2;
-            code = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            more = 3;
-            code = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (end - p < more) return false;
-        for (int i = 0; i < more; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
-            code = (code << 6) | (p[i] & 0x3F);
-        }
-        p += more;
-        if ((more == 2 && code < 0x800) || (more == 3 && code < 0x10000) || code > 0x10FFFF ||
-            (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool LooksLikePem(const SecureBytes& bytes) {
+bool LooksLikePem(const Secret& bytes) {
     static constexpr char kMarker[] = "-----BEGIN ";
     std::size_t i = 0;
     if (bytes.size() >= 3 && bytes.data()[0] == 0xEF && bytes.data()[1] == 0xBB && bytes.data()[2] == 0xBF)
@@ -74,49 +30,6 @@ bool LooksLikePem(const SecureBytes& bytes) {
     }
     const std::size_t markerLength = sizeof kMarker - 1;
     return bytes.size() - i >= markerLength && std::memcmp(bytes.data() + i, kMarker, markerLength) == 0;
-}
-
-CallResult ReadSource(const std::string& path, SecureBytes& bytes, mode_t& mode, gid_t& group) {
-    // O_NONBLOCK: a FIFO or device under a .pfx name must not stall the run.
-    const int fd = System().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT) return CallResult::Failure("The file does not exist.");
-        return CallResult::Failure("The file cannot be opened: " + SystemMessage(error) + ".");
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return CallResult::Failure("The file cannot be examined: " + SystemMessage(errno) + ".");
-    if (S_ISDIR(st.st_mode)) return CallResult::Failure("The path names a folder, not a file.");
-    if (!S_ISREG(st.st_mode)) return CallResult::Failure("The path does not name a regular file.");
-    if (st.st_size == 0) return CallResult::Failure("The file is empty.");
-    if (st.st_size > kLargestSource) {
-        return CallResult::Failure("The file is too large to be a PKCS#12 file (" +
-                                   std::to_string(st.st_size) + " bytes).");
-    }
-    // One byte of room tells a file that grew since fstat.
-    bytes.Resize(static_cast<std::size_t>(st.st_size) + 1);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = System().read(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return CallResult::Failure("The file cannot be read: " + SystemMessage(errno) + ".");
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    // Fewer bytes than fstat counted: the file was cut short under us, and what came is not all of it.
-    if (done != static_cast<std::size_t>(st.st_size))
-        return CallResult::Failure("The file changed while it was read.");
-    bytes.Resize(done);
-    // The copy is never wider than the source, and never executable; the writer narrows it by the umask.
-    mode = st.st_mode & 0666;
-    group = st.st_gid;
-    return CallResult::Success();
 }
 
 static_assert(kMostSaveIterations == kIterationCeiling, "a copy must stay within what the check can open");
@@ -158,16 +71,14 @@ class OpenSslCertificate final : public Certificate {
         LegacyProviderAvailable();
         if (password.size() > INT_MAX) return CallResult::Failure(kWrongPasswordText);
 
-        SecureBytes bytes;
-        mode_t mode = 0;
-        gid_t group = static_cast<gid_t>(-1);
-        CallResult read = ReadSource(path, bytes, mode, group);
-        if (!read.ok) return read;
+        SourceFile source;
+        const SourceRead read = ReadSourceFile(path, source);
+        if (!read.ok()) return CallResult::Failure(read.description);
+        const Secret& bytes = source.bytes;
 
-        // Password-less files are keyed either with the empty password or with none at all.
         std::vector<Pkcs12Password> passwords;
         if (password.empty()) {
-            passwords = {{"", 0}, {nullptr, 0}};
+            passwords = PasswordLess();
         } else {
             passwords = {{password.data(), static_cast<int>(password.size())}};
         }
@@ -182,8 +93,8 @@ class OpenSslCertificate final : public Certificate {
         }
         if (contents.CertificateCount() == 0) return CallResult::Failure("The file holds no certificate.");
         contents_ = std::move(contents);
-        sourceMode_ = mode;
-        sourceGroup_ = group;
+        sourceMode_ = source.mode;
+        sourceGroup_ = source.group;
         loaded_ = true;
         return CallResult::Success();
     }
@@ -195,7 +106,8 @@ class OpenSslCertificate final : public Certificate {
         if (includeOption != 1)
             return CallResult::Failure("Only the whole certificate chain (include option 1) can be saved.");
         if (password.size() > INT_MAX) return CallResult::Failure("The password is too long.");
-        if (!ValidUtf8(password)) return CallResult::Failure("The password is not valid UTF-8 text.");
+        if (!filesystem::IsValidUtf8(password))
+            return CallResult::Failure("The password is not valid UTF-8 text.");
 
         const Pkcs12Password key{password.data(), static_cast<int>(password.size())};
         // Writing and the check of the written file share the keys; wiped when this returns.

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/certificate/Secret.h"
+
 namespace kiv::certificate {
 
 // Owners for OpenSSL objects: each frees with the matching OpenSSL call.
@@ -62,48 +64,5 @@ struct OpenSslFree {
     void operator()(void* p) const noexcept { OPENSSL_free(p); }
 };
 using OpenSslBytesPtr = std::unique_ptr<unsigned char, OpenSslFree>;
-
-// Bytes that may hold key material or a password: wiped before the memory is given back.
-class SecureBytes {
-  public:
-    SecureBytes() = default;
-    explicit SecureBytes(std::size_t size) : bytes_(size) {}
-    SecureBytes(const SecureBytes&) = delete;
-    SecureBytes& operator=(const SecureBytes&) = delete;
-    SecureBytes(SecureBytes&& other) noexcept : bytes_(std::move(other.bytes_)) {}
-    SecureBytes& operator=(SecureBytes&& other) noexcept {
-        if (this != &other) {
-            Wipe();
-            bytes_ = std::move(other.bytes_);
-        }
-        return *this;
-    }
-    ~SecureBytes() { Wipe(); }
-
-    void Wipe() noexcept {
-        if (!bytes_.empty()) OPENSSL_cleanse(bytes_.data(), bytes_.size());
-        bytes_.clear();
-    }
-    void Resize(std::size_t size) {
-        // Growing may move the data; wipe the old copy by hand.
-        if (size < bytes_.size()) OPENSSL_cleanse(bytes_.data() + size, bytes_.size() - size);
-        if (size <= bytes_.capacity()) {
-            bytes_.resize(size);
-            return;
-        }
-        std::vector<unsigned char> grown(size);
-        std::copy(bytes_.begin(), bytes_.end(), grown.begin());
-        Wipe();
-        bytes_ = std::move(grown);
-    }
-
-    unsigned char* data() noexcept { return bytes_.data(); }
-    const unsigned char* data() const noexcept { return bytes_.data(); }
-    std::size_t size() const noexcept { return bytes_.size(); }
-    bool operator==(const SecureBytes& other) const noexcept { return bytes_ == other.bytes_; }
-
-  private:
-    std::vector<unsigned char> bytes_;
-};
 
 }  // namespace kiv::certificate

@@ -87,10 +87,8 @@ std::optional<bool> FastMacCheck(const PKCS12* p12, std::span<const unsigned cha
     return Decided(VerifyMacWith(p12, der, password, keys, attempt));
 }
 
-// Tries the MAC with each password; `verifiedBy` is the index of the one that verified it.
-ReadResult CheckMac(PKCS12* p12, std::span<const unsigned char> der,
-                    const std::vector<Pkcs12Password>& passwords, WorkBudget& budget, DerivedKeys& keys,
-                    std::size_t& verifiedBy) {
+// What one attempt at the MAC of `p12` costs.
+DerivationCost MacCost(const PKCS12* p12) {
     const X509_ALGOR* macAlgorithm = nullptr;
     const ASN1_INTEGER* iterations = nullptr;
     PKCS12_get0_mac(nullptr, &macAlgorithm, nullptr, &iterations, p12);
@@ -98,10 +96,54 @@ ReadResult CheckMac(PKCS12* p12, std::span<const unsigned char> der,
     if (macAlgorithm != nullptr) X509_ALGOR_get0(&object, nullptr, nullptr, macAlgorithm);
     const EVP_MD* digest = object != nullptr ? EVP_get_digestbyobj(object) : nullptr;
     const long count = iterations != nullptr ? ASN1_INTEGER_get(iterations) : 1;
-    const DerivationCost cost =
-        digest != nullptr && count > 0
-            ? Pkcs12KdfCost(count, digest, static_cast<std::size_t>(EVP_MD_get_size(digest)))
-            : DerivationCost{};
+    return digest != nullptr && count > 0
+               ? Pkcs12KdfCost(count, digest, static_cast<std::size_t>(EVP_MD_get_size(digest)))
+               : DerivationCost{};
+}
+
+// Charges a copy of `budget` with one attempt at every derivation the file shows before any is
+// run: the MAC, each encrypted part, each shrouded key of a part that is not encrypted. A file
+// whose least work is past the budget is refused at once, in the words the read would end with,
+// instead of after the budget has been spent.
+ReadResult ForecastWork(const PKCS12* p12, WorkBudget budget) {
+    std::string refused;
+    if (PKCS12_mac_present(p12) && !budget.Charge(MacCost(p12), "file's integrity check", refused))
+        return Failure(ReadFailure::TooMuchWork, refused);
+    const Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12));
+    std::size_t keyNumber = 0;
+    for (int i = 0; safes && i < sk_PKCS7_num(safes.get()); ++i) {
+        PKCS7* safe = sk_PKCS7_value(safes.get(), i);
+        const int type = OBJ_obj2nid(safe->type);
+        if (type == NID_pkcs7_encrypted && safe->d.encrypted != nullptr &&
+            safe->d.encrypted->enc_data != nullptr) {
+            if (!budget.Charge(EncryptionCost(safe->d.encrypted->enc_data->algorithm),
+                               "encrypted part " + std::to_string(i + 1), refused))
+                return Failure(ReadFailure::TooMuchWork, refused);
+        } else if (type == NID_pkcs7_data) {
+            const SafeBagStackPtr bags(PKCS12_unpack_p7data(safe));
+            for (int b = 0; bags && b < sk_PKCS12_SAFEBAG_num(bags.get()); ++b) {
+                const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags.get(), b);
+                if (PKCS12_SAFEBAG_get_nid(bag) != NID_pkcs8ShroudedKeyBag) continue;
+                const X509_ALGOR* algorithm = nullptr;
+                X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), &algorithm, nullptr);
+                if (!budget.Charge(EncryptionCost(algorithm), "private key " + std::to_string(++keyNumber),
+                                   refused))
+                    return Failure(ReadFailure::TooMuchWork, refused);
+            }
+        }
+    }
+    // What could not be looked at here, the read itself reports.
+    OpenSslErrors::Clear();
+    return {};
+}
+
+// Tries the MAC with each password; `verifiedBy` is the index of the one that verified it.
+ReadResult CheckMac(PKCS12* p12, std::span<const unsigned char> der,
+                    const std::vector<Pkcs12Password>& passwords, WorkBudget& budget, DerivedKeys& keys,
+                    std::size_t& verifiedBy) {
+    const X509_ALGOR* macAlgorithm = nullptr;
+    PKCS12_get0_mac(nullptr, &macAlgorithm, nullptr, nullptr, p12);
+    const DerivationCost cost = MacCost(p12);
     OpenSslErrors errors;
     bool verified = false;
     for (std::size_t i = 0; i < passwords.size(); ++i) {
@@ -137,7 +179,7 @@ ReadResult CheckMac(PKCS12* p12, std::span<const unsigned char> der,
 // Decrypts a part by the project's own derivation: true when it opened, false when the password
 // is wrong, nothing when OpenSSL should decide (another scheme, parameters it may read otherwise).
 std::optional<bool> FastDecrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data,
-                                Pkcs12Password password, DerivedKeys& keys, SecureBytes& plain) {
+                                Pkcs12Password password, DerivedKeys& keys, Secret& plain) {
     WorkBudget attempt;  // the file's budget was charged for this attempt already
     return Decided(DecryptPart(algorithm, data, password, keys, attempt, std::string(), plain));
 }
@@ -167,7 +209,7 @@ ReadResult ReadParts(const PKCS12* p12, std::vector<Pkcs12Password> passwords, W
                 key.reset();
                 const ASN1_OCTET_STRING* data = nullptr;
                 X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), nullptr, &data);
-                SecureBytes plain;
+                Secret plain;
                 const std::optional<bool> fast = FastDecrypt(algorithm, data, password, keys, plain);
                 if (fast == true) {
                     const unsigned char* p = plain.data();
@@ -183,7 +225,7 @@ ReadResult ReadParts(const PKCS12* p12, std::vector<Pkcs12Password> passwords, W
     };
     for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
         PKCS7* safe = sk_PKCS7_value(safes.get(), i);
-        SecureBytes plain;
+        Secret plain;
         const int type = OBJ_obj2nid(safe->type);
         if (type == NID_pkcs7_data) {
             if (ReadResult copied = PlainSafe(safe, plain); !copied.ok()) return copied;
@@ -268,6 +310,7 @@ ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
 
     // The MAC first: a file keyed with a password fails here before any part costs a derivation,
     // and the password that verified it is the one the parts most likely take.
+    if (ReadResult forecast = ForecastWork(p12.get(), budget); !forecast.ok()) return forecast;
     std::vector<Pkcs12Password> ordered = passwords;
     DerivedKeys keys;  // wiped when the read ends
     if (PKCS12_mac_present(p12.get())) {

@@ -22,7 +22,7 @@ namespace kiv::certificate {
 struct Pkcs12Item {
     Pkcs8Ptr key;
     std::vector<unsigned char> keyAttributes;  // DER of the bag's attribute SET, empty when none
-    SecureBytes der;                           // the whole bag as the file held it (not for keys)
+    Secret der;                                // the whole bag as the file held it (not for keys)
     bool isCertificate = false;
     std::size_t safe = 0;  // which of the file's safes (top-level parts) held it, counted from 0
 
@@ -47,6 +47,11 @@ struct ReadResult {
 
     bool ok() const { return failure == ReadFailure::None; }
 };
+
+// What a password-less file is keyed with: the empty password, or none at all.
+inline std::vector<Pkcs12Password> PasswordLess() {
+    return {{"", 0}, {nullptr, 0}};
+}
 
 inline constexpr const char* kWrongPasswordText = "The specified password is not correct.";
 

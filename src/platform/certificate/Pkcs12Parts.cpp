@@ -17,10 +17,10 @@ namespace {
 constexpr int kMaxNesting = 4;
 
 template <typename T, typename Encode>
-SecureBytes Der(const T* object, Encode encode) {
+Secret Der(const T* object, Encode encode) {
     const int length = encode(object, nullptr);
     if (length <= 0) return {};
-    SecureBytes der(static_cast<std::size_t>(length));
+    Secret der(static_cast<std::size_t>(length));
     unsigned char* out = der.data();
     if (encode(object, &out) != length) return {};
     return der;
@@ -28,14 +28,14 @@ SecureBytes Der(const T* object, Encode encode) {
 
 }  // namespace
 
-SecureBytes BagDer(const PKCS12_SAFEBAG* bag) {
+Secret BagDer(const PKCS12_SAFEBAG* bag) {
     return Der(bag, i2d_PKCS12_SAFEBAG);
 }
-SecureBytes KeyDer(const PKCS8_PRIV_KEY_INFO* key) {
+Secret KeyDer(const PKCS8_PRIV_KEY_INFO* key) {
     return Der(key, i2d_PKCS8_PRIV_KEY_INFO);
 }
 
-ReadResult PlainSafe(const PKCS7* safe, SecureBytes& plain) {
+ReadResult PlainSafe(const PKCS7* safe, Secret& plain) {
     if (safe->d.data == nullptr) return Failure(ReadFailure::Damaged, "A part of the file is damaged.");
     plain.Resize(static_cast<std::size_t>(safe->d.data->length));
     if (plain.size() > 0) std::memcpy(plain.data(), safe->d.data->data, plain.size());
@@ -85,7 +85,7 @@ ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener
                          raw.size() == static_cast<std::size_t>(sk_PKCS12_SAFEBAG_num(bags.get()));
     for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags.get()); ++i) {
         const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags.get(), i);
-        SecureBytes der;
+        Secret der;
         if (haveRaw) {
             der.Resize(raw[static_cast<std::size_t>(i)].size());
             std::memcpy(der.data(), raw[static_cast<std::size_t>(i)].data(), der.size());
@@ -100,7 +100,7 @@ ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener
         item.safe = safe;
         switch (PKCS12_SAFEBAG_get_nid(bag)) {
             case NID_keyBag: {
-                const SecureBytes key = KeyDer(PKCS12_SAFEBAG_get0_p8inf(bag));
+                const Secret key = KeyDer(PKCS12_SAFEBAG_get0_p8inf(bag));
                 const unsigned char* p = key.data();
                 item.key.reset(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(key.size())));
                 if (!item.key) return Failure(ReadFailure::Damaged, "A private key in the file is damaged.");
@@ -140,8 +140,8 @@ ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener
     return {};
 }
 
-bool Crypt(const EVP_CIPHER* cipher, const SecureBytes& key, const unsigned char* iv, const unsigned char* in,
-           std::size_t length, bool encrypt, SecureBytes& out) {
+bool Crypt(const EVP_CIPHER* cipher, const Secret& key, const unsigned char* iv, const unsigned char* in,
+           std::size_t length, bool encrypt, Secret& out) {
     if (length > INT_MAX / 2 || key.size() != static_cast<std::size_t>(EVP_CIPHER_get_key_length(cipher)))
         return false;
     CipherCtxPtr context(EVP_CIPHER_CTX_new());
@@ -159,8 +159,8 @@ bool Crypt(const EVP_CIPHER* cipher, const SecureBytes& key, const unsigned char
     return true;
 }
 
-bool Hmac(const EVP_MD* digest, const SecureBytes& key, std::span<const unsigned char> data,
-          unsigned char* mac, unsigned int& macLength) {
+bool Hmac(const EVP_MD* digest, const Secret& key, std::span<const unsigned char> data, unsigned char* mac,
+          unsigned int& macLength) {
     return HMAC(digest, key.data(), static_cast<int>(key.size()), data.data(), data.size(), mac,
                 &macLength) != nullptr;
 }

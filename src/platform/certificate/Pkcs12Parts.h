@@ -17,11 +17,11 @@ inline ReadResult Failure(ReadFailure failure, std::string description) {
     return {failure, std::move(description)};
 }
 
-SecureBytes BagDer(const PKCS12_SAFEBAG* bag);
-SecureBytes KeyDer(const PKCS8_PRIV_KEY_INFO* key);
+Secret BagDer(const PKCS12_SAFEBAG* bag);
+Secret KeyDer(const PKCS8_PRIV_KEY_INFO* key);
 
 // The contents of a safe that is not encrypted, copied into `plain`; a failure when it has none.
-ReadResult PlainSafe(const PKCS7* safe, SecureBytes& plain);
+ReadResult PlainSafe(const PKCS7* safe, Secret& plain);
 
 // "PBES2 with aes-256-cbc" and the like, for descriptions.
 std::string AlgorithmName(const X509_ALGOR* algorithm);
@@ -36,22 +36,22 @@ ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener
                     Pkcs12Contents& contents, std::size_t safe, int depth = 0, bool bagsOnly = false);
 
 // CBC with the padding PBES2 prescribes; a wrong key almost always shows as bad padding.
-bool Crypt(const EVP_CIPHER* cipher, const SecureBytes& key, const unsigned char* iv, const unsigned char* in,
-           std::size_t length, bool encrypt, SecureBytes& out);
+bool Crypt(const EVP_CIPHER* cipher, const Secret& key, const unsigned char* iv, const unsigned char* in,
+           std::size_t length, bool encrypt, Secret& out);
 
 // Decrypts one part (an encrypted safe or a shrouded key) with keys from `keys`: PBES2 with PBKDF2
 // and a CBC cipher, or pbeWithSHAAnd3-KeyTripleDES-CBC. A derivation not in `keys` yet is charged
 // to `budget` first. WrongPassword when the padding is wrong; UnsupportedAlgorithm for any other
 // scheme.
 ReadResult DecryptPart(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data, Pkcs12Password password,
-                       DerivedKeys& keys, WorkBudget& budget, const std::string& part, SecureBytes& plain);
+                       DerivedKeys& keys, WorkBudget& budget, const std::string& part, Secret& plain);
 
 // Verifies the MAC of `p12`, whose encoding is `der`, with a key from `keys` (charged to `budget`
 // when new). WrongPassword when it does not match.
 ReadResult VerifyMacWith(const PKCS12* p12, std::span<const unsigned char> der, Pkcs12Password password,
                          DerivedKeys& keys, WorkBudget& budget);
 
-bool Hmac(const EVP_MD* digest, const SecureBytes& key, std::span<const unsigned char> data,
-          unsigned char* mac, unsigned int& macLength);
+bool Hmac(const EVP_MD* digest, const Secret& key, std::span<const unsigned char> data, unsigned char* mac,
+          unsigned int& macLength);
 
 }  // namespace kiv::certificate

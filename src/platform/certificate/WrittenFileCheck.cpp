@@ -36,8 +36,8 @@ bool Available(const EVP_CIPHER* cipher) {
     return fetched != nullptr;
 }
 
-ReadResult DecryptWith(const X509_ALGOR* algorithm, const EVP_CIPHER* cipher, const SecureBytes& key,
-                       const unsigned char* iv, const ASN1_OCTET_STRING* data, SecureBytes& plain) {
+ReadResult DecryptWith(const X509_ALGOR* algorithm, const EVP_CIPHER* cipher, const Secret& key,
+                       const unsigned char* iv, const ASN1_OCTET_STRING* data, Secret& plain) {
     if (Crypt(cipher, key, iv, data->data, static_cast<std::size_t>(data->length), false, plain)) return {};
     // A cipher of a provider that is not loaded (DES without the legacy one) is no wrong password.
     if (!Available(cipher)) return Unsupported(algorithm);
@@ -47,7 +47,7 @@ ReadResult DecryptWith(const X509_ALGOR* algorithm, const EVP_CIPHER* cipher, co
 // Decrypts one pbeWithSHAAnd3-KeyTripleDES-CBC part: key and IV from the PKCS#12 derivation with SHA-1.
 ReadResult TripleDesDecrypt(const X509_ALGOR* algorithm, const void* parameter, const ASN1_OCTET_STRING* data,
                             Pkcs12Password password, DerivedKeys& keys, WorkBudget& budget,
-                            const std::string& part, SecureBytes& plain) {
+                            const std::string& part, Secret& plain) {
     std::unique_ptr<PBEPARAM, FreeWith<PBEPARAM_free>> pbe(static_cast<PBEPARAM*>(
         ASN1_item_unpack(static_cast<const ASN1_STRING*>(parameter), ASN1_ITEM_rptr(PBEPARAM))));
     const long iterations = pbe && pbe->iter != nullptr ? ASN1_INTEGER_get(pbe->iter) : 0;
@@ -71,8 +71,8 @@ ReadResult TripleDesDecrypt(const X509_ALGOR* algorithm, const void* parameter, 
     if ((!keys.Has(keyRequest) || !keys.Has(ivRequest)) &&
         !budget.Charge(EncryptionCost(algorithm), part, refused))
         return Failure(ReadFailure::TooMuchWork, refused);
-    const SecureBytes* key = keys.Get(keyRequest);
-    const SecureBytes* iv = keys.Get(ivRequest);
+    const Secret* key = keys.Get(keyRequest);
+    const Secret* iv = keys.Get(ivRequest);
     if (key == nullptr || iv == nullptr)
         return Failure(ReadFailure::Damaged, "A key could not be derived from the password.");
     return DecryptWith(algorithm, cipher, *key, iv->data(), data, plain);
@@ -81,7 +81,7 @@ ReadResult TripleDesDecrypt(const X509_ALGOR* algorithm, const void* parameter, 
 }  // namespace
 
 ReadResult DecryptPart(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data, Pkcs12Password password,
-                       DerivedKeys& keys, WorkBudget& budget, const std::string& part, SecureBytes& plain) {
+                       DerivedKeys& keys, WorkBudget& budget, const std::string& part, Secret& plain) {
     if (algorithm == nullptr || data == nullptr)
         return Failure(ReadFailure::Damaged, "An encrypted part of the file is empty.");
     const ASN1_OBJECT* object = nullptr;
@@ -125,7 +125,7 @@ ReadResult DecryptPart(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* dat
     std::string refused;
     if (!keys.Has(request) && !budget.Charge(Pbkdf2Cost(iterations, digest, keyLength), part, refused))
         return Failure(ReadFailure::TooMuchWork, refused);
-    const SecureBytes* key = keys.Get(request);
+    const Secret* key = keys.Get(request);
     if (key == nullptr) return Failure(ReadFailure::Damaged, "A key could not be derived from the password.");
     return DecryptWith(algorithm, cipher, *key, iv, data, plain);
 }
@@ -157,7 +157,7 @@ ReadResult VerifyMacWith(const PKCS12* p12, std::span<const unsigned char> der, 
     if (!keys.Has(request) &&
         !budget.Charge(Pkcs12KdfCost(count, digest, request.length), "file's integrity check", refused))
         return Failure(ReadFailure::TooMuchWork, refused);
-    const SecureBytes* key = keys.Get(request);
+    const Secret* key = keys.Get(request);
     unsigned char computed[EVP_MAX_MD_SIZE];
     unsigned int computedLength = 0;
     if (key == nullptr || !Hmac(digest, *key, authSafe, computed, computedLength))
@@ -191,7 +191,7 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
         const ASN1_OCTET_STRING* data = nullptr;
         const X509_SIG* shrouded = PKCS12_SAFEBAG_get0_pkcs8(bag);
         if (shrouded != nullptr) X509_SIG_get0(shrouded, &algorithm, &data);
-        SecureBytes plain;
+        Secret plain;
         ReadResult opened = DecryptPart(algorithm, data, password, keys, budget,
                                         "private key " + std::to_string(++keyNumber), plain);
         if (!opened.ok()) return opened;
@@ -203,7 +203,7 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
     };
     for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
         PKCS7* safe = sk_PKCS7_value(safes.get(), i);
-        SecureBytes plain;
+        Secret plain;
         const int type = OBJ_obj2nid(safe->type);
         if (type == NID_pkcs7_data) {
             if (ReadResult copied = PlainSafe(safe, plain); !copied.ok()) return copied;
@@ -248,7 +248,7 @@ bool SameContents(const Pkcs12Contents& a, const Pkcs12Contents& b) {
         const Pkcs12Item& y = b.items[i];
         if (x.IsKey() != y.IsKey()) return false;
         if (x.IsKey()) {
-            const SecureBytes keyX = KeyDer(x.key.get());
+            const Secret keyX = KeyDer(x.key.get());
             if (keyX.size() == 0 || !(keyX == KeyDer(y.key.get())) || x.keyAttributes != y.keyAttributes)
                 return false;
         } else if (x.der.size() == 0 || !(x.der == y.der)) {

@@ -56,4 +56,23 @@ void ForEachPathCharacter(std::string_view bytes, Visit&& visit) {
     }
 }
 
+// Appends `code` (up to U+10FFFF) to `out` as UTF-8: the one encoder, for paths, text and passwords.
+void AppendUtf8(char32_t code, std::string& out);
+
+// `code` as UTF-16: put(char16_t) once, or twice (a surrogate pair) past U+FFFF.
+template <typename Put>
+void ForEachUtf16Unit(char32_t code, Put&& put) {
+    if (code < 0x10000) {
+        put(static_cast<char16_t>(code));
+    } else {
+        code -= 0x10000;
+        put(static_cast<char16_t>(0xD800 + (code >> 10)));
+        put(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    }
+}
+
+// True when `bytes` are valid UTF-8 throughout, as ForEachPathCharacter reads it (no overlong forms,
+// no encoded surrogates, nothing past U+10FFFF).
+bool IsValidUtf8(std::string_view bytes);
+
 }  // namespace kiv::filesystem

@@ -68,6 +68,8 @@ TEST(KeyDerivationTest, Pkcs12MatchesOpenSsl) {
                                      "Bench-Password-1",
                                      "p\xC3\xA4ss \xF0\x9F\x94\x91",
                                      "\xFF\xFE broken",
+                                     "\xED\xA0\x80 surrogate",
+                                     "\xF4\x90\x80\x80 past U+10FFFF",
                                      std::string(40, 'x'),
                                      std::string(150, 'y')};
     for (const EVP_MD* digest : kDigests) {
@@ -76,7 +78,7 @@ TEST(KeyDerivationTest, Pkcs12MatchesOpenSsl) {
                 const char* text = p < 0 ? nullptr : passwords[p].c_str();
                 const int textLength = p < 0 ? 0 : static_cast<int>(passwords[p].size());
                 if (p >= 0) {
-                    SecureBytes bmp;
+                    Secret bmp;
                     ASSERT_TRUE(BmpPassword(
                         {reinterpret_cast<const unsigned char*>(text), static_cast<std::size_t>(textLength)},
                         bmp));

@@ -57,7 +57,7 @@ TEST(KeysAheadTest, AnnouncedSavesGetRightKeysEachHandedOutOnce) {
         ASSERT_EQ(request.salt.size(), kSalt);
         EXPECT_TRUE(salts.insert(request.salt).second) << "a salt came twice";
         ASSERT_TRUE(keys.Has(request));
-        const SecureBytes* key = keys.Get(request);
+        const Secret* key = keys.Get(request);
         ASSERT_NE(key, nullptr);
         EXPECT_EQ(Bytes(key->data(), key->data() + key->size()), Expected(request));
     }

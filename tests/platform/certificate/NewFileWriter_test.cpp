@@ -67,6 +67,24 @@ TEST_P(WriterTest, CheckSeesTheBytesOnDiskAndItsFailureLeavesNothing) {
     EXPECT_EQ(Entries(), std::set<std::string>{"out.pfx"});
 }
 
+// The program ending at once while a file is written leaves nothing: the nameless file goes with
+// the process, a named one is removed.
+TEST_P(WriterTest, EndingAtOnceRemovesAFileBeingWritten) {
+    std::set<std::string> after;
+    const CallResult written = WriteNewFile(
+        Path("out.pfx"), std::vector<unsigned char>{1, 2, 3}, 0600,
+        [&](std::span<const unsigned char>) {
+            RemoveUnfinishedFiles();
+            after = Entries();
+            return CallResult::Success();
+        },
+        Options());
+    EXPECT_TRUE(after.empty());
+    // The write in progress learns that its file is gone; a nameless one is there still.
+    EXPECT_EQ(written.ok, GetParam());
+    EXPECT_EQ(Entries().empty(), !GetParam());
+}
+
 INSTANTIATE_TEST_SUITE_P(Temporaries, WriterTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Nameless" : "Named"; });
 

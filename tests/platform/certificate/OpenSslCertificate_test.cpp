@@ -181,7 +181,7 @@ TEST(CopyLayoutTest, AttributeSetsKeepTheOrderTheSourceWroteThemIn) {
     const std::vector<unsigned char> plain = kiv::testing::MakePfx(PfxVariant::CertificatesOnly);
     Pkcs12Contents certificates;
     ASSERT_TRUE(ReadPkcs12(plain.data(), plain.size(), {{"", 0}, {nullptr, 0}}, certificates).ok());
-    const SecureBytes& leafBag = certificates.items.front().der;
+    const Secret& leafBag = certificates.items.front().der;
     const unsigned char* in = leafBag.data();
     SafeBagPtr decoded(d2i_PKCS12_SAFEBAG(nullptr, &in, static_cast<long>(leafBag.size())));
     ASSERT_TRUE(decoded);
@@ -209,7 +209,7 @@ TEST(CopyLayoutTest, AttributeSetsKeepTheOrderTheSourceWroteThemIn) {
     ASSERT_EQ(unsorted.size(), sorted.size());
     ASSERT_NE(unsorted, sorted);
 
-    const SecureBytes safeContents = SequenceOf({std::span<const unsigned char>(unsorted)});
+    const Secret safeContents = SequenceOf({std::span<const unsigned char>(unsorted)});
     Pkcs7Ptr safe(PKCS7_new());
     ASSERT_TRUE(PKCS7_set_type(safe.get(), NID_pkcs7_data));
     ASN1_OCTET_STRING_set(safe->d.data, safeContents.data(), static_cast<int>(safeContents.size()));
@@ -639,7 +639,7 @@ TEST(DerivedKeysTest, ConcurrentPreparesEachGetTheirOwnKeys) {
                 DerivedKeys keys;
                 if (!keys.Prepare(requests, (t + round) % 2 == 0)) ++wrong;
                 for (const KeyRequest& request : requests) {
-                    const SecureBytes* key = keys.Has(request) ? keys.Get(request) : nullptr;
+                    const Secret* key = keys.Has(request) ? keys.Get(request) : nullptr;
                     if (key == nullptr ||
                         std::vector<unsigned char>(key->data(), key->data() + key->size()) != Direct(request))
                         ++wrong;
@@ -679,7 +679,7 @@ TEST(DerivedKeysTest, EveryInputOfTheDerivationSelectsItsOwnKey) {
     EXPECT_EQ(keys.Derivations(), requests.size());
     std::set<std::vector<unsigned char>> distinct;
     for (std::size_t i = 0; i < requests.size(); ++i) {
-        const SecureBytes* key = keys.Get(requests[i]);
+        const Secret* key = keys.Get(requests[i]);
         ASSERT_NE(key, nullptr) << i;
         const std::vector<unsigned char> got(key->data(), key->data() + key->size());
         EXPECT_EQ(got, Direct(requests[i])) << i;

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/certificate/CertificateTestFolder.h"
+#include "platform/certificate/Inspection.h"
 #include "platform/certificate/Pkcs12Bags.h"
 #include "support/pkcs12/Pkcs12Maker.h"
 
@@ -99,18 +100,23 @@ struct CraftedCase {
 
 class CeilingTest : public CertificateFolderTest, public ::testing::WithParamInterface<CraftedCase> {};
 
-// At the largest count a file can name, the answer comes at once: the test would otherwise run for
-// about an hour and hit the test timeout.
+// At the largest count a file can name, the answer comes at once, to a load and to inspect alike:
+// the test would otherwise run for about an hour and hit its time-out (tests/CMakeLists.txt).
 TEST_P(CeilingTest, LargestCountIsRefusedNamingThePartTheCountAndTheCeiling) {
     const std::string path = Path("crafted.pfx");
     const std::vector<unsigned char> der = CraftedFile(GetParam().crafted, INT_MAX);
     WriteFile(path, std::string(der.begin(), der.end()));
 
+    const std::string refusal = std::string("The ") + GetParam().part +
+                                " asks for 2,147,483,647 iterations of key derivation; at most "
+                                "1,000,000 are accepted.";
     const CallResult loaded = Make()->Load(path, "", 1, 0);
     ASSERT_FALSE(loaded.ok);
-    EXPECT_EQ(loaded.description, std::string("The ") + GetParam().part +
-                                      " asks for 2,147,483,647 iterations of key derivation; at most "
-                                      "1,000,000 are accepted.");
+    EXPECT_EQ(loaded.description, refusal);
+    // Inspecting the file reads it within the same limits.
+    const Inspection inspection = InspectFile(path);
+    EXPECT_EQ(inspection.kind, Inspection::Kind::Unreadable);
+    EXPECT_EQ(inspection.detail, refusal);
 
     // Just above the ceiling is refused the same way; at the ceiling the derivation is attempted.
     Pkcs12Contents contents;
@@ -139,14 +145,17 @@ TEST(WorkBudgetTest, ALoadCostsWhatItsDerivationsCostAndNoMore) {
     struct Case {
         PfxVariant variant;
         std::uint64_t rounds;
+        // Every derivation is one attempt the file shows before any is run: one round short of
+        // them, the file is refused before the first.
+        bool refusedAhead;
     };
     const Case cases[] = {
         // MAC 2048 (SHA-256, one block); certificates and key PBKDF2-SHA256 for AES-256: 2 x 4096.
-        {PfxVariant::Pbes2Aes, 2048 + 4096 + 4096},
+        {PfxVariant::Pbes2Aes, 2048 + 4096 + 4096, true},
         // MAC SHA-1 keyed with no password: the empty password is tried first (2 x 2048). The parts
         // take the MAC's password first: 3DES key and IV (24 + 8 bytes of SHA-1) cost 3 x 2048 each.
-        {PfxVariant::NullPasswordMac, 2 * 2048 + 2 * 3 * 2048},
-        {PfxVariant::UnencryptedBags, 2048},
+        {PfxVariant::NullPasswordMac, 2 * 2048 + 2 * 3 * 2048, false},
+        {PfxVariant::UnencryptedBags, 2048, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(kiv::testing::VariantName(c.variant));
@@ -161,6 +170,7 @@ TEST(WorkBudgetTest, ALoadCostsWhatItsDerivationsCostAndNoMore) {
         const ReadResult refused = ReadPkcs12(der.data(), der.size(), kPasswordLess, contents, short_);
         EXPECT_EQ(refused.failure, ReadFailure::TooMuchWork);
         EXPECT_TRUE(contents.items.empty());
+        EXPECT_EQ(short_.Spent() == 0, c.refusedAhead) << short_.Spent();
     }
 }
 

@@ -32,6 +32,16 @@ TEST(PathText, ValidUtf8IsItsOwnTextAndEveryOtherByteAReservedCharacter) {
     EXPECT_EQ(PathToText(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
 }
 
+TEST(PathText, Utf8IsValidExactlyWhenNoByteBecomesAReservedCharacter) {
+    EXPECT_TRUE(IsValidUtf8("P\xc3\xa4ss \xf0\x9f\x94\x91"));
+    EXPECT_TRUE(IsValidUtf8(""));
+    for (const char* invalid : {"\xff", "\xe2\x82", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80"})
+        EXPECT_FALSE(IsValidUtf8(invalid)) << invalid;
+    std::string encoded;
+    for (const char32_t code : {U'a', U'\u00e9', U'\u20ac', U'\U0001F511'}) AppendUtf8(code, encoded);
+    EXPECT_EQ(encoded, "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x91");
+}
+
 TEST(PathText, EveryByteStringComesBackUnchanged) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> byte(0, 255), length(0, 24);

@@ -1,8 +1,5 @@
 #include "cli/Text.h"
 
-#include <locale.h>
-#include <wctype.h>
-
 #include <cstdint>
 #include <cstdio>
 
@@ -32,15 +29,6 @@ void Encode(char32_t code, std::string& out) {
         out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (code & 0x3F));
     }
-}
-
-// The C library's Unicode tables, whatever locale the user runs in; null when not installed.
-locale_t UnicodeLocale() {
-    static const locale_t locale = [] {
-        locale_t made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        return made;
-    }();
-    return locale;
 }
 
 }  // namespace
@@ -78,26 +66,6 @@ std::string JsonString(std::string_view text) {
         }
     });
     out += '"';
-    return out;
-}
-
-std::string FoldCase(std::string_view path) {
-    const locale_t locale = UnicodeLocale();
-    std::string out;
-    out.reserve(path.size());
-    filesystem::ForEachPathCharacter(path, [&](char32_t code) {
-        if (IsStrayByte(code)) {
-            out += static_cast<char>(code - 0xDC00);
-        } else if (code < 0x80) {
-            out += static_cast<char>(code >= 'A' && code <= 'Z' ? code - 'A' + 'a' : code);
-        } else if (locale != static_cast<locale_t>(0)) {
-            // Upper then lower folds pairs such as the final and middle sigma together.
-            Encode(static_cast<char32_t>(towlower_l(towupper_l(static_cast<wint_t>(code), locale), locale)),
-                   out);
-        } else {
-            Encode(code, out);
-        }
-    });
     return out;
 }
 

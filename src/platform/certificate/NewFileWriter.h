@@ -29,6 +29,10 @@ struct NewFileOptions {
 CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> bytes, mode_t mode,
                         const WrittenFileCheck& check, const NewFileOptions& options = {});
 
+// What WriteNewFile tests before it writes, and that the folder takes new files; writes nothing.
+// Answers as WriteNewFile would: targetExists for a name that is taken, its description otherwise.
+CallResult CheckNewFile(const std::string& path);
+
 // The process umask, read without changing it.
 mode_t ProcessUmask();
 

@@ -1,0 +1,59 @@
+#include "engine/SameFile.h"
+
+#include <locale.h>
+#include <wctype.h>
+
+#include "platform/filesystem/PathText.h"
+
+namespace kiv::engine {
+namespace {
+
+// The C library's Unicode tables, whatever locale the user runs in; null when not installed.
+locale_t UnicodeLocale() {
+    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    return locale;
+}
+
+}  // namespace
+
+std::string FoldCase(std::string_view path) {
+    const locale_t locale = UnicodeLocale();
+    std::u16string folded;
+    folded.reserve(path.size());
+    filesystem::ForEachPathCharacter(path, [&](char32_t code) {
+        if (code < 0x80) {
+            folded += static_cast<char16_t>(code >= 'A' && code <= 'Z' ? code - 'A' + 'a' : code);
+            return;
+        }
+        // A byte that is not UTF-8 comes as a lone surrogate, which the tables leave alone.
+        if (locale != static_cast<locale_t>(0)) {
+            // Upper then lower folds pairs such as the final and middle sigma together.
+            code = static_cast<char32_t>(towlower_l(towupper_l(static_cast<wint_t>(code), locale), locale));
+        }
+        if (code < 0x10000) {
+            folded += static_cast<char16_t>(code);
+        } else {
+            folded += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            folded += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        }
+    });
+    return filesystem::TextToPath(folded);
+}
+
+bool SameListedFile(filesystem::FileSystem* files, const std::string& listed, const std::string& path) {
+    if (listed == path) return true;
+    if (!files || FoldCase(listed) != FoldCase(path)) return false;
+    const auto one = files->FileIdentity(listed);
+    return one && one == files->FileIdentity(path);
+}
+
+bool ListedPaths::Add(const std::string& path) {
+    std::vector<std::string>& alike = byKey_[FoldCase(path)];
+    for (const std::string& listed : alike) {
+        if (SameListedFile(files_, listed, path)) return false;
+    }
+    alike.push_back(path);
+    return true;
+}
+
+}  // namespace kiv::engine

@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "cli/CliFolder.h"
-#include "cli/KivpfxProcess.h"
 #include "cli/MiniJson.h"
 #include "cli/Text.h"
 
@@ -24,7 +23,7 @@ class CliProtectTest : public CliFolderTest {
         std::vector<std::string> all = {"protect", "--password-file",
                                         PasswordFile(std::string(kPassword) + "\n")};
         all.insert(all.end(), args.begin(), args.end());
-        return RunKivpfx(all);
+        return RunMain(all);
     }
     bool Opens(const std::string& relative, const std::string& password = kPassword) const {
         return ReadPfx(Path(relative), password).has_value();
@@ -64,7 +63,7 @@ TEST_F(CliProtectTest, BadUsageExitsWithTwoAndWritesNothing) {
         {{"inspect", "--verbose", root_}, "unknown option"},
     };
     for (const auto& [args, message] : cases) {
-        const Finished run = RunKivpfx(args);
+        const Finished run = RunMain(args);
         EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
         EXPECT_NE(run.err.find(message), std::string::npos) << ::testing::PrintToString(args) << "\n"
                                                             << run.err;
@@ -76,14 +75,14 @@ TEST_F(CliProtectTest, BadUsageExitsWithTwoAndWritesNothing) {
 TEST_F(CliProtectTest, HelpAndVersion) {
     for (const auto& args :
          {std::vector<std::string>{"--help"}, {"help"}, {"protect", "--help"}, {"inspect", "-h"}}) {
-        const Finished run = RunKivpfx(args);
+        const Finished run = RunMain(args);
         EXPECT_EQ(run.status, 0);
         EXPECT_NE(run.out.find("Usage: kivpfx protect"), std::string::npos);
         EXPECT_NE(run.out.find("--password-file"), std::string::npos);
         EXPECT_NE(run.out.find("--compat"), std::string::npos);
         EXPECT_NE(run.out.find("--iterations N"), std::string::npos);
     }
-    const Finished version = RunKivpfx({"--version"});
+    const Finished version = RunMain({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("kivpfx", 0), 0u) << version.out;
     EXPECT_NE(version.out.find("OpenSSL"), std::string::npos);
@@ -148,7 +147,7 @@ TEST_F(CliProtectTest, PasswordFileGivesItsFirstLineWithoutTheLineEnd) {
     Pfx("a.pfx");
     const std::string password = "Pass word \xc3\xa9";
     const Finished run =
-        RunKivpfx({"protect", "--password-file", PasswordFile(password + "\r\nsecond line\n"), root_});
+        RunMain({"protect", "--password-file", PasswordFile(password + "\r\nsecond line\n"), root_});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Opens("a_Password.Pfx", password));
     EXPECT_FALSE(Opens("a_Password.Pfx", password + "\r"));
@@ -157,14 +156,16 @@ TEST_F(CliProtectTest, PasswordFileGivesItsFirstLineWithoutTheLineEnd) {
 TEST_F(CliProtectTest, PasswordFromStandardInputAndFromADescriptor) {
     Pfx("in/a.pfx");
     Pfx("fd/a.pfx");
-    Finished run = RunKivpfx({"protect", "--password-file", "-", Path("in")}, "From-Stdin\nnext\n");
+    Finished run = RunMain({"protect", "--password-file", "-", Path("in")}, "From-Stdin\nnext\n");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Opens("in/a_Password.Pfx", "From-Stdin"));
 
-    Launch launch;
-    launch.args = {"protect", "--password-fd", "3", Path("fd")};
-    launch.fd3 = "From-Fd-3";  // no newline at the end: the whole content is the line
-    run = RunKivpfx(launch);
+    int fd[2];
+    ASSERT_EQ(::pipe(fd), 0);
+    WriteAll(fd[1], "From-Fd-3");  // no newline at the end: the whole content is the line
+    ::close(fd[1]);
+    run = RunMain({"protect", "--password-fd", std::to_string(fd[0]), Path("fd")});
+    ::close(fd[0]);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Opens("fd/a_Password.Pfx", "From-Fd-3"));
 }
@@ -178,14 +179,13 @@ TEST_F(CliProtectTest, UnusablePasswordsAreRefusedBeforeAnythingIsWritten) {
         {{"--password-file", PasswordFile("\xff\xfe-latin1\n")}, "UTF-8"},
         {{"--password-file", PasswordFile(std::string(2000, 'x'))}, "longer than"},
         {{"--password-file", Path("no-such-file")}, "cannot open the password file"},
-        {{"--password-fd", "9"}, "descriptor 9 is not open"},
-        {{}, "no terminal"},
+        {{"--password-fd", "999"}, "descriptor 999 is not open"},
     };
     for (const auto& [options, message] : cases) {
         std::vector<std::string> args = {"protect"};
         args.insert(args.end(), options.begin(), options.end());
         args.push_back(root_);
-        const Finished run = RunKivpfx(args);
+        const Finished run = RunMain(args);
         EXPECT_EQ(run.status, 2) << message;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
@@ -231,6 +231,19 @@ TEST_F(CliProtectTest, CtrlCAtThePromptEndsTheRunWithoutWriting) {
     EXPECT_EQ(Tree(), (std::set<std::string>{"a.pfx"}));
 }
 
+// The built program: its exit status, and no terminal to ask the password on.
+TEST_F(CliProtectTest, TheProgramExitsWithTheRunsStatus) {
+    Pfx("a.pfx");
+    Write("b.pfx", "junk");
+    EXPECT_EQ(RunKivpfx({"--version"}).status, 0);
+    const Finished noTerminal = RunKivpfx({"protect", Path("a.pfx")});
+    EXPECT_EQ(noTerminal.status, 2);
+    EXPECT_NE(noTerminal.err.find("no terminal"), std::string::npos) << noTerminal.err;
+    const std::string password = PasswordFile("pw\n");
+    EXPECT_EQ(RunKivpfx({"protect", "--password-file", password, Path("a.pfx")}).status, 0);
+    EXPECT_EQ(RunKivpfx({"protect", "--password-file", password, Path("b.pfx")}).status, 1);
+}
+
 TEST_F(CliProtectTest, ReportFollowsTheOrderFilesWereFoundWhateverOrderJobsFinishIn) {
     // Unreadable files fail at once and protected ones only after their key derivations, so with
     // several jobs the files finish out of order.
@@ -259,7 +272,7 @@ TEST_F(CliProtectTest, ReportFollowsTheOrderFilesWereFoundWhateverOrderJobsFinis
         Pfx("tree/deep/y" + std::to_string(i) + ".pfx");
         Write("tree/deep/er/z" + std::to_string(i) + ".pfx", "junk");
     }
-    const Finished walk = RunKivpfx({"inspect", Path("tree")});
+    const Finished walk = RunMain({"inspect", Path("tree")});
     std::vector<std::string> walked;
     for (const auto& line : Lines(walk.out)) {
         if (line.first.rfind(root_, 0) == 0)
@@ -272,13 +285,16 @@ TEST_F(CliProtectTest, ReportFollowsTheOrderFilesWereFoundWhateverOrderJobsFinis
     EXPECT_EQ(reported, walked);
 }
 
-TEST_F(CliProtectTest, APathIsListedOnceWhateverItsLetterCase) {
-    Pfx("Dir/Cert.pfx");
-    const Finished run =
-        Protect({Path("Dir"), Path("Dir/Cert.pfx"), Path("DIR/CERT.PFX"), Path("dir/cert.pfx")});
+// Here names that differ only in letter case are two files; a path given twice is one.
+TEST_F(CliProtectTest, NamesThatDifferOnlyInCaseAreTwoFilesAndAPathIsListedOnce) {
+    Pfx("Dir/A.pfx");
+    Pfx("Dir/a.pfx", PfxVariant::NoMac);
+    const Finished run = Protect({Path("Dir"), Path("Dir/a.pfx"), Path("Dir/A.pfx")});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(Lines(run.out),
-              (std::vector<std::pair<std::string, std::string>>{{"OK", Path("Dir/Cert.pfx")}}));
+    EXPECT_EQ(Lines(run.out), (std::vector<std::pair<std::string, std::string>>{{"OK", Path("Dir/A.pfx")},
+                                                                                {"OK", Path("Dir/a.pfx")}}));
+    EXPECT_TRUE(Opens("Dir/A_Password.Pfx"));
+    EXPECT_TRUE(Opens("Dir/a_Password.Pfx"));
 }
 
 TEST_F(CliProtectTest, JsonReportIsValidAndCarriesEveryFile) {
@@ -337,37 +353,53 @@ TEST_F(CliProtectTest, QuietPrintsFailuresOnly) {
     EXPECT_TRUE(run.err.empty()) << run.err;
 }
 
-TEST_F(CliProtectTest, DryRunLoadsEveryFileAndWritesNothing) {
-    Pfx("a.pfx");
+// The dry run ends each file as the run does up to its save; only a file the run writes differs.
+TEST_F(CliProtectTest, DryRunGivesEachFileTheRunsStatusAndWritesNothing) {
+    const std::string longName(250, 'n');  // its output name is too long for the folder
+    Pfx("ok.pfx");
     Pfx("legacy.pfx", PfxVariant::Legacy);
-    Pfx("b.pfx", PfxVariant::PasswordProtected);
-    Write("c.pfx", "junk");
-    Pfx("d.pfx");
-    Pfx("d_Password.Pfx", PfxVariant::PasswordProtected);
-    std::filesystem::create_directories(Path("e_Password.Pfx"));  // a folder takes the output name
-    Pfx("e.pfx");
+    Pfx("locked.pfx", PfxVariant::PasswordProtected);
+    Write("junk.pfx", "junk");
+    Pfx("taken.pfx");
+    Pfx("taken_Password.Pfx", PfxVariant::PasswordProtected);
+    Pfx("folder.pfx");
+    std::filesystem::create_directories(Path("folder_Password.Pfx"));
+    Pfx(longName + ".pfx");
+    Pfx("twin.pfx");
+    Pfx("twin.PFX", PfxVariant::NoMac);  // another file with the same output name
+    const std::vector<std::pair<std::string, std::string>> cases = {{"ok.pfx", "ok"},
+                                                                    {"legacy.pfx", "ok"},
+                                                                    {"locked.pfx", "already-protected"},
+                                                                    {"junk.pfx", "load-error"},
+                                                                    {"gone.pfx", "not-found"},
+                                                                    {"taken.pfx", "output-exists"},
+                                                                    {"folder.pfx", "output-exists"},
+                                                                    {longName + ".pfx", "save-error"},
+                                                                    {"twin.pfx", "ok"},
+                                                                    {"twin.PFX", "output-exists"}};
+    std::vector<std::string> args = {"--json", "--jobs", "3"};
+    for (const auto& named : cases) args.push_back(Path(named.first));
     const auto before = Tree();
-    // No password is needed: nothing is written.
-    const Finished run = RunKivpfx({"protect", "--dry-run", "--jobs", "3", Path("a.pfx"), Path("legacy.pfx"),
-                                    Path("b.pfx"), Path("c.pfx"), Path("d.pfx"), Path("e.pfx")});
-    EXPECT_EQ(run.status, 1) << run.err;
-    const auto lines = Lines(run.out);
-    ASSERT_EQ(lines.size(), 6u) << run.out;
-    EXPECT_EQ(lines[0].first, "Ready");
-    EXPECT_EQ(lines[1].first, "Ready");
-    EXPECT_EQ(lines[2].first, "File is already password protected");
-    EXPECT_EQ(lines[3].first.rfind("Error Loading : ", 0), 0u);
-    EXPECT_EQ(lines[4].first, "File [" + Path("d_Password.Pfx") + "] already exists");
-    EXPECT_EQ(lines[5].first, "File [" + Path("e_Password.Pfx") + "] already exists");
+    std::vector<std::string> dryArgs = {"protect", "--dry-run"};
+    dryArgs.insert(dryArgs.end(), args.begin(), args.end());
+    const Finished dry = RunMain(dryArgs);  // no password: nothing is written
     EXPECT_EQ(Tree(), before);
-
-    const Finished ready = RunKivpfx({"protect", "-n", "--json", Path("a.pfx")});
-    EXPECT_EQ(ready.status, 0);
-    const auto report = ParseJson(ready.out);
-    ASSERT_TRUE(report.has_value()) << ready.out;
-    EXPECT_TRUE((*report)["dryRun"].boolean);
-    EXPECT_EQ((*report)["counts"]["ready"].number, 1);
-    EXPECT_EQ(Tree(), before);
+    const Finished run = Protect(args);
+    EXPECT_EQ(dry.status, run.status);
+    const auto dryReport = ParseJson(dry.out), runReport = ParseJson(run.out);
+    ASSERT_TRUE(dryReport && runReport) << dry.out << run.out;
+    ASSERT_EQ((*dryReport)["files"].array.size(), cases.size());
+    ASSERT_EQ((*runReport)["files"].array.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Json& checked = (*dryReport)["files"].array[i];
+        const Json& done = (*runReport)["files"].array[i];
+        EXPECT_EQ(done["outcome"].string, cases[i].second) << cases[i].first << ": " << done["status"].string;
+        const bool written = cases[i].second == "ok";
+        EXPECT_EQ(checked["outcome"].string, written ? "ready" : done["outcome"].string) << cases[i].first;
+        EXPECT_EQ(checked["status"].string, written ? "Ready" : done["status"].string) << cases[i].first;
+    }
+    EXPECT_TRUE((*dryReport)["dryRun"].boolean);
+    EXPECT_EQ((*dryReport)["counts"]["ready"].number, 3);
 }
 
 TEST_F(CliProtectTest, TwoRunsAtOnceWriteEachOutputExactlyOnce) {
@@ -377,13 +409,13 @@ TEST_F(CliProtectTest, TwoRunsAtOnceWriteEachOutputExactlyOnce) {
         Pfx(name);
         sources.push_back(Path(name));
     }
-    const std::string password = PasswordFile(std::string(kPassword) + "\n");
-    Launch launch;
-    launch.args = {"protect", "--jobs", "2", "--password-file", password, Path("s0"), Path("s1"), Path("s2")};
-    Child first(launch);
-    Child second(launch);
-    const Finished a = first.Wait();
-    const Finished b = second.Wait();
+    const std::vector<std::string> args = {
+        "protect",  "--jobs",   "2",       "--password-file", PasswordFile(std::string(kPassword) + "\n"),
+        Path("s0"), Path("s1"), Path("s2")};
+    Finished a, b;
+    std::thread other([&] { b = RunMain(args); });
+    a = RunMain(args);
+    other.join();
 
     // A run that starts its walk after the other has written outputs finds them too and reports
     // them as protected files, as the window's search would; only those make it exit with 1.

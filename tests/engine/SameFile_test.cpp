@@ -1,0 +1,51 @@
+#include "engine/SameFile.h"
+
+#include <gtest/gtest.h>
+
+#include "support/FakeFileSystem.h"
+#include "support/TempFolder.h"
+
+namespace kiv::engine {
+namespace {
+
+TEST(SameFileTest, FoldCaseMakesLetterCaseVariantsOneKey) {
+    EXPECT_EQ(FoldCase("/Certs/Server.PFX"), FoldCase("/certs/server.pfx"));
+    EXPECT_EQ(FoldCase("/\xc3\x9c"
+                       "ber/\xce\xa3.pfx"),
+              FoldCase("/\xc3\xbc"
+                       "ber/\xcf\x83.pfx"));  // Ü/ü, Σ/σ
+    EXPECT_NE(FoldCase("/a/b.pfx"), FoldCase("/a/c.pfx"));
+    // Bytes that are not UTF-8 are compared as they are.
+    EXPECT_EQ(FoldCase("X\xff.PFX"), "x\xff.pfx");
+    EXPECT_NE(FoldCase("\xff"), FoldCase("\xfe"));
+}
+
+// Two names are one entry only when they are one file on disk.
+TEST(SameFileTest, NamesDifferingInCaseAreOneEntryOnlyForOneFile) {
+    testing::FakeFileSystem fake;
+    fake.SetFileIdentity("/m/CERT.pfx", {7, 1});
+    fake.SetFileIdentity("/m/cert.PFX", {7, 1});  // a case-insensitive mount: one file
+    fake.SetFileIdentity("/d/A.pfx", {8, 1});
+    fake.SetFileIdentity("/d/a.pfx", {8, 2});  // two files
+    ListedPaths listed(&fake);
+    for (const char* path : {"/m/CERT.pfx", "/d/A.pfx", "/d/a.pfx", "/x/GONE.pfx", "/x/gone.pfx"})
+        EXPECT_TRUE(listed.Add(path)) << path;
+    for (const char* path : {"/m/cert.PFX", "/m/CERT.pfx", "/d/a.pfx", "/x/gone.pfx"})
+        EXPECT_FALSE(listed.Add(path)) << path;
+    EXPECT_FALSE(SameListedFile(&fake, "/m/CERT.pfx", "/n/cert.pfx")) << "not the same name";
+    EXPECT_FALSE(SameListedFile(nullptr, "/m/CERT.pfx", "/m/cert.PFX"));
+}
+
+TEST(SameFileTest, TwoFilesOnDiskWhoseNamesDifferInCaseAreBothListed) {
+    testing::TempFolder temp;
+    temp.Write("A.pfx", "one");
+    temp.Write("a.pfx", "two");
+    const auto files = filesystem::CreateLocalFileSystem();
+    ListedPaths listed(files.get());
+    EXPECT_TRUE(listed.Add(temp.Path("A.pfx")));
+    EXPECT_TRUE(listed.Add(temp.Path("a.pfx")));
+    EXPECT_FALSE(listed.Add(temp.Path("a.pfx")));
+}
+
+}  // namespace
+}  // namespace kiv::engine

@@ -20,6 +20,10 @@ FileResult Result(Outcome outcome, std::string status) {
     return {outcome, std::move(status)};
 }
 
+FileResult LoadFailure(const std::string& description) {
+    return Result(Outcome::LoadError, "Error Loading : " + description);
+}
+
 // How a save that failed, or the writer's test before one, ends the file.
 FileResult SaveFailure(const certificate::CallResult& saved, const std::string& output) {
     // A file that appeared at the output path in the meantime is left alone.
@@ -42,7 +46,7 @@ FileResult LoadSource(filesystem::FileSystem* files, const certificate::Certific
                       const std::string& source, const std::string& output,
                       std::unique_ptr<certificate::Certificate>& certificate) {
     certificate.reset();
-    if (!files) return Result(Outcome::LoadError, "Error Loading : the file system cannot be read");
+    if (!files) return LoadFailure("the file system cannot be read");
     if (files->FileExists(output)) return OutputTaken(output);
     if (!files->FileExists(source)) return Result(Outcome::NotFound, "File not found");
 
@@ -58,7 +62,7 @@ FileResult LoadSource(filesystem::FileSystem* files, const certificate::Certific
     certificate.reset();
     if (MeansWrongPassword(loaded.description))
         return Result(Outcome::AlreadyProtected, "File is already password protected");
-    return Result(Outcome::LoadError, "Error Loading : " + loaded.description);
+    return LoadFailure(loaded.description);
 }
 
 FileResult ProtectFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,

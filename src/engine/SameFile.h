@@ -12,6 +12,8 @@ namespace kiv::engine {
 // The key under which names that differ only in letter case meet: valid UTF-8 folded character by
 // character with the C library's Unicode tables, every other byte kept as it is.
 std::string FoldCase(std::string_view path);
+// The same key for the text of a path (PathText.h), as the window's list keeps it.
+std::u16string FoldCase(std::u16string_view text);
 
 // True when a list that holds `listed` already holds `path`: the same bytes, or names that differ
 // only in letter case and are one file on disk (same device and inode: a case-insensitive mount or

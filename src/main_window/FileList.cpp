@@ -12,10 +12,9 @@ using prompts::Buttons;
 using prompts::Icon;
 
 int frmmain::FindListedFile(const QString& path) const {
-    const std::string bytes = ListTextToPath(path);
     for (int row = vs1_->FindRow(path, 1, kPathCol); row >= 1; row = vs1_->FindRow(path, row + 1, kPathCol)) {
         const std::string listed = ListTextToPath(vs1_->Model().CellText(row, kPathCol));
-        if (engine::SameListedFile(app::SharedFileSystem(), listed, bytes)) return row;
+        if (engine::SameListedFile(app::SharedFileSystem(), listed, ListTextToPath(path))) return row;
     }
     return -1;
 }

@@ -85,8 +85,8 @@ bool frmmain::Wire(QString* error) {
     }
     // Paths meet in the list's index under the engine's letter-case key; FindListedFile decides.
     vs1_->Model().SetKeyRule([](const QString& path) {
-        const std::string key = engine::FoldCase(ListTextToPath(path));
-        return QString::fromLatin1(key.data(), static_cast<qsizetype>(key.size()));
+        const std::u16string key = engine::FoldCase(ShownText(path));
+        return QString(reinterpret_cast<const QChar*>(key.data()), static_cast<qsizetype>(key.size()));
     });
     // A path dragged over a password box belongs to the list, not in the password.
     txtpass_[0]->setAcceptDrops(false);

@@ -1,8 +1,7 @@
 #pragma once
 
-// Runs the built kivpfx program as a child process: its standard streams through pipes, an optional
-// extra descriptor, and a session of its own so that it has no controlling terminal unless a test
-// gives it a pseudo-terminal.
+// Runs the built kivpfx program as a child process: its standard streams through pipes, and a session of its
+// own so that it has no controlling terminal unless a test gives it a pseudo-terminal.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,7 +12,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,10 +29,9 @@ struct Finished {
 };
 
 struct Launch {
-    std::vector<std::string> args;   // after the program name
-    std::string input;               // standard input; closed after it
-    std::optional<std::string> fd3;  // readable on descriptor 3 when set
-    bool closedOutput = false;       // standard output is a pipe nobody reads
+    std::vector<std::string> args;  // after the program name
+    std::string input;              // standard input; closed after it
+    bool closedOutput = false;      // standard output is a pipe nobody reads
 };
 
 inline int StatusOf(int wait) {
@@ -64,27 +61,20 @@ inline void WriteAll(int fd, const std::string& bytes) {
 class Child {
   public:
     explicit Child(const Launch& launch) {
-        int in[2], out[2], err[2], extra[2] = {-1, -1};
+        int in[2], out[2], err[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
             return;
-        if (launch.fd3 && ::pipe2(extra, O_CLOEXEC) != 0) return;
         pid_ = ::fork();
         if (pid_ == 0) {
             ::setsid();
             ::dup2(in[0], 0);
             ::dup2(out[1], 1);
             ::dup2(err[1], 2);
-            if (launch.fd3) ::dup2(extra[0], 3);
             Exec(launch.args);
         }
         ::close(in[0]);
         ::close(out[1]);
         ::close(err[1]);
-        if (launch.fd3) {
-            ::close(extra[0]);
-            WriteAll(extra[1], *launch.fd3);
-            ::close(extra[1]);
-        }
         ::signal(SIGPIPE, SIG_IGN);
         WriteAll(in[1], launch.input);
         ::close(in[1]);

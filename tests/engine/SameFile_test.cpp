@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/filesystem/PathText.h"
 #include "support/FakeFileSystem.h"
 #include "support/TempFolder.h"
 
@@ -18,6 +19,9 @@ TEST(SameFileTest, FoldCaseMakesLetterCaseVariantsOneKey) {
     // Bytes that are not UTF-8 are compared as they are.
     EXPECT_EQ(FoldCase("X\xff.PFX"), "x\xff.pfx");
     EXPECT_NE(FoldCase("\xff"), FoldCase("\xfe"));
+    // The list's text of a path folds to the text of the path's key.
+    for (const char* path : {"/\xc3\x9c/\xce\xa3\xff.PFX", "/K\xf0\x90\x90\x80\xe9", "/\xed\xa0\x80x"})
+        EXPECT_EQ(filesystem::TextToPath(FoldCase(filesystem::PathToText(path))), FoldCase(path)) << path;
 }
 
 // Two names are one entry only when they are one file on disk.

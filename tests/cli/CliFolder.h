@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,39 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/Cli.h"
-#include "cli/KivpfxProcess.h"
 #include "support/TempFolder.h"
 #include "support/pkcs12/Pkcs12Maker.h"
 
 namespace kiv::cli::testing {
-
-// Runs kivpfx in this process as its main() would, over captured streams; `input` is what
-// "--password-file -" reads.
-inline Finished RunMain(std::vector<std::string> args, const std::string& input = {}) {
-    args.insert(args.begin(), "kivpfx");
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int in[2];
-    if (::pipe(in) != 0) return {};
-    WriteAll(in[1], input);
-    ::close(in[1]);
-    char *out = nullptr, *err = nullptr;
-    std::size_t outSize = 0, errSize = 0;
-    std::FILE* outStream = ::open_memstream(&out, &outSize);
-    std::FILE* errStream = ::open_memstream(&err, &errSize);
-    Finished finished;
-    finished.status = Main(static_cast<int>(args.size()), argv.data(), in[0], outStream, errStream);
-    std::fclose(outStream);
-    std::fclose(errStream);
-    ::close(in[0]);
-    finished.out.assign(out, outSize);
-    finished.err.assign(err, errSize);
-    std::free(out);
-    std::free(err);
-    return finished;
-}
 
 // A fresh folder per test with test files made once per variant and copied under any name.
 class CliFolderTest : public kiv::testing::TempFolderTest {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "cli/CliFolder.h"
+#include "cli/KivpfxProcess.h"
 #include "cli/MiniJson.h"
 #include "cli/Text.h"
 
@@ -23,7 +24,7 @@ class CliProtectTest : public CliFolderTest {
         std::vector<std::string> all = {"protect", "--password-file",
                                         PasswordFile(std::string(kPassword) + "\n")};
         all.insert(all.end(), args.begin(), args.end());
-        return RunMain(all);
+        return RunKivpfx(all);
     }
     bool Opens(const std::string& relative, const std::string& password = kPassword) const {
         return ReadPfx(Path(relative), password).has_value();
@@ -63,7 +64,7 @@ TEST_F(CliProtectTest, BadUsageExitsWithTwoAndWritesNothing) {
         {{"inspect", "--verbose", root_}, "unknown option"},
     };
     for (const auto& [args, message] : cases) {
-        const Finished run = RunMain(args);
+        const Finished run = RunKivpfx(args);
         EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
         EXPECT_NE(run.err.find(message), std::string::npos) << ::testing::PrintToString(args) << "\n"
                                                             << run.err;
@@ -75,14 +76,14 @@ TEST_F(CliProtectTest, BadUsageExitsWithTwoAndWritesNothing) {
 TEST_F(CliProtectTest, HelpAndVersion) {
     for (const auto& args :
          {std::vector<std::string>{"--help"}, {"help"}, {"protect", "--help"}, {"inspect", "-h"}}) {
-        const Finished run = RunMain(args);
+        const Finished run = RunKivpfx(args);
         EXPECT_EQ(run.status, 0);
         EXPECT_NE(run.out.find("Usage: kivpfx protect"), std::string::npos);
         EXPECT_NE(run.out.find("--password-file"), std::string::npos);
         EXPECT_NE(run.out.find("--compat"), std::string::npos);
         EXPECT_NE(run.out.find("--iterations N"), std::string::npos);
     }
-    const Finished version = RunMain({"--version"});
+    const Finished version = RunKivpfx({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("kivpfx", 0), 0u) << version.out;
     EXPECT_NE(version.out.find("OpenSSL"), std::string::npos);
@@ -147,7 +148,7 @@ TEST_F(CliProtectTest, PasswordFileGivesItsFirstLineWithoutTheLineEnd) {
     Pfx("a.pfx");
     const std::string password = "Pass word \xc3\xa9";
     const Finished run =
-        RunMain({"protect", "--password-file", PasswordFile(password + "\r\nsecond line\n"), root_});
+        RunKivpfx({"protect", "--password-file", PasswordFile(password + "\r\nsecond line\n"), root_});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Opens("a_Password.Pfx", password));
     EXPECT_FALSE(Opens("a_Password.Pfx", password + "\r"));
@@ -156,7 +157,7 @@ TEST_F(CliProtectTest, PasswordFileGivesItsFirstLineWithoutTheLineEnd) {
 TEST_F(CliProtectTest, PasswordFromStandardInputAndFromADescriptor) {
     Pfx("in/a.pfx");
     Pfx("fd/a.pfx");
-    Finished run = RunMain({"protect", "--password-file", "-", Path("in")}, "From-Stdin\nnext\n");
+    Finished run = RunKivpfx({"protect", "--password-file", "-", Path("in")}, "From-Stdin\nnext\n");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Opens("in/a_Password.Pfx", "From-Stdin"));
 
@@ -164,7 +165,7 @@ TEST_F(CliProtectTest, PasswordFromStandardInputAndFromADescriptor) {
     ASSERT_EQ(::pipe(fd), 0);
     WriteAll(fd[1], "From-Fd-3");  // no newline at the end: the whole content is the line
     ::close(fd[1]);
-    run = RunMain({"protect", "--password-fd", std::to_string(fd[0]), Path("fd")});
+    run = RunKivpfx({"protect", "--password-fd", std::to_string(fd[0]), Path("fd")});
     ::close(fd[0]);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Opens("fd/a_Password.Pfx", "From-Fd-3"));
@@ -185,7 +186,7 @@ TEST_F(CliProtectTest, UnusablePasswordsAreRefusedBeforeAnythingIsWritten) {
         std::vector<std::string> args = {"protect"};
         args.insert(args.end(), options.begin(), options.end());
         args.push_back(root_);
-        const Finished run = RunMain(args);
+        const Finished run = RunKivpfx(args);
         EXPECT_EQ(run.status, 2) << message;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
@@ -231,17 +232,13 @@ TEST_F(CliProtectTest, CtrlCAtThePromptEndsTheRunWithoutWriting) {
     EXPECT_EQ(Tree(), (std::set<std::string>{"a.pfx"}));
 }
 
-// The built program: its exit status, and no terminal to ask the password on.
+// The built program exits with the run's status; without a terminal it cannot ask the password.
 TEST_F(CliProtectTest, TheProgramExitsWithTheRunsStatus) {
     Pfx("a.pfx");
-    Write("b.pfx", "junk");
-    EXPECT_EQ(RunKivpfx({"--version"}).status, 0);
-    const Finished noTerminal = RunKivpfx({"protect", Path("a.pfx")});
+    const Finished noTerminal = RunProgram({{"protect", Path("a.pfx")}});
     EXPECT_EQ(noTerminal.status, 2);
     EXPECT_NE(noTerminal.err.find("no terminal"), std::string::npos) << noTerminal.err;
-    const std::string password = PasswordFile("pw\n");
-    EXPECT_EQ(RunKivpfx({"protect", "--password-file", password, Path("a.pfx")}).status, 0);
-    EXPECT_EQ(RunKivpfx({"protect", "--password-file", password, Path("b.pfx")}).status, 1);
+    EXPECT_EQ(RunProgram({{"protect", "--password-file", PasswordFile("pw\n"), Path("a.pfx")}}).status, 0);
 }
 
 TEST_F(CliProtectTest, ReportFollowsTheOrderFilesWereFoundWhateverOrderJobsFinishIn) {
@@ -272,7 +269,7 @@ TEST_F(CliProtectTest, ReportFollowsTheOrderFilesWereFoundWhateverOrderJobsFinis
         Pfx("tree/deep/y" + std::to_string(i) + ".pfx");
         Write("tree/deep/er/z" + std::to_string(i) + ".pfx", "junk");
     }
-    const Finished walk = RunMain({"inspect", Path("tree")});
+    const Finished walk = RunKivpfx({"inspect", Path("tree")});
     std::vector<std::string> walked;
     for (const auto& line : Lines(walk.out)) {
         if (line.first.rfind(root_, 0) == 0)
@@ -355,51 +352,48 @@ TEST_F(CliProtectTest, QuietPrintsFailuresOnly) {
 
 // The dry run ends each file as the run does up to its save; only a file the run writes differs.
 TEST_F(CliProtectTest, DryRunGivesEachFileTheRunsStatusAndWritesNothing) {
-    const std::string longName(250, 'n');  // its output name is too long for the folder
-    Pfx("ok.pfx");
+    Pfx("a.pfx");
     Pfx("legacy.pfx", PfxVariant::Legacy);
-    Pfx("locked.pfx", PfxVariant::PasswordProtected);
-    Write("junk.pfx", "junk");
-    Pfx("taken.pfx");
-    Pfx("taken_Password.Pfx", PfxVariant::PasswordProtected);
-    Pfx("folder.pfx");
-    std::filesystem::create_directories(Path("folder_Password.Pfx"));
-    Pfx(longName + ".pfx");
-    Pfx("twin.pfx");
-    Pfx("twin.PFX", PfxVariant::NoMac);  // another file with the same output name
-    const std::vector<std::pair<std::string, std::string>> cases = {{"ok.pfx", "ok"},
+    Pfx("b.pfx", PfxVariant::PasswordProtected);
+    Write("c.pfx", "junk");
+    Pfx("d.pfx");
+    Pfx("d_Password.Pfx", PfxVariant::PasswordProtected);
+    std::filesystem::create_directories(Path("e_Password.Pfx"));  // a folder takes the output name
+    Pfx("e.pfx");
+    const std::string tooLong = std::string(250, 'n') + ".pfx";  // for its output name
+    Pfx(tooLong);
+    Pfx("a.PFX", PfxVariant::NoMac);  // another file with a.pfx's output name
+    const std::vector<std::pair<std::string, std::string>> cases = {{"a.pfx", "ok"},
                                                                     {"legacy.pfx", "ok"},
-                                                                    {"locked.pfx", "already-protected"},
-                                                                    {"junk.pfx", "load-error"},
+                                                                    {"b.pfx", "already-protected"},
+                                                                    {"c.pfx", "load-error"},
                                                                     {"gone.pfx", "not-found"},
-                                                                    {"taken.pfx", "output-exists"},
-                                                                    {"folder.pfx", "output-exists"},
-                                                                    {longName + ".pfx", "save-error"},
-                                                                    {"twin.pfx", "ok"},
-                                                                    {"twin.PFX", "output-exists"}};
-    std::vector<std::string> args = {"--json", "--jobs", "3"};
+                                                                    {"d.pfx", "output-exists"},
+                                                                    {"e.pfx", "output-exists"},
+                                                                    {tooLong, "save-error"},
+                                                                    {"a.PFX", "output-exists"}};
+    std::vector<std::string> args = {"protect", "-n", "--json", "--jobs", "3"};
     for (const auto& named : cases) args.push_back(Path(named.first));
     const auto before = Tree();
-    std::vector<std::string> dryArgs = {"protect", "--dry-run"};
-    dryArgs.insert(dryArgs.end(), args.begin(), args.end());
-    const Finished dry = RunMain(dryArgs);  // no password: nothing is written
+    // No password is needed: nothing is written.
+    const Finished dry = RunKivpfx(args);
     EXPECT_EQ(Tree(), before);
-    const Finished run = Protect(args);
+    const Finished run = Protect({args.begin() + 2, args.end()});
     EXPECT_EQ(dry.status, run.status);
-    const auto dryReport = ParseJson(dry.out), runReport = ParseJson(run.out);
-    ASSERT_TRUE(dryReport && runReport) << dry.out << run.out;
-    ASSERT_EQ((*dryReport)["files"].array.size(), cases.size());
-    ASSERT_EQ((*runReport)["files"].array.size(), cases.size());
+    const auto checked = ParseJson(dry.out), done = ParseJson(run.out);
+    ASSERT_TRUE(checked && done) << dry.out << run.out;
+    ASSERT_EQ((*checked)["files"].array.size(), cases.size());
+    ASSERT_EQ((*done)["files"].array.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        const Json& checked = (*dryReport)["files"].array[i];
-        const Json& done = (*runReport)["files"].array[i];
-        EXPECT_EQ(done["outcome"].string, cases[i].second) << cases[i].first << ": " << done["status"].string;
-        const bool written = cases[i].second == "ok";
-        EXPECT_EQ(checked["outcome"].string, written ? "ready" : done["outcome"].string) << cases[i].first;
-        EXPECT_EQ(checked["status"].string, written ? "Ready" : done["status"].string) << cases[i].first;
+        const auto& [name, outcome] = cases[i];
+        const Json& ready = (*checked)["files"].array[i];
+        const Json& result = (*done)["files"].array[i];
+        EXPECT_EQ(result["outcome"].string, outcome) << name << ": " << result["status"].string;
+        EXPECT_EQ(ready["outcome"].string, outcome == "ok" ? "ready" : outcome) << name;
+        EXPECT_EQ(ready["status"].string, outcome == "ok" ? "Ready" : result["status"].string) << name;
     }
-    EXPECT_TRUE((*dryReport)["dryRun"].boolean);
-    EXPECT_EQ((*dryReport)["counts"]["ready"].number, 3);
+    EXPECT_TRUE((*checked)["dryRun"].boolean);
+    EXPECT_EQ((*checked)["counts"]["ready"].number, 2);
 }
 
 TEST_F(CliProtectTest, TwoRunsAtOnceWriteEachOutputExactlyOnce) {
@@ -409,12 +403,12 @@ TEST_F(CliProtectTest, TwoRunsAtOnceWriteEachOutputExactlyOnce) {
         Pfx(name);
         sources.push_back(Path(name));
     }
-    const std::vector<std::string> args = {
-        "protect",  "--jobs",   "2",       "--password-file", PasswordFile(std::string(kPassword) + "\n"),
-        Path("s0"), Path("s1"), Path("s2")};
+    const std::string password = PasswordFile(std::string(kPassword) + "\n");
+    const std::vector<std::string> args = {"protect", "--jobs",   "2",        "--password-file",
+                                           password,  Path("s0"), Path("s1"), Path("s2")};
     Finished a, b;
-    std::thread other([&] { b = RunMain(args); });
-    a = RunMain(args);
+    std::thread other([&] { b = RunKivpfx(args); });
+    a = RunKivpfx(args);
     other.join();
 
     // A run that starts its walk after the other has written outputs finds them too and reports
@@ -481,7 +475,7 @@ TEST_F(CliProtectTest, AReaderThatGoesAwayStopsTheRunWithoutPartialFiles) {
     launch.args = {"protect", "--jobs", "2", "--password-file", PasswordFile(std::string(kPassword) + "\n"),
                    root_};
     launch.closedOutput = true;
-    const Finished finished = RunKivpfx(launch);
+    const Finished finished = RunProgram(launch);
     EXPECT_EQ(finished.status, 128 + SIGPIPE) << finished.err;
     EXPECT_EQ(Count(".kivpfx-"), 0u);
     EXPECT_LT(Count("_Password.Pfx"), 60u);

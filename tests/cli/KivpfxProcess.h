@@ -1,7 +1,9 @@
 #pragma once
 
-// Runs the built kivpfx program as a child process: its standard streams through pipes, and a session of its
-// own so that it has no controlling terminal unless a test gives it a pseudo-terminal.
+// Runs kivpfx for a test: in this process through its Main over captured streams (RunKivpfx), or
+// as the built program in a child process (RunProgram, Child, TerminalChild): its standard streams
+// through pipes, and a session of its own so that it has no controlling terminal unless a test
+// gives it a pseudo-terminal.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,6 +17,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "cli/Cli.h"
 
 namespace kiv::cli::testing {
 
@@ -30,7 +34,6 @@ struct Finished {
 
 struct Launch {
     std::vector<std::string> args;  // after the program name
-    std::string input;              // standard input; closed after it
     bool closedOutput = false;      // standard output is a pipe nobody reads
 };
 
@@ -76,7 +79,6 @@ class Child {
         ::close(out[1]);
         ::close(err[1]);
         ::signal(SIGPIPE, SIG_IGN);
-        WriteAll(in[1], launch.input);
         ::close(in[1]);
         out_ = out[0];
         err_ = err[0];
@@ -133,15 +135,33 @@ class Child {
     bool waited_ = false;
 };
 
-inline Finished RunKivpfx(const Launch& launch) {
+inline Finished RunProgram(const Launch& launch) {
     return Child(launch).Wait();
 }
 
-inline Finished RunKivpfx(std::vector<std::string> args, std::string input = {}) {
-    Launch launch;
-    launch.args = std::move(args);
-    launch.input = std::move(input);
-    return RunKivpfx(launch);
+// `input` is what "--password-file -" reads.
+inline Finished RunKivpfx(std::vector<std::string> args, const std::string& input = {}) {
+    args.insert(args.begin(), "kivpfx");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    int in[2];
+    if (::pipe(in) != 0) return {};
+    WriteAll(in[1], input);
+    ::close(in[1]);
+    char* text[2] = {};
+    std::size_t size[2] = {};
+    std::FILE* out = ::open_memstream(&text[0], &size[0]);
+    std::FILE* err = ::open_memstream(&text[1], &size[1]);
+    Finished finished;
+    finished.status = Main(static_cast<int>(argv.size()), argv.data(), in[0], out, err);
+    std::fclose(out);
+    std::fclose(err);
+    ::close(in[0]);
+    finished.out.assign(text[0], size[0]);
+    finished.err.assign(text[1], size[1]);
+    std::free(text[0]);
+    std::free(text[1]);
+    return finished;
 }
 
 // The program on a pseudo-terminal, as a person at a terminal runs it.

@@ -4,7 +4,6 @@
 
 #include "platform/filesystem/PathText.h"
 #include "support/FakeFileSystem.h"
-#include "support/TempFolder.h"
 
 namespace kiv::engine {
 namespace {
@@ -38,17 +37,6 @@ TEST(SameFileTest, NamesDifferingInCaseAreOneEntryOnlyForOneFile) {
         EXPECT_FALSE(listed.Add(path)) << path;
     EXPECT_FALSE(SameListedFile(&fake, "/m/CERT.pfx", "/n/cert.pfx")) << "not the same name";
     EXPECT_FALSE(SameListedFile(nullptr, "/m/CERT.pfx", "/m/cert.PFX"));
-}
-
-TEST(SameFileTest, TwoFilesOnDiskWhoseNamesDifferInCaseAreBothListed) {
-    testing::TempFolder temp;
-    temp.Write("A.pfx", "one");
-    temp.Write("a.pfx", "two");
-    const auto files = filesystem::CreateLocalFileSystem();
-    ListedPaths listed(files.get());
-    EXPECT_TRUE(listed.Add(temp.Path("A.pfx")));
-    EXPECT_TRUE(listed.Add(temp.Path("a.pfx")));
-    EXPECT_FALSE(listed.Add(temp.Path("a.pfx")));
 }
 
 }  // namespace

@@ -132,15 +132,6 @@ TEST_F(SearchWindowTest, ListedFilesAreSkippedSilentlyAndASecondSearchAddsNothin
     ExpectListTidied();
 }
 
-TEST_F(SearchWindowTest, TwoNamesOfOneFileAreListedOnce) {
-    UseFake();
-    fake.Add("/m", {"CERT.pfx", "cert.pfx", "other.pfx"}, {});
-    fake.SetFileIdentity("/m/CERT.pfx", {7, 1});
-    fake.SetFileIdentity("/m/cert.pfx", {7, 1});
-    Search("/m");
-    EXPECT_EQ(Paths(), (QStringList{"/m/CERT.pfx", "/m/other.pfx"}));
-}
-
 TEST_F(SearchWindowTest, ListsEachFolderInNameOrderAndASecondSearchGivesTheSameRows) {
     const fs::path root = temp.Path();
     // Created in an order no name order matches: mixed letter case, numbers, subfolders.

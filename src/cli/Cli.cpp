@@ -62,8 +62,15 @@ constexpr const char* kHelp =
     "130 stopped by Ctrl-C (files in flight are finished, nothing partial is left). A second\n"
     "Ctrl-C stops at once, abandoning the files in flight; none is left half-written.\n";
 
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "kivpfx: %s\nTry 'kivpfx --help' for more information.\n", message.c_str());
+// Where a run reads and writes: the process's own streams, or a test's.
+struct Streams {
+    int in;
+    std::FILE* out;
+    std::FILE* err;
+};
+
+int UsageError(const Streams& io, const std::string& message) {
+    std::fprintf(io.err, "kivpfx: %s\nTry 'kivpfx --help' for more information.\n", message.c_str());
     return kUsage;
 }
 
@@ -112,7 +119,7 @@ bool TakesValue(std::string_view argument, std::string_view longName, std::strin
     return !shortName.empty() && argument.starts_with(shortName);
 }
 
-int Protect(int argc, char** argv) {
+int Protect(int argc, char** argv, const Streams& io) {
     ProtectOptions options;
     bool passwordFile = false;
     bool passwordFd = false;
@@ -126,7 +133,7 @@ int Protect(int argc, char** argv) {
             pathsOnly = true;
             args.Skip();
         } else if (Is(argument, "--help", "-h")) {
-            std::fputs(kHelp, stdout);
+            std::fputs(kHelp, io.out);
             return 0;
         } else if (Is(argument, "--dry-run", "-n")) {
             options.dryRun = true;
@@ -142,7 +149,7 @@ int Protect(int argc, char** argv) {
             const auto value = args.Value(name);
             const auto jobs = value ? Number(*value) : std::nullopt;
             if (!jobs || *jobs < 1 || *jobs > kMostJobs)
-                return UsageError("--jobs needs a number from 1 to " + std::to_string(kMostJobs));
+                return UsageError(io, "--jobs needs a number from 1 to " + std::to_string(kMostJobs));
             options.jobs = *jobs;
         } else if (Is(argument, "--compat")) {
             options.save.algorithms = certificate::SaveOptions::Algorithms::TripleDesSha1;
@@ -156,39 +163,41 @@ int Protect(int argc, char** argv) {
                     ? static_cast<int>(*iterations)
                     : 0;
             const std::string problem = certificate::SaveOptionsProblem(options.save);
-            if (!problem.empty()) return UsageError("--iterations: " + problem);
+            if (!problem.empty()) return UsageError(io, "--iterations: " + problem);
         } else if (TakesValue(argument, "--password-file")) {
             const auto value = args.Value("--password-file");
             if (!value || value->empty())
-                return UsageError("--password-file needs a file name (- for standard input)");
+                return UsageError(io, "--password-file needs a file name (- for standard input)");
             options.password.kind = PasswordSource::Kind::File;
             options.password.file = *value;
+            options.password.standardInput = io.in;
             passwordFile = true;
         } else if (TakesValue(argument, "--password-fd")) {
             const auto value = args.Value("--password-fd");
             const auto fd = value ? Number(*value) : std::nullopt;
-            if (!fd || *fd > 1u << 20) return UsageError("--password-fd needs a descriptor number");
+            if (!fd || *fd > 1u << 20) return UsageError(io, "--password-fd needs a descriptor number");
             options.password.kind = PasswordSource::Kind::Descriptor;
             options.password.fd = static_cast<int>(*fd);
             passwordFd = true;
         } else if (argument == "--password" || argument.starts_with("--password=") || argument == "-p") {
             return UsageError(
+                io,
                 "the password is never taken from the command line, where other users can read it; "
                 "use --password-file FILE, --password-fd N or the terminal prompt");
         } else {
-            return UsageError("unknown option '" + std::string(argument) + "'");
+            return UsageError(io, "unknown option '" + std::string(argument) + "'");
         }
     }
     if (passwordFile && passwordFd)
-        return UsageError("give either --password-file or --password-fd, not both");
-    if (options.paths.empty()) return UsageError("protect needs at least one file or folder");
+        return UsageError(io, "give either --password-file or --password-fd, not both");
+    if (options.paths.empty()) return UsageError(io, "protect needs at least one file or folder");
     return RunProtect(
         options,
         [](const certificate::SaveOptions& save) { return certificate::OpenSslCertificateFactory(save); },
-        stdout, stderr);
+        io.out, io.err);
 }
 
-int Inspect(int argc, char** argv) {
+int Inspect(int argc, char** argv, const Streams& io) {
     std::vector<std::string> paths;
     bool json = false;
     bool pathsOnly = false;
@@ -199,35 +208,42 @@ int Inspect(int argc, char** argv) {
         } else if (argument == "--") {
             pathsOnly = true;
         } else if (Is(argument, "--help", "-h")) {
-            std::fputs(kHelp, stdout);
+            std::fputs(kHelp, io.out);
             return 0;
         } else if (argument == "--json") {
             json = true;
         } else {
-            return UsageError("unknown option '" + std::string(argument) + "'");
+            return UsageError(io, "unknown option '" + std::string(argument) + "'");
         }
     }
-    if (paths.empty()) return UsageError("inspect needs at least one file or folder");
-    return RunInspect(paths, json, stdout, stderr);
+    if (paths.empty()) return UsageError(io, "inspect needs at least one file or folder");
+    return RunInspect(paths, json, io.out, io.err);
 }
 
 }  // namespace
 
 int Main(int argc, char** argv) {
-    if (argc < 2) return UsageError("no command given; the commands are protect and inspect");
+    return Main(argc, argv, 0, stdout, stderr);
+}
+
+int Main(int argc, char** argv, int in, std::FILE* out, std::FILE* err) {
+    const Streams io{in, out, err};
+    if (argc < 2) return UsageError(io, "no command given; the commands are protect and inspect");
     const std::string_view command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kHelp, stdout);
+        std::fputs(kHelp, io.out);
         return 0;
     }
     if (command == "--version") {
-        std::printf("kivpfx (Kiv Pfx Utility) %s\n%s\n", KIV_VERSION, OpenSSL_version(OPENSSL_VERSION));
+        std::fprintf(io.out, "kivpfx (Kiv Pfx Utility) %s\n%s\n", KIV_VERSION,
+                     OpenSSL_version(OPENSSL_VERSION));
         return 0;
     }
     InstallInterruptHandlers();
-    if (command == "protect") return Protect(argc, argv);
-    if (command == "inspect") return Inspect(argc, argv);
-    return UsageError("unknown command '" + std::string(command) + "'; the commands are protect and inspect");
+    if (command == "protect") return Protect(argc, argv, io);
+    if (command == "inspect") return Inspect(argc, argv, io);
+    return UsageError(io,
+                      "unknown command '" + std::string(command) + "'; the commands are protect and inspect");
 }
 
 }  // namespace kiv::cli

@@ -2,10 +2,8 @@
 
 #include <sys/stat.h>
 
-#include <unordered_set>
-
 #include "cli/Interrupt.h"
-#include "cli/Text.h"
+#include "engine/SameFile.h"
 #include "engine/SearchFolder.h"
 
 namespace kiv::cli {
@@ -21,9 +19,9 @@ std::string_view BareName(std::string_view path) {
 
 FoundFiles FindFiles(const std::vector<std::string>& paths, filesystem::FileSystem& files, bool anyFileName) {
     FoundFiles found;
-    std::unordered_set<std::string> listed;
+    engine::ListedPaths listed(&files);
     const auto add = [&](const std::string& path) {
-        if (listed.insert(FoldCase(path)).second) found.files.push_back(path);
+        if (listed.Add(path)) found.files.push_back(path);
     };
     engine::ScanHooks hooks;
     hooks.stopRequested = [] { return InterruptSignal() != 0; };

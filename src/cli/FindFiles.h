@@ -18,7 +18,7 @@ struct FoundFiles {
 // hold them: a folder is walked as the search walks it (its own .pfx files before its subfolders,
 // any letter case of the extension, loops guarded); a file is taken when its name ends in ".pfx" in
 // any letter case, or when it does not exist yet under such a name (it is then reported as not
-// found); a path already listed in another letter case is not listed again. With `anyFileName`, a
+// found); a path already listed is not listed again (engine::SameListedFile). With `anyFileName`, a
 // file named on the command line is taken whatever its name.
 FoundFiles FindFiles(const std::vector<std::string>& paths, filesystem::FileSystem& files,
                      bool anyFileName = false);

@@ -178,7 +178,7 @@ PasswordResult ReadPassword(const PasswordSource& source, Secret& password) {
             return FromDescriptor(source.fd, "descriptor " + std::to_string(source.fd), password);
         }
         case PasswordSource::Kind::File: {
-            if (source.file == "-") return FromDescriptor(STDIN_FILENO, "standard input", password);
+            if (source.file == "-") return FromDescriptor(source.standardInput, "standard input", password);
             const int fd = ::open(source.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
             if (fd < 0) {
                 return Refused("cannot open the password file " + source.file + ": " +

@@ -17,6 +17,7 @@ struct PasswordSource {
     enum class Kind { Terminal, File, Descriptor };
     Kind kind = Kind::Terminal;
     std::string file;  // "-" is standard input
+    int standardInput = 0;
     int fd = -1;
 };
 

@@ -2,7 +2,6 @@
 
 #include <sched.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,8 +10,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <system_error>
+#include <optional>
 #include <thread>
+#include <utility>
 
 #include "cli/FindFiles.h"
 #include "cli/Interrupt.h"
@@ -42,20 +42,16 @@ const char* KindName(Outcome outcome) {
             return "save-error";
         case Outcome::Unknown:
             return "unknown";
+        case Outcome::Ready:
+            return "ready";
     }
     return "unknown";
 }
 
-void SetOutcome(FileReport& report, Outcome outcome, std::string status) {
-    report.kind = KindName(outcome);
-    report.status = std::move(status);
-    report.failed = !engine::Succeeded(outcome);
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
+void SetOutcome(FileReport& report, engine::FileResult result) {
+    report.kind = KindName(result.outcome);
+    report.status = std::move(result.status);
+    report.failed = !engine::Succeeded(result.outcome);
 }
 
 // Prints the report as files finish, in the order they were found.
@@ -194,45 +190,6 @@ unsigned CoreCount() {
     return cores > 0 ? cores : 1;
 }
 
-FileReport CheckFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
-                     const std::string& source) {
-    FileReport report;
-    report.source = source;
-    report.output = engine::OutputPathFor(source);
-    struct stat st {};
-    // The save never replaces anything at the output name, a folder or a link included.
-    if (::lstat(report.output.c_str(), &st) == 0) {
-        SetOutcome(report, Outcome::OutputExists, "File [" + report.output + "] already exists");
-        return report;
-    }
-    std::unique_ptr<certificate::Certificate> loaded;
-    engine::FileResult checked = engine::LoadSource(files, certificates, source, report.output, loaded);
-    loaded.reset();
-    if (checked.outcome != Outcome::Ok) {
-        SetOutcome(report, checked.outcome, std::move(checked.status));
-        return report;
-    }
-    const std::string folder = FolderOf(report.output);
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        SetOutcome(report, Outcome::SaveError,
-                   "Error Saving : The output folder cannot be written: " +
-                       std::error_code(errno, std::generic_category()).message() + ".");
-        return report;
-    }
-    const long nameMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
-    const std::size_t nameLength = report.output.size() - (report.output.rfind('/') + 1);
-    if (nameMax > 0 && nameLength > static_cast<std::size_t>(nameMax)) {
-        SetOutcome(report, Outcome::SaveError,
-                   "Error Saving : The output file cannot be created: " +
-                       std::error_code(ENAMETOOLONG, std::generic_category()).message() + ".");
-        return report;
-    }
-    report.kind = "ready";
-    report.status = "Ready";
-    report.failed = false;
-    return report;
-}
-
 int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certificatesFor, std::FILE* out,
                std::FILE* err, const FileSystemMaker& fileSystems) {
     FoundFiles found;
@@ -276,6 +233,17 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
     std::map<std::size_t, FileReport> finished;
     std::atomic<std::size_t> next{0};
     unsigned workersDone = 0;
+    // For each file, the one found before it with the same output name (or total), and what came of
+    // each file once it is done.
+    std::vector<std::size_t> sharesOutputWith(total, total);
+    std::vector<std::optional<Outcome>> outcomes(total);
+    {
+        std::map<std::string, std::size_t> lastWithOutput;
+        for (std::size_t i = 0; i < total; ++i) {
+            auto [at, first] = lastWithOutput.try_emplace(engine::OutputPathFor(found.files[i]), i);
+            if (!first) sharesOutputWith[i] = std::exchange(at->second, i);
+        }
+    }
 
     const auto work = [&, certificates]() {
         const auto files = fileSystems();
@@ -283,36 +251,44 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
             if (InterruptSignal() != 0) break;
             const std::size_t i = next++;
             if (i >= total) break;
-            const std::string& source = found.files[i];
-            const auto start = Clock::now();
             FileReport report;
+            report.source = found.files[i];
+            report.output = engine::OutputPathFor(report.source);
+            // The earlier file was taken first, so its job finishes it whatever happens.
+            std::optional<Outcome> earlier;
+            if (const std::size_t other = sharesOutputWith[i]; other < total) {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return outcomes[other].has_value(); });
+                earlier = outcomes[other];
+            }
+            const auto start = Clock::now();
+            engine::FileResult result;
             try {
-                if (options.dryRun) {
-                    report = CheckFile(files.get(), certificates, source);
+                if (options.dryRun && earlier == Outcome::Ready) {
+                    result = engine::OutputTaken(report.output);
+                } else if (options.dryRun) {
+                    result = engine::CheckFile(files.get(), certificates, report.source, report.output);
                 } else {
-                    report.source = source;
-                    report.output = engine::OutputPathFor(source);
-                    engine::FileResult result = engine::ProtectFile(files.get(), certificates, source,
-                                                                    report.output, password.Text());
-                    SetOutcome(report, result.outcome, std::move(result.status));
+                    result = engine::ProtectFile(files.get(), certificates, report.source, report.output,
+                                                 password.Text());
                 }
             } catch (...) {
-                report.source = source;
-                report.output = engine::OutputPathFor(source);
-                SetOutcome(report, Outcome::Unknown, "Failed : Unknown Error");
+                result = engine::UnknownFailure();
             }
             report.milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
             {
                 std::lock_guard<std::mutex> lock(mutex);
+                outcomes[i] = result.outcome;
+                SetOutcome(report, std::move(result));
                 finished.emplace(i, std::move(report));
             }
-            changed.notify_one();
+            changed.notify_all();
         }
         {
             std::lock_guard<std::mutex> lock(mutex);
             ++workersDone;
         }
-        changed.notify_one();
+        changed.notify_all();
     };
 
     std::vector<std::thread> workers;

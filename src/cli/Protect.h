@@ -28,22 +28,18 @@ using CertificateFactoryFor = std::function<certificate::CertificateFactory(cons
 struct FileReport {
     std::string source;
     std::string output;
-    std::string status;  // the window's status text; "Ready" for a dry run that found nothing wrong
+    std::string status;  // the engine's status text, as the window shows it
     std::string kind;    // the outcome as a word for scripts: "ok", "output-exists", "load-error", ...
     double milliseconds = 0;
     bool failed = false;
 };
 
-// The dry run of one file: the window's checks up to the save, in the same order and with the same
-// status texts, then a test that the output name can be created. Writes nothing.
-FileReport CheckFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
-                     const std::string& source);
-
 // Makes a file-system object; each thread of a run uses one of its own.
 using FileSystemMaker = std::function<std::unique_ptr<filesystem::FileSystem>()>;
 
 // Runs `kivpfx protect`; returns the exit status. With more than one job the files already keep the
-// cores busy, so each save derives its keys on its own job's thread.
+// cores busy, so each save derives its keys on its own job's thread. Sources that share an output
+// name are taken in the order found, so the later ones find it taken, in a dry run too.
 int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certificatesFor, std::FILE* out,
                std::FILE* err, const FileSystemMaker& fileSystems = filesystem::CreateLocalFileSystem);
 

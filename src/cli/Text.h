@@ -11,8 +11,4 @@ namespace kiv::cli {
 // read as the path text pair of the file system (PathText.h) reads them.
 std::string JsonString(std::string_view text);
 
-// A key under which two paths that differ only in letter case are the same. Valid UTF-8 is folded
-// character by character; other bytes are kept as they are. Read as JsonString reads them.
-std::string FoldCase(std::string_view path);
-
 }  // namespace kiv::cli

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <memory>
 
+#include "platform/certificate/NewFileWriter.h"
+
 namespace kiv::engine {
 
 namespace {
@@ -14,15 +16,26 @@ bool MeansWrongPassword(std::string description) {
     return description.find("password is not correct") != std::string::npos;
 }
 
-std::string ExistsStatus(const std::string& output) {
-    return "File [" + output + "] already exists";
-}
-
 FileResult Result(Outcome outcome, std::string status) {
     return {outcome, std::move(status)};
 }
 
+FileResult LoadFailure(const std::string& description) {
+    return Result(Outcome::LoadError, "Error Loading : " + description);
+}
+
+// How a save that failed, or the writer's test before one, ends the file.
+FileResult SaveFailure(const certificate::CallResult& saved, const std::string& output) {
+    // A file that appeared at the output path in the meantime is left alone.
+    if (saved.targetExists) return OutputTaken(output);
+    return Result(Outcome::SaveError, "Error Saving : " + saved.description);
+}
+
 }  // namespace
+
+FileResult OutputTaken(const std::string& output) {
+    return Result(Outcome::OutputExists, "File [" + output + "] already exists");
+}
 
 std::string OutputPathFor(std::string_view source) {
     const std::size_t keep = source.size() >= 4 ? source.size() - 4 : 0;
@@ -33,8 +46,8 @@ FileResult LoadSource(filesystem::FileSystem* files, const certificate::Certific
                       const std::string& source, const std::string& output,
                       std::unique_ptr<certificate::Certificate>& certificate) {
     certificate.reset();
-    if (!files) return Result(Outcome::LoadError, "Error Loading : the file system cannot be read");
-    if (files->FileExists(output)) return Result(Outcome::OutputExists, ExistsStatus(output));
+    if (!files) return LoadFailure("the file system cannot be read");
+    if (files->FileExists(output)) return OutputTaken(output);
     if (!files->FileExists(source)) return Result(Outcome::NotFound, "File not found");
 
     try {
@@ -49,7 +62,7 @@ FileResult LoadSource(filesystem::FileSystem* files, const certificate::Certific
     certificate.reset();
     if (MeansWrongPassword(loaded.description))
         return Result(Outcome::AlreadyProtected, "File is already password protected");
-    return Result(Outcome::LoadError, "Error Loading : " + loaded.description);
+    return LoadFailure(loaded.description);
 }
 
 FileResult ProtectFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
@@ -59,11 +72,24 @@ FileResult ProtectFile(filesystem::FileSystem* files, const certificate::Certifi
     if (loaded.outcome != Outcome::Ok) return loaded;
     const certificate::CallResult saved = certificate->Save(output, password, 0, 1);
     certificate.reset();
-    // A file that appeared at the output path while we wrote ours was left alone.
-    if (!saved.ok && saved.targetExists) return Result(Outcome::OutputExists, ExistsStatus(output));
-    if (!saved.ok) return Result(Outcome::SaveError, "Error Saving : " + saved.description);
+    if (!saved.ok) return SaveFailure(saved, output);
     if (files->FileExists(output)) return Result(Outcome::Ok, "OK");
+    return UnknownFailure();
+}
+
+FileResult UnknownFailure() {
     return Result(Outcome::Unknown, "Failed : Unknown Error");
+}
+
+FileResult CheckFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
+                     const std::string& source, const std::string& output) {
+    std::unique_ptr<certificate::Certificate> certificate;
+    FileResult loaded = LoadSource(files, certificates, source, output, certificate);
+    if (loaded.outcome != Outcome::Ok) return loaded;
+    certificate.reset();
+    const certificate::CallResult writable = certificate::CheckNewFile(output);
+    if (!writable.ok) return SaveFailure(writable, output);
+    return Result(Outcome::Ready, "Ready");
 }
 
 }  // namespace kiv::engine

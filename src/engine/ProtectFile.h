@@ -19,6 +19,7 @@ enum class Outcome {
     LoadError,
     SaveError,
     Unknown,  // the save reported success but no output is there
+    Ready,    // the dry run found nothing in the way of a save
 };
 
 struct FileResult {
@@ -26,10 +27,16 @@ struct FileResult {
     std::string status;  // the Status column's text
 };
 
-// True for the outcomes a run counts as done: the copy was written now or exists already.
+// True for the outcomes a run counts as done: the copy was written now, exists already, or (in a dry
+// run) could be written.
 inline bool Succeeded(Outcome outcome) {
-    return outcome == Outcome::Ok || outcome == Outcome::OutputExists;
+    return outcome == Outcome::Ok || outcome == Outcome::OutputExists || outcome == Outcome::Ready;
 }
+
+// The result for a source whose output name is taken.
+FileResult OutputTaken(const std::string& output);
+// The result for a file whose protection ended in a way nobody foresaw.
+FileResult UnknownFailure();
 
 // The output path of a source: its last four bytes (the extension) replaced by "_Password.Pfx".
 std::string OutputPathFor(std::string_view source);
@@ -40,6 +47,12 @@ std::string OutputPathFor(std::string_view source);
 FileResult LoadSource(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
                       const std::string& source, const std::string& output,
                       std::unique_ptr<certificate::Certificate>& certificate);
+
+// The dry run of one file: LoadSource, then the file writer's own tests of the output name and
+// folder, so it ends as ProtectFile would up to the save; Ready when nothing is in the way. Writes
+// nothing.
+FileResult CheckFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
+                     const std::string& source, const std::string& output);
 
 // Protects one file: tests the output and the source, loads the source with the empty password and
 // saves a copy under `password` at `output`. Paths are the file system's bytes; the status texts

@@ -14,6 +14,7 @@
 #include "app/Resources.h"
 #include "app/StandardControls.h"
 #include "controls/KivBtn/KivBtn.h"
+#include "engine/SameFile.h"
 #include "main_window/ListPath.h"
 #include "platform/filesystem/ShownPath.h"
 #include "platform/forms/FormDescription.h"
@@ -82,6 +83,11 @@ bool frmmain::Wire(QString* error) {
             return false;
         }
     }
+    // Paths meet in the list's index under the engine's letter-case key; FindListedFile decides.
+    vs1_->Model().SetKeyRule([](const QString& path) {
+        const std::u16string key = engine::FoldCase(ShownText(path));
+        return QString(reinterpret_cast<const QChar*>(key.data()), static_cast<qsizetype>(key.size()));
+    });
     // A path dragged over a password box belongs to the list, not in the password.
     txtpass_[0]->setAcceptDrops(false);
     txtpass_[1]->setAcceptDrops(false);

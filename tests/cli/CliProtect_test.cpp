@@ -162,10 +162,12 @@ TEST_F(CliProtectTest, PasswordFromStandardInputAndFromADescriptor) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Opens("in/a_Password.Pfx", "From-Stdin"));
 
-    Launch launch;
-    launch.args = {"protect", "--password-fd", "3", Path("fd")};
-    launch.fd3 = "From-Fd-3";  // no newline at the end: the whole content is the line
-    run = RunKivpfx(launch);
+    int fd[2];
+    ASSERT_EQ(::pipe(fd), 0);
+    WriteAll(fd[1], "From-Fd-3");  // no newline at the end: the whole content is the line
+    ::close(fd[1]);
+    run = RunKivpfx({"protect", "--password-fd", std::to_string(fd[0]), Path("fd")});
+    ::close(fd[0]);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Opens("fd/a_Password.Pfx", "From-Fd-3"));
 }
@@ -179,8 +181,7 @@ TEST_F(CliProtectTest, UnusablePasswordsAreRefusedBeforeAnythingIsWritten) {
         {{"--password-file", PasswordFile("\xff\xfe-latin1\n")}, "UTF-8"},
         {{"--password-file", PasswordFile(std::string(2000, 'x'))}, "longer than"},
         {{"--password-file", Path("no-such-file")}, "cannot open the password file"},
-        {{"--password-fd", "9"}, "descriptor 9 is not open"},
-        {{}, "no terminal"},
+        {{"--password-fd", "999"}, "descriptor 999 is not open"},
     };
     for (const auto& [options, message] : cases) {
         std::vector<std::string> args = {"protect"};
@@ -232,6 +233,15 @@ TEST_F(CliProtectTest, CtrlCAtThePromptEndsTheRunWithoutWriting) {
     EXPECT_EQ(Tree(), (std::set<std::string>{"a.pfx"}));
 }
 
+// The built program exits with the run's status; without a terminal it cannot ask the password.
+TEST_F(CliProtectTest, TheProgramExitsWithTheRunsStatus) {
+    Pfx("a.pfx");
+    const Finished noTerminal = RunProgram({{"protect", Path("a.pfx")}});
+    EXPECT_EQ(noTerminal.status, 2);
+    EXPECT_NE(noTerminal.err.find("no terminal"), std::string::npos) << noTerminal.err;
+    EXPECT_EQ(RunProgram({{"protect", "--password-file", PasswordFile("pw\n"), Path("a.pfx")}}).status, 0);
+}
+
 TEST_F(CliProtectTest, ReportFollowsTheOrderFilesWereFoundWhateverOrderJobsFinishIn) {
     // Unreadable files fail at once and protected ones only after their key derivations, so with
     // several jobs the files finish out of order.
@@ -273,13 +283,16 @@ TEST_F(CliProtectTest, ReportFollowsTheOrderFilesWereFoundWhateverOrderJobsFinis
     EXPECT_EQ(reported, walked);
 }
 
-TEST_F(CliProtectTest, APathIsListedOnceWhateverItsLetterCase) {
-    Pfx("Dir/Cert.pfx");
-    const Finished run =
-        Protect({Path("Dir"), Path("Dir/Cert.pfx"), Path("DIR/CERT.PFX"), Path("dir/cert.pfx")});
+// Here names that differ only in letter case are two files; a path given twice is one.
+TEST_F(CliProtectTest, NamesThatDifferOnlyInCaseAreTwoFilesAndAPathIsListedOnce) {
+    Pfx("Dir/A.pfx");
+    Pfx("Dir/a.pfx", PfxVariant::NoMac);
+    const Finished run = Protect({Path("Dir"), Path("Dir/a.pfx"), Path("Dir/A.pfx")});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(Lines(run.out),
-              (std::vector<std::pair<std::string, std::string>>{{"OK", Path("Dir/Cert.pfx")}}));
+    EXPECT_EQ(Lines(run.out), (std::vector<std::pair<std::string, std::string>>{{"OK", Path("Dir/A.pfx")},
+                                                                                {"OK", Path("Dir/a.pfx")}}));
+    EXPECT_TRUE(Opens("Dir/A_Password.Pfx"));
+    EXPECT_TRUE(Opens("Dir/a_Password.Pfx"));
 }
 
 TEST_F(CliProtectTest, JsonReportIsValidAndCarriesEveryFile) {
@@ -338,7 +351,8 @@ TEST_F(CliProtectTest, QuietPrintsFailuresOnly) {
     EXPECT_TRUE(run.err.empty()) << run.err;
 }
 
-TEST_F(CliProtectTest, DryRunLoadsEveryFileAndWritesNothing) {
+// The dry run ends each file as the run does up to its save; only a file the run writes differs.
+TEST_F(CliProtectTest, DryRunGivesEachFileTheRunsStatusAndWritesNothing) {
     Pfx("a.pfx");
     Pfx("legacy.pfx", PfxVariant::Legacy);
     Pfx("b.pfx", PfxVariant::PasswordProtected);
@@ -347,28 +361,40 @@ TEST_F(CliProtectTest, DryRunLoadsEveryFileAndWritesNothing) {
     Pfx("d_Password.Pfx", PfxVariant::PasswordProtected);
     std::filesystem::create_directories(Path("e_Password.Pfx"));  // a folder takes the output name
     Pfx("e.pfx");
+    const std::string tooLong = std::string(250, 'n') + ".pfx";  // for its output name
+    Pfx(tooLong);
+    Pfx("a.PFX", PfxVariant::NoMac);  // another file with a.pfx's output name
+    const std::vector<std::pair<std::string, std::string>> cases = {{"a.pfx", "ok"},
+                                                                    {"legacy.pfx", "ok"},
+                                                                    {"b.pfx", "already-protected"},
+                                                                    {"c.pfx", "load-error"},
+                                                                    {"gone.pfx", "not-found"},
+                                                                    {"d.pfx", "output-exists"},
+                                                                    {"e.pfx", "output-exists"},
+                                                                    {tooLong, "save-error"},
+                                                                    {"a.PFX", "output-exists"}};
+    std::vector<std::string> args = {"protect", "-n", "--json", "--jobs", "3"};
+    for (const auto& named : cases) args.push_back(Path(named.first));
     const auto before = Tree();
     // No password is needed: nothing is written.
-    const Finished run = RunKivpfx({"protect", "--dry-run", "--jobs", "3", Path("a.pfx"), Path("legacy.pfx"),
-                                    Path("b.pfx"), Path("c.pfx"), Path("d.pfx"), Path("e.pfx")});
-    EXPECT_EQ(run.status, 1) << run.err;
-    const auto lines = Lines(run.out);
-    ASSERT_EQ(lines.size(), 6u) << run.out;
-    EXPECT_EQ(lines[0].first, "Ready");
-    EXPECT_EQ(lines[1].first, "Ready");
-    EXPECT_EQ(lines[2].first, "File is already password protected");
-    EXPECT_EQ(lines[3].first.rfind("Error Loading : ", 0), 0u);
-    EXPECT_EQ(lines[4].first, "File [" + Path("d_Password.Pfx") + "] already exists");
-    EXPECT_EQ(lines[5].first, "File [" + Path("e_Password.Pfx") + "] already exists");
+    const Finished dry = RunKivpfx(args);
     EXPECT_EQ(Tree(), before);
-
-    const Finished ready = RunKivpfx({"protect", "-n", "--json", Path("a.pfx")});
-    EXPECT_EQ(ready.status, 0);
-    const auto report = ParseJson(ready.out);
-    ASSERT_TRUE(report.has_value()) << ready.out;
-    EXPECT_TRUE((*report)["dryRun"].boolean);
-    EXPECT_EQ((*report)["counts"]["ready"].number, 1);
-    EXPECT_EQ(Tree(), before);
+    const Finished run = Protect({args.begin() + 2, args.end()});
+    EXPECT_EQ(dry.status, run.status);
+    const auto checked = ParseJson(dry.out), done = ParseJson(run.out);
+    ASSERT_TRUE(checked && done) << dry.out << run.out;
+    ASSERT_EQ((*checked)["files"].array.size(), cases.size());
+    ASSERT_EQ((*done)["files"].array.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& [name, outcome] = cases[i];
+        const Json& ready = (*checked)["files"].array[i];
+        const Json& result = (*done)["files"].array[i];
+        EXPECT_EQ(result["outcome"].string, outcome) << name << ": " << result["status"].string;
+        EXPECT_EQ(ready["outcome"].string, outcome == "ok" ? "ready" : outcome) << name;
+        EXPECT_EQ(ready["status"].string, outcome == "ok" ? "Ready" : result["status"].string) << name;
+    }
+    EXPECT_TRUE((*checked)["dryRun"].boolean);
+    EXPECT_EQ((*checked)["counts"]["ready"].number, 2);
 }
 
 TEST_F(CliProtectTest, TwoRunsAtOnceWriteEachOutputExactlyOnce) {
@@ -379,12 +405,12 @@ TEST_F(CliProtectTest, TwoRunsAtOnceWriteEachOutputExactlyOnce) {
         sources.push_back(Path(name));
     }
     const std::string password = PasswordFile(std::string(kPassword) + "\n");
-    Launch launch;
-    launch.args = {"protect", "--jobs", "2", "--password-file", password, Path("s0"), Path("s1"), Path("s2")};
-    Child first(launch);
-    Child second(launch);
-    const Finished a = first.Wait();
-    const Finished b = second.Wait();
+    const std::vector<std::string> args = {"protect", "--jobs",   "2",        "--password-file",
+                                           password,  Path("s0"), Path("s1"), Path("s2")};
+    Finished a, b;
+    std::thread other([&] { b = RunKivpfx(args); });
+    a = RunKivpfx(args);
+    other.join();
 
     // A run that starts its walk after the other has written outputs finds them too and reports
     // them as protected files, as the window's search would; only those make it exit with 1.
@@ -495,7 +521,7 @@ TEST_F(CliProtectTest, AReaderThatGoesAwayStopsTheRunWithoutPartialFiles) {
     launch.args = {"protect", "--jobs", "2", "--password-file", PasswordFile(std::string(kPassword) + "\n"),
                    root_};
     launch.closedOutput = true;
-    const Finished finished = RunKivpfx(launch);
+    const Finished finished = RunProgram(launch);
     EXPECT_EQ(finished.status, 128 + SIGPIPE) << finished.err;
     EXPECT_EQ(Count(".kivpfx-"), 0u);
     EXPECT_LT(Count("_Password.Pfx"), 60u);

@@ -22,17 +22,5 @@ TEST(CliTextTest, JsonStringEscapesWhatJsonRequiresAndKeepsEveryByte) {
     EXPECT_EQ(parsed->string, "x\xed\xb3\xa9y");  // U+DCE9
 }
 
-TEST(CliTextTest, FoldCaseMakesLetterCaseVariantsOneKey) {
-    EXPECT_EQ(FoldCase("/Certs/Server.PFX"), FoldCase("/certs/server.pfx"));
-    EXPECT_EQ(FoldCase("/\xc3\x9c"
-                       "ber/\xce\xa3.pfx"),
-              FoldCase("/\xc3\xbc"
-                       "ber/\xcf\x83.pfx"));  // Ü/ü, Σ/σ
-    EXPECT_NE(FoldCase("/a/b.pfx"), FoldCase("/a/c.pfx"));
-    // Bytes that are not UTF-8 are compared as they are.
-    EXPECT_EQ(FoldCase("X\xff.PFX"), "x\xff.pfx");
-    EXPECT_NE(FoldCase("\xff"), FoldCase("\xfe"));
-}
-
 }  // namespace
 }  // namespace kiv::cli

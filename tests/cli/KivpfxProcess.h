@@ -1,7 +1,8 @@
 #pragma once
 
-// Runs the built kivpfx program as a child process: its standard streams through pipes, an optional
-// extra descriptor, and a session of its own so that it has no controlling terminal unless a test
+// Runs kivpfx for a test: in this process through its Main over captured streams (RunKivpfx), or
+// as the built program in a child process (RunProgram, Child, TerminalChild): its standard streams
+// through pipes, and a session of its own so that it has no controlling terminal unless a test
 // gives it a pseudo-terminal.
 
 #include <fcntl.h>
@@ -13,10 +14,11 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "cli/Cli.h"
 
 namespace kiv::cli::testing {
 
@@ -31,10 +33,8 @@ struct Finished {
 };
 
 struct Launch {
-    std::vector<std::string> args;   // after the program name
-    std::string input;               // standard input; closed after it
-    std::optional<std::string> fd3;  // readable on descriptor 3 when set
-    bool closedOutput = false;       // standard output is a pipe nobody reads
+    std::vector<std::string> args;  // after the program name
+    bool closedOutput = false;      // standard output is a pipe nobody reads
 };
 
 inline int StatusOf(int wait) {
@@ -64,29 +64,21 @@ inline void WriteAll(int fd, const std::string& bytes) {
 class Child {
   public:
     explicit Child(const Launch& launch) {
-        int in[2], out[2], err[2], extra[2] = {-1, -1};
+        int in[2], out[2], err[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
             return;
-        if (launch.fd3 && ::pipe2(extra, O_CLOEXEC) != 0) return;
         pid_ = ::fork();
         if (pid_ == 0) {
             ::setsid();
             ::dup2(in[0], 0);
             ::dup2(out[1], 1);
             ::dup2(err[1], 2);
-            if (launch.fd3) ::dup2(extra[0], 3);
             Exec(launch.args);
         }
         ::close(in[0]);
         ::close(out[1]);
         ::close(err[1]);
-        if (launch.fd3) {
-            ::close(extra[0]);
-            WriteAll(extra[1], *launch.fd3);
-            ::close(extra[1]);
-        }
         ::signal(SIGPIPE, SIG_IGN);
-        WriteAll(in[1], launch.input);
         ::close(in[1]);
         out_ = out[0];
         err_ = err[0];
@@ -143,15 +135,33 @@ class Child {
     bool waited_ = false;
 };
 
-inline Finished RunKivpfx(const Launch& launch) {
+inline Finished RunProgram(const Launch& launch) {
     return Child(launch).Wait();
 }
 
-inline Finished RunKivpfx(std::vector<std::string> args, std::string input = {}) {
-    Launch launch;
-    launch.args = std::move(args);
-    launch.input = std::move(input);
-    return RunKivpfx(launch);
+// `input` is what "--password-file -" reads.
+inline Finished RunKivpfx(std::vector<std::string> args, const std::string& input = {}) {
+    args.insert(args.begin(), "kivpfx");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    int in[2];
+    if (::pipe(in) != 0) return {};
+    WriteAll(in[1], input);
+    ::close(in[1]);
+    char* text[2] = {};
+    std::size_t size[2] = {};
+    std::FILE* out = ::open_memstream(&text[0], &size[0]);
+    std::FILE* err = ::open_memstream(&text[1], &size[1]);
+    Finished finished;
+    finished.status = Main(static_cast<int>(argv.size()), argv.data(), in[0], out, err);
+    std::fclose(out);
+    std::fclose(err);
+    ::close(in[0]);
+    finished.out.assign(text[0], size[0]);
+    finished.err.assign(text[1], size[1]);
+    std::free(text[0]);
+    std::free(text[1]);
+    return finished;
 }
 
 // The program on a pseudo-terminal, as a person at a terminal runs it.

@@ -259,6 +259,9 @@ class WatchedFileSystem final : public filesystem::FileSystem {
     std::optional<filesystem::FolderId> Identity(const std::string& folder) override {
         return local_->Identity(folder);
     }
+    std::optional<filesystem::FolderId> FileIdentity(const std::string& path) override {
+        return local_->FileIdentity(path);
+    }
 
   private:
     std::string top_;

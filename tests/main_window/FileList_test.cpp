@@ -7,6 +7,7 @@
 
 #include "app/Module1.h"
 #include "platform/grid/FlexGrid.h"
+#include "support/FakeFileSystem.h"
 #include "support/MainWindowHarness.h"
 
 namespace kiv::testing {
@@ -53,14 +54,23 @@ TEST_F(FileListTest, AddFileListsPathAndBareNameUnderTheNextNumber) {
     EXPECT_EQ(harness.Grid().Row(), -1);
 }
 
-TEST_F(FileListTest, PathListedInAnotherLetterCaseIsRefusedWithMessage) {
-    const QString path = MakeFile("Cert.pfx");
-    harness.AddThroughDialog(path);
-    harness.prompts.AnswerOpenFile(path.toUpper());
+// A.pfx and a.pfx are two files here; a name of a file already listed is refused.
+TEST_F(FileListTest, AFileListedUnderAnyOfItsNamesIsRefusedWithMessage) {
+    harness.AddThroughDialog(MakeFile("A.pfx"));
+    harness.AddThroughDialog(MakeFile("a.pfx"));
+    ASSERT_EQ(Column(2), (QStringList{"A.pfx", "a.pfx"}));
+
+    // On a case-insensitive mount two such names are one file.
+    FakeFileSystem fake;
+    fake.SetFileIdentity(dir.File("a.pfx").toStdString(), {7, 1});
+    fake.SetFileIdentity(dir.File("A.PFX").toStdString(), {7, 1});
+    app::SetFileSystemMaker([&] { return fake.Share(); });
+    harness.prompts.AnswerOpenFile(dir.File("A.PFX"));
     harness.prompts.AnswerMessage(Answer::Ok);
     harness.Window().cmdadd_Click();
+    app::SetFileSystemMaker(filesystem::CreateLocalFileSystem);
 
-    EXPECT_EQ(harness.Grid().Rows(), 2);
+    EXPECT_EQ(harness.Grid().Rows(), 3);
     const AskedPrompt& message = harness.prompts.Asked().back();
     EXPECT_EQ(message.text, "File already exists in the List.");
     EXPECT_EQ(message.icon, Icon::Information);
@@ -72,7 +82,8 @@ TEST_F(FileListTest, OnlyWholePathsMatch) {
     ASSERT_TRUE(window.AddFileToList("/c/x.pfx.pfx", "x.pfx.pfx"));
     EXPECT_EQ(window.FindListedFile("/c/x.pfx"), -1);
     EXPECT_TRUE(window.AddFileToList("/c/x.pfx", "x.pfx"));
-    EXPECT_EQ(window.FindListedFile("/C/X.PFX"), 2);
+    EXPECT_EQ(window.FindListedFile("/c/x.pfx"), 2);
+    EXPECT_EQ(window.FindListedFile("/C/X.PFX"), -1) << "no file on disk makes it another name of /c/x.pfx";
     EXPECT_EQ(window.FindListedFile("File Name"), -1) << "the header row never matches";
 }
 

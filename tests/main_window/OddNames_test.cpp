@@ -144,7 +144,7 @@ TEST_F(OddNamesTest, AddFileTakesADialogsShownNameForTheFileItStandsFor) {
     harness.AddThroughDialog(PathToListText((root / "caf\xe9.pfx").string()));
     harness.AddThroughDialog(PathToListText((root / "caf\xe8.pfx").string()));
     EXPECT_EQ(harness.Grid().Rows(), 5);
-    harness.prompts.AnswerOpenFile(PathToListText((root / "CAF\xe9.PFX").string()));
+    harness.prompts.AnswerOpenFile(PathToListText((root / "caf\xe9.pfx").string()));
     harness.prompts.AnswerMessage(prompts::Answer::Ok);
     harness.Window().cmdadd_Click();
     EXPECT_EQ(harness.prompts.Asked().back().text, "File already exists in the List.");

@@ -67,6 +67,24 @@ TEST_F(ProtectionEndToEndTest, PasswordLessFilesComeOutProtectedWithTheirWholeCh
     EXPECT_EQ(std::atoi(line), kChainLength);
 }
 
+// Names that differ only in letter case are two files here, from Add File and from a search alike.
+TEST_F(ProtectionEndToEndTest, TwoFilesWhoseNamesDifferOnlyInCaseAreBothProtected) {
+    Make("A.pfx", PfxVariant::Pbes2Aes);
+    Make("a.pfx", PfxVariant::EmptyPasswordMac);
+    fs::create_directory(dir.Path() / "found");
+    for (const char* name : {"found/B.pfx", "found/b.pfx"})
+        ASSERT_TRUE(WritePfx(Out(name), PfxVariant::NoMac));
+    harness.prompts.AnswerChooseFolder(dir.File("found"));
+    harness.Window().cmdsearch_Click();
+    ASSERT_EQ(harness.Grid().Rows(), 5);
+    harness.ProceedConfirmed();
+    for (int row = 1; row <= 4; ++row)
+        EXPECT_EQ(harness.Status(row), "OK") << harness.Path(row).toStdString();
+    for (const char* copy :
+         {"A_Password.Pfx", "a_Password.Pfx", "found/B_Password.Pfx", "found/b_Password.Pfx"})
+        EXPECT_TRUE(ReadPfx(Out(copy), kPassword)) << copy;
+}
+
 TEST_F(ProtectionEndToEndTest, ProtectedSourcesAndEarlierOutputsAreRecognised) {
     Make("locked.pfx", PfxVariant::PasswordProtected, "other");
     Make("plain.pfx", PfxVariant::Pbes2Aes);

@@ -12,8 +12,11 @@ namespace {
 constexpr int kCols = 4;
 constexpr int kKey = 1;
 
-// The duplicate test by its definition: the first row from startRow whose key cell matches whole,
-// ignoring letter case.
+// The lookup by its definition: the first row from startRow whose key cell matches whole, under a
+// key rule that ignores letter case.
+QString Lower(const QString& text) {
+    return text.toLower();
+}
 int ScanFor(const GridModel& model, const QString& text, int startRow) {
     for (int r = startRow; r < model.Rows(); ++r) {
         if (model.TextMatrix(r, kKey).compare(text, Qt::CaseInsensitive) == 0) return r;
@@ -33,7 +36,9 @@ void ExpectIndexAgrees(const GridModel& model, const QStringList& probes) {
 TEST(ListIndex, AgreesWithAScanThroughAppendsRemovesAndEdits) {
     GridModel model(kCols, kKey);
     const QStringList probes{"/a.pfx", "/A.PFX", "/b.pfx", "/c.pfx", "/d.pfx", "/e.pfx", "", "/a.pf"};
-    for (const char* path : {"/a.pfx", "/b.pfx", "/C.pfx", "/d.pfx"}) model.AppendRow({"", path, "", ""});
+    for (const char* path : {"/a.pfx", "/b.pfx", "/C.pfx"}) model.AppendRow({"", path, "", ""});
+    model.SetKeyRule(Lower);  // the rows listed so far are indexed again
+    model.AppendRow({"", "/d.pfx", "", ""});
     ExpectIndexAgrees(model, probes);
 
     model.RemoveRow(2);  // "/b.pfx": the rows below move up
@@ -116,6 +121,7 @@ TEST(ListWidths, LongListKeepsIndexAndWidthsInStepWithRemovals) {
         return QStringLiteral("/share/dept%1/%2/cert-%3.pfx").arg(r % 31).arg(QString(r % 17, 'x')).arg(r);
     };
     FlexGrid grid(kCols, kKey);
+    grid.Model().SetKeyRule(Lower);
     for (int c = 0; c < kCols; ++c) grid.SetTextMatrix(0, c, "Head");
     for (int r = 1; r <= 20000; ++r) {
         ASSERT_EQ(grid.FindRow(pathOf(r).toUpper(), 1, kKey), -1);

@@ -115,17 +115,18 @@ TEST_F(SearchWindowTest, FindsFilesAtEveryDepthInPreOrderAndTidiesTheList) {
     ExpectListTidied();
 }
 
-TEST_F(SearchWindowTest, ListedPathsInAnyLetterCaseAreSkippedSilentlyAndASecondSearchAddsNothing) {
+TEST_F(SearchWindowTest, ListedFilesAreSkippedSilentlyAndASecondSearchAddsNothing) {
     const fs::path root = temp.Path();
     Touch(root / "a.pfx");
+    Touch(root / "A.pfx");  // another file, not another name of a.pfx
     Touch(root / "sub" / "b.pfx");
     const QString r = QString::fromStdString(root.string());
-    harness.AddThroughDialog((r + "/A.PFX").toUpper());
+    harness.AddThroughDialog(r + "/a.pfx");
 
     Search(r);
-    EXPECT_EQ(Paths(), (QStringList{(r + "/A.PFX").toUpper(), r + "/sub/b.pfx"}));
+    EXPECT_EQ(Paths(), (QStringList{r + "/a.pfx", r + "/A.pfx", r + "/sub/b.pfx"}));
     Search(r);
-    EXPECT_EQ(harness.Grid().Rows(), 3);
+    EXPECT_EQ(harness.Grid().Rows(), 4);
     EXPECT_EQ(harness.prompts.Asked().size(), 3u)
         << "the open-file dialog and two folder choices, no message";
     ExpectListTidied();

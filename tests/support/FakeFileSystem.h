@@ -35,6 +35,8 @@ class FakeFileSystem final : public filesystem::FileSystem {
         const auto it = tree_->filesCalls.find(folder);
         return it == tree_->filesCalls.end() ? 0 : it->second;
     }
+    // Gives the file at `path` an identity; two names with one identity are one file.
+    void SetFileIdentity(const std::string& path, filesystem::FolderId id) { tree_->fileIds[path] = id; }
     std::unique_ptr<filesystem::FileSystem> Share() const { return std::make_unique<FakeFileSystem>(*this); }
 
     bool FileExists(const std::string&) override { return false; }
@@ -61,11 +63,16 @@ class FakeFileSystem final : public filesystem::FileSystem {
         const auto it = tree_->folders.find(folder);
         return it == tree_->folders.end() ? std::nullopt : it->second.id;
     }
+    std::optional<filesystem::FolderId> FileIdentity(const std::string& path) override {
+        const auto it = tree_->fileIds.find(path);
+        return it == tree_->fileIds.end() ? std::nullopt : std::optional(it->second);
+    }
 
   private:
     struct Tree {
         std::map<std::string, Folder> folders;
         std::map<std::string, int> filesCalls;
+        std::map<std::string, filesystem::FolderId> fileIds;
     };
     std::shared_ptr<Tree> tree_ = std::make_shared<Tree>();
 };

@@ -222,6 +222,31 @@ CallResult FlushFolder(int folder, const std::string& name, const struct stat& i
     return SystemFailure("The output folder cannot be flushed to disk", error);
 }
 
+constexpr const char* kNoTemporary = "A temporary file cannot be created in the output folder";
+
+// Opens the folder `path` is to be made in and tests that its name is free and allowed there.
+CallResult OpenOutputFolder(const std::string& path, Descriptor& folder, std::string& folderPath,
+                            std::string& name) {
+    const std::size_t slash = path.rfind('/');
+    folderPath = slash == std::string::npos ? std::string(".")
+                                            : (slash == 0 ? std::string("/") : path.substr(0, slash));
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..")
+        return CallResult::Failure("The output path does not name a file.");
+
+    folder.reset(System().open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    if (folder.get() < 0) return SystemFailure("The output folder cannot be opened", errno);
+
+    const long nameMax = ::fpathconf(folder.get(), _PC_NAME_MAX);
+    if (nameMax > 0 && name.size() > static_cast<std::size_t>(nameMax)) {
+        return SystemFailure("The output file cannot be created", ENAMETOOLONG);
+    }
+    struct stat existing {};
+    if (::fstatat(folder.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) return AlreadyExists();
+    if (errno != ENOENT) return SystemFailure("The output file cannot be created", errno);
+    return CallResult::Success();
+}
+
 }  // namespace
 
 void RemoveUnfinishedFiles() noexcept {
@@ -229,6 +254,16 @@ void RemoveUnfinishedFiles() noexcept {
         const char* path = slot.load();
         if (path != nullptr && path != &taken && slot.compare_exchange_strong(path, &taken)) ::unlink(path);
     }
+}
+
+CallResult CheckNewFile(const std::string& path) {
+    Descriptor folder;
+    std::string folderPath, name;
+    CallResult open = OpenOutputFolder(path, folder, folderPath, name);
+    if (!open.ok) return open;
+    if (::faccessat(folder.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
+        return SystemFailure(kNoTemporary, errno);
+    return CallResult::Success();
 }
 
 mode_t ProcessUmask() {
@@ -249,24 +284,10 @@ mode_t ProcessUmask() {
 
 CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> bytes, mode_t mode,
                         const WrittenFileCheck& check, const NewFileOptions& options) {
-    const std::size_t slash = path.rfind('/');
-    const std::string folderPath = slash == std::string::npos
-                                       ? std::string(".")
-                                       : (slash == 0 ? std::string("/") : path.substr(0, slash));
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (name.empty() || name == "." || name == "..")
-        return CallResult::Failure("The output path does not name a file.");
-
-    Descriptor folder(System().open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
-    if (folder.get() < 0) return SystemFailure("The output folder cannot be opened", errno);
-
-    const long nameMax = ::fpathconf(folder.get(), _PC_NAME_MAX);
-    if (nameMax > 0 && name.size() > static_cast<std::size_t>(nameMax)) {
-        return SystemFailure("The output file cannot be created", ENAMETOOLONG);
-    }
-    struct stat existing {};
-    if (::fstatat(folder.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) return AlreadyExists();
-    if (errno != ENOENT) return SystemFailure("The output file cannot be created", errno);
+    Descriptor folder;
+    std::string folderPath, name;
+    CallResult open = OpenOutputFolder(path, folder, folderPath, name);
+    if (!open.ok) return open;
 
     std::vector<unsigned char> written;
     if (options.anonymousTemporary) {
@@ -283,8 +304,7 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
             if (!linked.ok) return linked;
             return FlushFolder(folder.get(), name, identity);
         }
-        if (!NoAnonymousFiles(errno))
-            return SystemFailure("A temporary file cannot be created in the output folder", errno);
+        if (!NoAnonymousFiles(errno)) return SystemFailure(kNoTemporary, errno);
     }
 
     NameGuard temporary(folder.get(), folderPath);
@@ -301,11 +321,10 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
         if (file.get() >= 0) {
             temporary.Set(candidate);
         } else if (errno != EEXIST) {
-            return SystemFailure("A temporary file cannot be created in the output folder", errno);
+            return SystemFailure(kNoTemporary, errno);
         }
     }
-    if (file.get() < 0)
-        return SystemFailure("A temporary file cannot be created in the output folder", EEXIST);
+    if (file.get() < 0) return SystemFailure(kNoTemporary, EEXIST);
 
     CallResult checked = WriteAndCheck(file.get(), bytes, check, written);
     if (!checked.ok) return checked;

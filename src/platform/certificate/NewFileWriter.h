@@ -35,6 +35,10 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
 // about to end at once; each write in progress then fails. Safe to call from a signal handler.
 void RemoveUnfinishedFiles() noexcept;
 
+// What WriteNewFile tests before it writes, and that the folder takes new files; writes nothing.
+// Answers as WriteNewFile would: targetExists for a name that is taken, its description otherwise.
+CallResult CheckNewFile(const std::string& path);
+
 // The process umask, read without changing it.
 mode_t ProcessUmask();
 

@@ -13,7 +13,8 @@ struct FileEntry {
     std::string path;  // full path
 };
 
-// Identity of a folder on disk, so a walk can tell a folder it has already entered.
+// Identity of a folder or file on disk: a walk tells a folder it has already entered by it, and a
+// list two names of one file.
 struct FolderId {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
@@ -44,6 +45,8 @@ class FileSystem {
     virtual Listing<std::string> SubFolders(const std::string& folder) = 0;
     // The folder's device and inode; nothing when it cannot be read.
     virtual std::optional<FolderId> Identity(const std::string& folder) = 0;
+    // The device and inode of the file (not a folder) at the path; nothing when there is none.
+    virtual std::optional<FolderId> FileIdentity(const std::string& path) = 0;
 };
 
 // The real file system, over std::filesystem.

@@ -46,12 +46,20 @@ class LocalFileSystem final : public FileSystem {
     }
 
     std::optional<FolderId> Identity(const std::string& folder) override {
-        struct stat st {};
-        if (folder.empty() || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
-        return FolderId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+        return IdentityOf(folder, S_IFDIR);
+    }
+    std::optional<FolderId> FileIdentity(const std::string& path) override {
+        return IdentityOf(path, S_IFREG);
     }
 
   private:
+    static std::optional<FolderId> IdentityOf(const std::string& path, mode_t type) {
+        struct stat st {};
+        if (path.empty() || ::stat(path.c_str(), &st) != 0 || (st.st_mode & S_IFMT) != type)
+            return std::nullopt;
+        return FolderId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    }
+
     // Visits the entries of a folder in the order the system reads them; false when it cannot be opened or
     // read through.
     template <typename Visit>

@@ -134,23 +134,10 @@ void GridModel::SetRangeText(int row1, int col1, int row2, int col2, const QStri
     if (row2 >= 1) emit dataChanged(index(std::max(row1, 1) - 1, col1), index(row2 - 1, col2));
 }
 
-QString GridModel::Key(const QString& text) {
-    if (text.isValidUtf16()) return text.toCaseFolded();
-    // Qt folds every lone surrogate to the same character.
-    QString key;
-    key.reserve(text.size());
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            ++i;
-        } else if (text[i].isSurrogate()) {
-            key += text.mid(start, i - start).toCaseFolded();
-            key += text[i];
-            start = i + 1;
-        }
-    }
-    key += text.mid(start).toCaseFolded();
-    return key;
+void GridModel::SetKeyRule(KeyRule rule) {
+    keyRule_ = std::move(rule);
+    index_.clear();
+    for (int r = 1; r < Rows(); ++r) IndexRow(r);
 }
 
 int GridModel::FindRow(const QString& text, int startRow, int col) const {

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QStringList>
 #include <QTableView>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -16,7 +17,8 @@ QString DisplayText(const QString& text);
 QString ToolTipText(const QString& text);
 
 // Cell storage of the grid: row 0 is the fixed header row, rows 1..n hold data. Column `keyColumn`
-// is indexed without regard to letter case, so whole-text lookups stay constant time on big lists.
+// is indexed by the key its owner's rule gives each text (the text itself when none is set), so
+// whole-text lookups stay constant time on big lists.
 class GridModel final : public QAbstractTableModel {
     Q_OBJECT
   public:
@@ -33,8 +35,10 @@ class GridModel final : public QAbstractTableModel {
     int AppendRow(const QStringList& texts);
     void RemoveRow(int row);
     void SetRangeText(int row1, int col1, int row2, int col2, const QString& text);
-    // First row >= startRow whose cell in `col` equals `text`, ignoring letter case; -1 if none.
+    // First row >= startRow whose cell in `col` has the key of `text`; -1 if none.
     int FindRow(const QString& text, int startRow, int col) const;
+    using KeyRule = std::function<QString(const QString& text)>;
+    void SetKeyRule(KeyRule rule);
     void SetAlignment(int col, Qt::Alignment alignment) { alignments_[col] = alignment; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -43,9 +47,7 @@ class GridModel final : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
   private:
-    // The text without regard to letter case; a lone surrogate (a byte of a name that is not UTF-8)
-    // stays itself, so names differing in such a byte keep apart.
-    static QString Key(const QString& text);
+    QString Key(const QString& text) const { return keyRule_ ? keyRule_(text) : text; }
     void IndexRow(int row);
 
     int cols_;
@@ -53,6 +55,7 @@ class GridModel final : public QAbstractTableModel {
     std::vector<QStringList> cells_;
     std::vector<Qt::Alignment> alignments_;
     QMultiHash<QString, int> index_;
+    KeyRule keyRule_;
 };
 
 // Our list grid: a table view over GridModel with the operations the file list needs. Sizes that

@@ -103,11 +103,6 @@ wait_until 100 owned || skip "the accessibility bus did not start: $(tail -3 "$w
 
 if [ -n "${KIV_A11Y_WAYLAND:-}" ]; then
     export QT_QPA_PLATFORM=wayland
-    # The headless compositor has no seat (no keyboard, no pointer), which no desktop lacks; Qt
-    # 6.4's Wayland text-input context then reads the text input of a seat that is not there as
-    # soon as a focused line edit draws its cursor, and the program crashes. Keys are composed as
-    # on X instead.
-    export QT_IM_MODULE=compose
 else
     export QT_QPA_PLATFORM=xcb
 fi

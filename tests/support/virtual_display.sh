@@ -33,11 +33,11 @@ start_virtual_display() {
 
 # start_wayland_compositor WORK WIDTHxHEIGHT SCALE starts weston with its headless backend on an
 # output of WIDTH x HEIGHT logical pixels at SCALE device pixels each, listening in
-# $XDG_RUNTIME_DIR (which the caller has made its own). Sets WAYLAND_DISPLAY, WESTON_PID and
-# WESTON_LOG (the compositor's log, with every protocol request and event its clients exchange),
-# and returns 1 when no compositor answers. The pixman renderer draws what clients show, so the
-# screenshooter has something to take; the debug protocol lets weston-debug and
-# weston-screenshooter in.
+# $XDG_RUNTIME_DIR (which the caller has made its own). Sets WAYLAND_DISPLAY, WESTON_PID,
+# WESTON_LOG (the compositor's log, with every protocol request and event its clients exchange)
+# and QT_IM_MODULE (see below), and returns 1 when no compositor answers. The pixman renderer
+# draws what clients show, so the screenshooter has something to take; the debug protocol lets
+# weston-debug and weston-screenshooter in.
 start_wayland_compositor() {
     local work="$1" size="$2" scale="$3"
     WESTON_PID=""
@@ -59,6 +59,11 @@ clock-format=none
 INI
     WAYLAND_DISPLAY="kiv-wayland-$$"
     export WAYLAND_DISPLAY
+    # The headless compositor has no seat (no keyboard, no pointer), which no desktop lacks; Qt
+    # 6.4's Wayland text-input context then reads the text input of a seat that is not there as
+    # soon as a line edit draws its cursor, and the program crashes. Its clients compose keys as
+    # on X instead.
+    export QT_IM_MODULE=compose
     weston --backend=headless-backend.so --use-pixman --width="${size%x*}" --height="${size#*x}" \
         --scale="$scale" --socket="$WAYLAND_DISPLAY" --idle-time=0 --debug --config="$work/weston.ini" \
         --log="$WESTON_LOG" --logger-scopes=log,proto >"$work/weston.out" 2>&1 &

@@ -52,6 +52,19 @@ if [ "$(command -v kivpfx || true)" = /usr/bin/kivpfx ] && [ -f /usr/share/man/m
 else
   fail "kivpfx, its man page or its completion is missing"
 fi
+# zsh and fish find the installed completions by themselves, without any set-up of the user's.
+if zsh -fc 'autoload -Uz compinit && compinit -u -D && [[ $_comps[kivpfx] == _kivpfx ]]' &&
+  [ -f /usr/share/zsh/vendor-completions/_kivpfx ]; then
+  pass "zsh finds the kivpfx completion"
+else
+  fail "zsh does not find a kivpfx completion in /usr/share/zsh/vendor-completions"
+fi
+if fish --no-config -c 'complete -C "kivpfx "' | grep -q '^protect' &&
+  [ -f /usr/share/fish/vendor_completions.d/kivpfx.fish ]; then
+  pass "fish finds the kivpfx completion"
+else
+  fail "fish does not find a kivpfx completion in /usr/share/fish/vendor_completions.d"
+fi
 work="$(mktemp -d)"
 openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=package-check -days 2 \
   -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null

@@ -137,9 +137,10 @@ PROTO = re.compile(r"\]\[proto\] client (\S+) (rq|ev) ([\w\[\]]+)@(\d+)\.(\w+)\(
 
 def told_compositor(log_path, title):
     """What the first client window titled `title` told the compositor, from its protocol log:
-    title, app id, buffer scale, window geometry, opaque region, the first buffer's size, and the
-    output scale the compositor announced to that client."""
-    surfaces, toplevels, regions, buffers, scales = {}, {}, {}, {}, {}
+    title, app id, buffer scale, window geometry, opaque region, the first buffer's size, the
+    output scale the compositor announced to that client, and the title and owner of each later
+    window of the same client."""
+    surfaces, toplevels, regions, buffers, scales, parents = {}, {}, {}, {}, {}, {}
     seen = None
     with open(log_path, encoding="utf-8", errors="replace") as log:
         for line in log:
@@ -156,6 +157,9 @@ def told_compositor(log_path, title):
                 surfaces[(client, ids[0])] = ids[1]
             elif request == "get_toplevel":
                 toplevels[(client, ids[0])] = obj[1]  # the toplevel's xdg_surface
+                parents.pop((client, ids[0]), None)
+            elif interface == "xdg_toplevel" and request == "set_parent":
+                parents[obj] = ids[0] if ids else None
             elif request == "create_region":
                 regions[(client, ids[0])] = []
             elif interface == "wl_region" and request == "add":
@@ -179,6 +183,8 @@ def told_compositor(log_path, title):
                 elif obj[1] == seen["surface"] and request == "attach" and ids and "buffer" not in seen:
                     seen["buffer"] = buffers.get((client, ids[0]))
                     seen["geometry_at_buffer"] = seen.get("geometry")
+                elif interface == "xdg_toplevel" and request == "set_title":
+                    seen.setdefault("windows", []).append((args.strip('"'), parents.get(obj)))
     return seen
 
 
@@ -213,6 +219,21 @@ def check_compositor(log_path, screen):
         raise Failure("what the compositor was told: " + "; ".join(problems))
     print("title, app id %s, content %dx%d drawn at the output's scale %d (buffer %dx%d)"
           % (APP_ID, width, height, scale, buffer[0], buffer[1]))
+
+
+def check_owned_windows(log_path):
+    """A window cannot place itself on Wayland; the program names each dialog's owner instead, so
+    that the compositor can put it over the main window (as the program centres it on X)."""
+    def record():
+        seen = told_compositor(log_path, bus.TITLE)
+        titles = [title for title, _ in (seen or {}).get("windows", [])]
+        return seen if "Find Directory" in titles and titles.count(bus.TITLE) >= 2 else None
+
+    seen = wait_for("the compositor's record of the folder chooser and both questions", record, 20)
+    unowned = [title for title, parent in seen["windows"] if parent != seen["toplevel"]]
+    if unowned:
+        raise Failure("windows that did not name the main window as their owner: %s" % unowned)
+    print("every later window named the main window as its owner: %s" % [t for t, _ in seen["windows"]])
 
 
 def second_start_refused(program_path, work, first, main):
@@ -322,6 +343,8 @@ def check(program_path):
         if any(open(s, "rb").read() != data for s, data in originals.items()):
             raise Failure("a source file was changed")
         quit_with_yes(first, app, main)
+        if weston_log:
+            check_owned_windows(weston_log)
         for program in programs:
             if program.stderr():
                 raise Failure("the program wrote to standard error:\n" + program.stderr())

@@ -113,7 +113,7 @@ timeout -k 5 "$limit" "$@" > >(tee "$work/command.log") 2>&1 &
 wait $!
 rc=$?
 if [ "$rc" -ne 0 ] && [ -n "${KIV_A11Y_WAYLAND:-}" ]; then
-    # The same for a compositor that died, stopped answering or refused the program.
+    # Tell a compositor that died, stopped answering or refused the program from a failing program.
     if ! kill -0 "$WESTON_PID" 2>/dev/null || ! timeout 5 weston-debug -l >/dev/null 2>&1 ||
         grep -qE "Failed to create wl_display|could not connect to display" "$work/command.log" 2>/dev/null; then
         echo "a11y bus: the compositor $WAYLAND_DISPLAY failed the program: $(tail -5 "$work/weston.out" 2>/dev/null)" >&2

@@ -103,11 +103,17 @@ def find_window_with(app, accept, exclude=None):
     return None
 
 
-def node_in(window, role, name=None):
-    for node in walk(window):
-        if node.getRole() == role and showing(node) and (name is None or node.name == name):
-            return node
-    raise Failure("%r has no showing %s%s" % (window.name, role, "" if name is None else " named %r" % name))
+def node_in(window, role, name=None, seconds=15):
+    """The first showing node of `role` (and `name`) in `window`, waiting while the window fills."""
+    def find():
+        for node in walk(window):
+            if node.getRole() == role and showing(node) and (name is None or node.name == name):
+                return node
+        return None
+
+    what = "a showing %s%s in %r" % (role, "" if name is None else " named %r" % name,
+                                     window.name)
+    return wait_for(what, find, seconds)
 
 
 def is_button(name):
@@ -262,11 +268,13 @@ def chooser_of(app):
 def search_tree(app, main, tree, sources):
     press(node_in(main, pyatspi.ROLE_PUSH_BUTTON, "SearcH Files"))
     chooser = wait_for("the folder chooser", lambda: chooser_of(app), 20)
-    entries = [n for n in walk(chooser) if n.getRole() == pyatspi.ROLE_TEXT and showing(n)
-               and n.getState().contains(pyatspi.STATE_EDITABLE)]
-    if len(entries) != 1:
-        raise Failure("the folder chooser has %d editable boxes, not one" % len(entries))
-    set_text(entries[0], tree)
+
+    def name_box():
+        boxes = [n for n in walk(chooser) if n.getRole() == pyatspi.ROLE_TEXT and showing(n)
+                 and n.getState().contains(pyatspi.STATE_EDITABLE)]
+        return boxes[0] if len(boxes) == 1 else None
+
+    set_text(wait_for("the folder chooser's one name box", name_box, 15), tree)
     press(node_in(chooser, pyatspi.ROLE_PUSH_BUTTON, "Choose"))
     table = node_in(main, pyatspi.ROLE_TABLE, "File list")
 

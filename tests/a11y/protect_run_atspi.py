@@ -251,7 +251,7 @@ def second_start_refused(program_path, work, first, main):
         press(node_in(refusal, pyatspi.ROLE_PUSH_BUTTON, "OK"))
         code = second.wait("after its refusal was answered")
         if code != 0:
-            raise Failure("the refused second start ended with exit code %d" % code)
+            raise Failure("the refused second start ended with exit code %d:\n%s" % (code, second.stderr()))
         if first.proc.poll() is not None or not showing(main):
             raise Failure("the first program did not stay after a second start")
         print("a second start said %r and ended with exit code 0; the first stayed" % REFUSAL)
@@ -326,7 +326,7 @@ def quit_with_yes(program, app, main):
     bus.answer(question, "Yes")
     code = program.wait("after Yes to the quit question")
     if code != 0:
-        raise Failure("the program ended with exit code %d after Yes" % code)
+        raise Failure("the program ended with exit code %d after Yes:\n%s" % (code, program.stderr()))
     print("Yes to the quit question ended the program with exit code 0")
 
 

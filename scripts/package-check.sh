@@ -52,6 +52,23 @@ if [ "$(command -v kivpfx || true)" = /usr/bin/kivpfx ] && [ -f /usr/share/man/m
 else
   fail "kivpfx, its man page or its completion is missing"
 fi
+# zsh and fish find the installed completions by themselves, without any set-up of the user's
+# (fish loads a command's completion only once the command exists).
+if zsh -fc 'autoload -Uz compinit && compinit -u -D && [[ $_comps[kivpfx] == _kivpfx ]]' &&
+  [ -f /usr/share/zsh/vendor-completions/_kivpfx ]; then
+  pass "zsh finds the kivpfx completion"
+else
+  fail "zsh does not find a kivpfx completion in /usr/share/zsh/vendor-completions"
+fi
+fish_home="$(mktemp -d)"
+if HOME="$fish_home" XDG_CONFIG_HOME="$fish_home" XDG_DATA_HOME="$fish_home" fish -c 'complete -C "kivpfx "' |
+  grep -q '^protect' &&
+  [ -f /usr/share/fish/vendor_completions.d/kivpfx.fish ]; then
+  pass "fish finds the kivpfx completion"
+else
+  fail "fish does not find a kivpfx completion in /usr/share/fish/vendor_completions.d"
+fi
+rm -rf "$fish_home"
 work="$(mktemp -d)"
 openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=package-check -days 2 \
   -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null

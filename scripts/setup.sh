@@ -20,12 +20,13 @@ packages=(
   gnutls-bin libnss3-tools
   # the interop tests: Java writes and reads PKCS#12 key stores (`java Source.java` needs the JDK)
   openjdk-17-jdk-headless
-  # the kivpfx command line's bash completion and man page, checked by its tests
-  bash-completion groff-base
+  # the kivpfx command line's bash, zsh and fish completion and man page, checked by its tests
+  bash-completion zsh fish groff-base
   # looking at the program: a virtual display and screenshots
   xvfb xauth x11-apps x11-utils x11-xserver-utils imagemagick
-  # the Wayland platform plugin, so the program runs on a Wayland desktop
-  qt6-wayland
+  # the Wayland platform plugin, so the program runs on a Wayland desktop, and the compositor
+  # (weston, headless) the Wayland tests and screenshots run it on
+  qt6-wayland weston
   # the Debian package and its checks (scripts/package.sh, scripts/package-check.sh)
   dpkg-dev file lintian desktop-file-utils appstream man-db
   # the end-to-end test and the run-in-progress screenshot type and click into the real program

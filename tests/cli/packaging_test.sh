@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The bash completion offers kivpfx's commands, options and files, and the man page formats
-# without warnings. Exits 77 (skipped) when a tool is missing, unless CI=true.
+# The bash, zsh and fish completions offer kivpfx's commands, options and files, and the man page
+# formats without warnings. Exits 77 (skipped) when a tool is missing, unless CI=true.
 set -uo pipefail
 root="$1"
 completion="$root/packaging/kivpfx.bash-completion"
+zsh_completion="$root/packaging/kivpfx.zsh-completion"
+fish_completion="$root/packaging/kivpfx.fish"
 manpage="$root/packaging/kivpfx.1"
 failures=0
 
@@ -18,6 +20,9 @@ missing() {
 
 [ -f /usr/share/bash-completion/bash_completion ] || missing bash-completion
 command -v groff >/dev/null || missing groff
+command -v zsh >/dev/null || missing zsh
+command -v fish >/dev/null || missing fish
+command -v python3 >/dev/null || missing python3
 
 check() {  # name, expected word, actual words
     if [[ " $3 " == *" $2 "* ]]; then
@@ -41,7 +46,9 @@ trap 'rm -rf "$folder"' EXIT
 mkdir "$folder/certs"
 touch "$folder/a.pfx" "$folder/B.PFX" "$folder/notes.txt"
 
-complete_line() {  # words of the line; the last one is being completed
+# Each prints what its shell offers for the last of the words given (the words of the line), one
+# space-separated list, a folder without its trailing slash.
+complete_bash() {
     bash -c '
         source /usr/share/bash-completion/bash_completion
         source "$1"
@@ -56,30 +63,47 @@ complete_line() {  # words of the line; the last one is being completed
         printf "%s " "${COMPREPLY[@]}"
     ' _ "$completion" "$folder" "$@"
 }
+complete_zsh() {
+    python3 "$root/tests/cli/zsh_complete.py" "$zsh_completion" "$folder" "$@" | tr '\n' ' '
+}
+complete_fish() {
+    (cd "$folder" && fish --no-config -c 'source $argv[1]; complete -C (string join " " -- $argv[2..])' \
+        "$fish_completion" "$@") | cut -f1 | sed 's|/$||' | tr '\n' ' '
+}
 
-words="$(complete_line kivpfx '')"
-check "commands" protect "$words"
-check "commands" inspect "$words"
-words="$(complete_line kivpfx protect --)"
-check "protect options" --jobs "$words"
-check "protect options" --password-file "$words"
-check "protect options" --dry-run "$words"
-check "protect options" --compat "$words"
-check "protect options" --iterations "$words"
-words="$(complete_line kivpfx protect --iterations '')"
-check "iteration counts" 10000 "$words"
-check_not "iteration counts are no files" a.pfx "$words"
-check_not "no password option" --password "$words"
-words="$(complete_line kivpfx inspect --)"
-check "inspect options" --json "$words"
-check_not "inspect has no jobs" --jobs "$words"
-words="$(complete_line kivpfx protect '')"
-check "pfx files" a.pfx "$words"
-check "pfx files in any case" B.PFX "$words"
-check "folders" certs "$words"
-check_not "other files" notes.txt "$words"
-words="$(complete_line kivpfx protect --password-file '')"
-check "password file takes any file" notes.txt "$words"
+if zsh -n "$zsh_completion" && fish --no-execute "$fish_completion"; then
+    echo "ok: zsh and fish parse their completions"
+else
+    echo "FAIL: the zsh or fish completion does not parse"
+    failures=$((failures + 1))
+fi
+
+for shell in bash zsh fish; do
+    offered() { words="$(complete_$shell "$@")"; }
+    offered kivpfx ''
+    check "$shell: commands" protect "$words"
+    check "$shell: commands" inspect "$words"
+    offered kivpfx protect --
+    check "$shell: protect options" --jobs "$words"
+    check "$shell: protect options" --password-file "$words"
+    check "$shell: protect options" --dry-run "$words"
+    check "$shell: protect options" --compat "$words"
+    check "$shell: protect options" --iterations "$words"
+    check_not "$shell: no password option" --password "$words"
+    offered kivpfx protect --iterations ''
+    check "$shell: iteration counts" 10000 "$words"
+    check_not "$shell: iteration counts are no files" a.pfx "$words"
+    offered kivpfx inspect --
+    check "$shell: inspect options" --json "$words"
+    check_not "$shell: inspect has no jobs" --jobs "$words"
+    offered kivpfx protect ''
+    check "$shell: pfx files" a.pfx "$words"
+    check "$shell: pfx files in any case" B.PFX "$words"
+    check "$shell: folders" certs "$words"
+    check_not "$shell: other files" notes.txt "$words"
+    offered kivpfx protect --password-file ''
+    check "$shell: password file takes any file" notes.txt "$words"
+done
 
 warnings="$(LC_ALL=C.UTF-8 groff -t -man -Tutf8 -ww -z "$manpage" 2>&1)"
 if [ -n "$warnings" ]; then

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -42,6 +43,8 @@ const char* KindName(Outcome outcome) {
             return "save-error";
         case Outcome::Unknown:
             return "unknown";
+        case Outcome::OutputTaken:
+            return "output-taken";
     }
     return "unknown";
 }
@@ -49,7 +52,10 @@ const char* KindName(Outcome outcome) {
 void SetOutcome(FileReport& report, Outcome outcome, std::string status) {
     report.kind = KindName(outcome);
     report.status = std::move(status);
-    report.failed = !engine::Succeeded(outcome);
+    // A source with a password of its own (an earlier run's output walked again, say) has nothing
+    // left to do: it is skipped, not failed.
+    report.skipped = outcome == Outcome::AlreadyProtected;
+    report.failed = !engine::Succeeded(outcome) && !report.skipped;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -74,8 +80,11 @@ class Reporter {
 
     void Add(const FileReport& report) {
         ++done_;
+        ++byKind_[report.kind];
         if (report.failed) {
             ++failed_;
+        } else if (report.skipped) {
+            ++skipped_;
         } else if (report.kind == "output-exists") {
             ++exists_;
         } else if (report.kind == "ready") {
@@ -113,6 +122,7 @@ class Reporter {
         const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0;
         std::string line = "\r\033[K" + std::to_string(done_) + " of " + std::to_string(total_) + " files, ";
         line += std::to_string(ok_ + exists_ + ready_) + (options_.dryRun ? " ready" : " OK") + ", ";
+        if (skipped_ > 0) line += std::to_string(skipped_) + " already protected, ";
         line += std::to_string(failed_) + " failed";
         char tail[96];
         if (rate > 0) {
@@ -130,10 +140,19 @@ class Reporter {
         ClearProgress();
         const std::size_t notRun = total_ - done_;
         if (options_.json) {
+            std::string kinds;
+            for (const auto& [kind, count] : byKind_) {
+                kinds += (kinds.empty() ? "" : ", ") + JsonString(kind) + ": " + std::to_string(count);
+            }
+            const std::string shard = options_.shard ? "\"" + std::to_string(options_.shard->index) + "/" +
+                                                           std::to_string(options_.shard->count) + "\""
+                                                     : std::string("null");
             std::fprintf(out_,
-                         "\n],\n\"counts\": {\"total\": %zu, \"ok\": %zu, \"exists\": %zu, \"ready\": %zu, "
-                         "\"failed\": %zu, \"notRun\": %zu},\n\"interrupted\": %s\n}\n",
-                         total_, ok_, exists_, ready_, failed_, notRun, signal != 0 ? "true" : "false");
+                         "\n],\n\"shard\": %s,\n\"counts\": {\"total\": %zu, \"ok\": %zu, \"exists\": %zu, "
+                         "\"ready\": %zu, \"alreadyProtected\": %zu, \"failed\": %zu, \"notRun\": %zu},\n"
+                         "\"byKind\": {%s},\n\"interrupted\": %s\n}\n",
+                         shard.c_str(), total_, ok_, exists_, ready_, skipped_, failed_, notRun,
+                         kinds.c_str(), signal != 0 ? "true" : "false");
         }
         std::fflush(out_);
         if (!options_.quiet) {
@@ -145,8 +164,8 @@ class Reporter {
             } else {
                 summary += std::to_string(ok_) + " OK, ";
             }
-            summary +=
-                std::to_string(exists_) + " output already there, " + std::to_string(failed_) + " failed";
+            summary += std::to_string(exists_) + " output already there, " + std::to_string(skipped_) +
+                       " already protected, " + std::to_string(failed_) + " failed";
             char time[48];
             std::snprintf(time, sizeof time, " (%.1f s)", seconds);
             summary += time;
@@ -176,7 +195,8 @@ class Reporter {
     bool failuresOnly_ = false;
     bool shown_ = false;
     bool listed_ = false;
-    std::size_t done_ = 0, ok_ = 0, exists_ = 0, ready_ = 0, failed_ = 0;
+    std::size_t done_ = 0, ok_ = 0, exists_ = 0, ready_ = 0, skipped_ = 0, failed_ = 0;
+    std::map<std::string, std::size_t> byKind_;
 };
 
 }  // namespace
@@ -194,7 +214,7 @@ FileReport CheckFile(filesystem::FileSystem* files, const certificate::Certifica
                      const std::string& source) {
     FileReport report;
     report.source = source;
-    report.output = engine::OutputPathFor(source);
+    report.output = engine::OutputPathFor(source, engine::Naming::Pkcs12);
     struct stat st {};
     // The save never replaces anything at the output name, a folder or a link included.
     if (::lstat(report.output.c_str(), &st) == 0) {
@@ -234,7 +254,7 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
     FoundFiles found;
     {
         const auto files = filesystem::CreateLocalFileSystem();
-        found = FindFiles(options.paths, *files);
+        found = FindFiles(options.paths, *files, false, options.shard);
     }
     if (!found.problems.empty()) {
         for (const std::string& problem : found.problems) std::fprintf(err, "kivpfx: %s\n", problem.c_str());
@@ -242,8 +262,14 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
     }
     if (found.interrupted) return InterruptExitStatus(InterruptSignal());
 
+    // A dry run needs the password only to tell whether outputs already there are this run's copies.
+    const auto outputTaken = [](const std::string& source) {
+        struct stat st {};
+        return ::lstat(engine::OutputPathFor(source, engine::Naming::Pkcs12).c_str(), &st) == 0;
+    };
     Secret password;
-    if (!options.dryRun && !found.files.empty()) {
+    if (!found.files.empty() &&
+        (!options.dryRun || std::any_of(found.files.begin(), found.files.end(), outputTaken))) {
         const PasswordResult read = ReadPassword(options.password, password);
         if (read.kind == PasswordResult::Kind::Interrupted) return InterruptExitStatus(InterruptSignal());
         if (read.kind == PasswordResult::Kind::Refused) {
@@ -251,7 +277,7 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
             return 2;
         }
     }
-    if (found.files.empty() && !options.quiet) std::fprintf(err, "kivpfx: no .pfx files found\n");
+    if (found.files.empty() && !options.quiet) std::fprintf(err, "kivpfx: no .pfx or .p12 files found\n");
 
     const std::size_t total = found.files.size();
     const unsigned jobs = static_cast<unsigned>(std::max<std::size_t>(
@@ -282,16 +308,26 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
             try {
                 if (options.dryRun) {
                     report = CheckFile(files.get(), certificates, source);
+                    if (report.kind == KindName(Outcome::OutputExists)) {
+                        engine::FileResult result = engine::CheckTakenOutput(
+                            files.get(), certificates, source, report.output, password.Text());
+                        SetOutcome(report, result.outcome, std::move(result.status));
+                    }
                 } else {
                     report.source = source;
-                    report.output = engine::OutputPathFor(source);
+                    report.output = engine::OutputPathFor(source, engine::Naming::Pkcs12);
                     engine::FileResult result = engine::ProtectFile(files.get(), certificates, source,
                                                                     report.output, password.Text());
+                    // A name taken before the run counts as done only when it holds this file's copy.
+                    if (result.outcome == Outcome::OutputExists) {
+                        result = engine::CheckTakenOutput(files.get(), certificates, source, report.output,
+                                                          password.Text());
+                    }
                     SetOutcome(report, result.outcome, std::move(result.status));
                 }
             } catch (...) {
                 report.source = source;
-                report.output = engine::OutputPathFor(source);
+                report.output = engine::OutputPathFor(source, engine::Naming::Pkcs12);
                 SetOutcome(report, Outcome::Unknown, "Failed : Unknown Error");
             }
             report.milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - start).count();

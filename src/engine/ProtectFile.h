@@ -18,7 +18,8 @@ enum class Outcome {
     NoComponent,       // no certificate object could be made
     LoadError,
     SaveError,
-    Unknown,  // the save reported success but no output is there
+    Unknown,      // the save reported success but no output is there
+    OutputTaken,  // kivpfx: the output name holds something that is not this file's protected copy
 };
 
 struct FileResult {
@@ -26,13 +27,25 @@ struct FileResult {
     std::string status;  // the Status column's text
 };
 
+// kivpfx's look at an output name that is taken, where the window only reports it: OutputExists when
+// the file there is a protected copy of `source` under `password` (a run before made it), and
+// OutputTaken with the reason otherwise. A source that does not load gives that load's outcome.
+FileResult CheckTakenOutput(filesystem::FileSystem* files,
+                            const certificate::CertificateFactory& certificates, const std::string& source,
+                            const std::string& output, const std::string& password);
+
 // True for the outcomes a run counts as done: the copy was written now or exists already.
 inline bool Succeeded(Outcome outcome) {
     return outcome == Outcome::Ok || outcome == Outcome::OutputExists;
 }
 
-// The output path of a source: its last four bytes (the extension) replaced by "_Password.Pfx".
-std::string OutputPathFor(std::string_view source);
+// How outputs are named. Pfx: the source's last four bytes (the extension) replaced by
+// "_Password.Pfx", whatever they are (the window's rule). Pkcs12: the same, except that a source
+// ending in ".p12" in any letter case gets "_Password.p12" (kivpfx, which also takes .p12 files).
+enum class Naming { Pfx, Pkcs12 };
+
+// The output path of a source.
+std::string OutputPathFor(std::string_view source, Naming naming = Naming::Pfx);
 
 // What comes before a save: the output name is free, the source is there, and a fresh certificate
 // object loads it with the empty password. Ok (with no status text) leaves the loaded object in

@@ -75,12 +75,15 @@ bool LooksLikePem(const SecureBytes& bytes) {
     return bytes.size() - i >= markerLength && std::memcmp(bytes.data() + i, kMarker, markerLength) == 0;
 }
 
-CallResult ReadSource(const std::string& path, SecureBytes& bytes, mode_t& mode, gid_t& group) {
+CallResult ReadSource(const std::string& path, SecureBytes& bytes, mode_t& mode, gid_t& group,
+                      bool followLinks = true) {
     // O_NONBLOCK: a FIFO or device under a .pfx name must not stall the run.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd =
+        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT) return CallResult::Failure("The file does not exist.");
+        if (error == ELOOP && !followLinks) return CallResult::Failure("The path is a symbolic link.");
         return CallResult::Failure("The file cannot be opened: " + SystemMessage(error) + ".");
     }
     struct Closer {
@@ -149,7 +152,36 @@ class OpenSslCertificate final : public Certificate {
         }
     }
 
+    CallResult IsCopyAt(const std::string& path, const std::string& password) override {
+        try {
+            return DoIsCopyAt(path, password);
+        } catch (const std::bad_alloc&) {
+            return CallResult::Failure("Out of memory.");
+        } catch (...) {
+            return CallResult::Failure("The file could not be compared.");
+        }
+    }
+
   private:
+    CallResult DoIsCopyAt(const std::string& path, const std::string& password) {
+        OpenSslErrors::Clear();
+        if (!loaded_) return CallResult::Failure("No certificate has been loaded.");
+        if (password.empty() || password.size() > INT_MAX) return CallResult::Failure(kWrongPasswordText);
+        SecureBytes bytes;
+        mode_t mode = 0;
+        gid_t group = static_cast<gid_t>(-1);
+        CallResult read = ReadSource(path, bytes, mode, group, false);
+        if (!read.ok) return read;
+        Pkcs12Contents copy;
+        const ReadResult result = ReadPkcs12(bytes.data(), bytes.size(),
+                                             {{password.data(), static_cast<int>(password.size())}}, copy);
+        OpenSslErrors::Clear();
+        if (!result.ok()) return CallResult::Failure(result.description);
+        if (!SameContents(contents_, copy))
+            return CallResult::Failure("It holds other keys or certificates than the source.");
+        return CallResult::Success();
+    }
+
     CallResult DoLoad(const std::string& path, const std::string& password) {
         loaded_ = false;
         contents_.items.clear();

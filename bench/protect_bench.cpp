@@ -1,7 +1,7 @@
 // Protecting N password-less files, side by side in one run:
 //   the floor: the key derivations the job cannot do without, alone, spread over the cores;
 //   the window program's Proceed over its list (grid and yields included);
-//   the kivpfx command line at --jobs 1 and at --jobs = cores;
+//   the kivpfx command line at --jobs 1 and at --jobs = cores, and again over its own outputs;
 //   the openssl command line, one file after another.
 // Prints wall-clock and CPU milliseconds per file, their ratios, and kivpfx's peak memory.
 //   protect_bench [--files N] [--memory-files M] [--window-only]
@@ -402,8 +402,11 @@ int main(int argc, char** argv) {
     }
     const auto one = Kivpfx(dir / "cli1", passwordFile, 1, n);
     const auto all = Kivpfx(dir / "clin", passwordFile, cores, n);
+    // The same folder again: every output is opened with the password and compared with its source,
+    // and every earlier output, found as a source, is told apart as already protected.
+    const auto again = all ? Kivpfx(dir / "clin", passwordFile, cores, n) : std::nullopt;
     const auto openssl = OpensslLoop(dir / "openssl", n);
-    if (!window || !one || !all || !openssl) return 1;
+    if (!window || !one || !all || !again || !openssl) return 1;
 
     std::printf("files: %d (three-certificate chain, RSA 2048); cores: %u; load average at start: %.2f\n", n,
                 cores, load[0]);
@@ -418,6 +421,7 @@ int main(int argc, char** argv) {
     const std::string jobsName = "kivpfx --jobs " + std::to_string(cores);
     Row("kivpfx --jobs 1", *one, n, floor);
     Row(jobsName.c_str(), *all, n, floor);
+    Row(("  re-run, all done, " + jobsName.substr(7)).c_str(), *again, n, floor);
     Row("openssl pkcs12 loop", *openssl, n, floor);
     std::printf("\n");
     std::printf("openssl loop / window run:         %8.2f x\n", openssl->wall / window->wall);

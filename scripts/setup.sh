@@ -20,8 +20,9 @@ packages=(
   gnutls-bin libnss3-tools
   # the interop tests: Java writes and reads PKCS#12 key stores (`java Source.java` needs the JDK)
   openjdk-17-jdk-headless
-  # the kivpfx command line's bash, zsh and fish completion and man page, checked by its tests
-  bash-completion zsh fish groff-base
+  # the kivpfx command line's bash, zsh and fish completion and man page, checked by its tests, and
+  # the tools of its recipes for many machines (GNU parallel, jq)
+  bash-completion zsh fish groff-base parallel jq
   # looking at the program: a virtual display and screenshots
   xvfb xauth x11-apps x11-utils x11-xserver-utils imagemagick
   # the Wayland platform plugin, so the program runs on a Wayland desktop, and the compositor

@@ -30,9 +30,12 @@ constexpr const char* kHelp =
     "       kivpfx --help | --version\n"
     "\n"
     "protect writes a password-protected copy of every password-less PKCS#12 file named, and of every\n"
-    "file ending in .pfx (any letter case) below the folders named, beside it as NAME_Password.Pfx.\n"
+    "file ending in .pfx or .p12 (any letter case) below the folders named, beside it as\n"
+    "NAME_Password.Pfx (NAME_Password.p12 for a .p12 file).\n"
     "Sources are never changed and no file is ever overwritten: an output name that is taken is\n"
-    "reported and left alone. Copies use AES-256-CBC (PBES2, PBKDF2-HMAC-SHA256) and an HMAC-SHA256\n"
+    "left alone: it counts as done when it holds this file's copy under the same password, and as a\n"
+    "failure otherwise. Files that already have a password are skipped. Copies use AES-256-CBC (PBES2, "
+    "PBKDF2-HMAC-SHA256) and an HMAC-SHA256\n"
     "integrity check with 10,000 iterations; each is read back and compared before it gets its name.\n"
     "\n"
     "protect options:\n"
@@ -47,6 +50,11 @@ constexpr const char* kHelp =
     "      --password-file FILE  read the password from the first line of FILE (- for standard input)\n"
     "      --password-fd N       read the password from the first line of open descriptor N\n"
     "  -n, --dry-run             load every file and test its output name; write nothing\n"
+    "      --files-from FILE     also take the paths listed in FILE (- for standard input), one a line\n"
+    "  -0, --null                the --files-from list is separated by NUL bytes (find -print0)\n"
+    "      --shard K/N           keep only part K of N (0 to N-1) of the files, by a stable hash of each\n"
+    "                            file's path below the folder named (or of its path as listed), so N\n"
+    "                            runs on N machines share the work whatever the mount point\n"
     "      --json                print one JSON report on standard output\n"
     "  -q, --quiet               print failures only\n"
     "Without --password-file or --password-fd the password is asked twice on the terminal. It is\n"
@@ -58,9 +66,9 @@ constexpr const char* kHelp =
     "inspect tells for each file whether it is password-less, protected or not PKCS#12 at all, and\n"
     "lists the keys and certificates of password-less ones. It reads files within protect's limits.\n"
     "\n"
-    "Exit status: 0 every file OK or its output already there; 1 a file failed; 2 bad usage;\n"
-    "130 stopped by Ctrl-C (files in flight are finished, nothing partial is left). A second\n"
-    "Ctrl-C stops at once, abandoning the files in flight; none is left half-written.\n";
+    "Exit status: 0 every file OK, its output already there or already protected; 1 a file failed;\n"
+    "2 bad usage; 130 stopped by Ctrl-C (files in flight are finished, nothing partial is left). A\n"
+    "second Ctrl-C stops at once, abandoning the files in flight; none is left half-written.\n";
 
 // Where a run reads and writes: the process's own streams, or a test's.
 struct Streams {
@@ -124,6 +132,8 @@ int Protect(int argc, char** argv, const Streams& io) {
     bool passwordFile = false;
     bool passwordFd = false;
     bool pathsOnly = false;
+    std::optional<std::string> filesFrom;
+    bool nulSeparated = false;
     for (Arguments args(argc, argv, 2); !args.Done();) {
         const std::string_view argument = args.Current();
         if (pathsOnly || argument == "-" || !argument.starts_with("-")) {
@@ -151,6 +161,19 @@ int Protect(int argc, char** argv, const Streams& io) {
             if (!jobs || *jobs < 1 || *jobs > kMostJobs)
                 return UsageError(io, "--jobs needs a number from 1 to " + std::to_string(kMostJobs));
             options.jobs = *jobs;
+        } else if (TakesValue(argument, "--files-from")) {
+            const auto value = args.Value("--files-from");
+            if (!value || value->empty())
+                return UsageError(io, "--files-from needs a file name (- for standard input)");
+            filesFrom = *value;
+        } else if (Is(argument, "--null", "-0")) {
+            nulSeparated = true;
+            args.Skip();
+        } else if (TakesValue(argument, "--shard")) {
+            const auto value = args.Value("--shard");
+            options.shard = value ? Shard::Parse(*value) : std::nullopt;
+            if (!options.shard)
+                return UsageError(io, "--shard needs K/N with N at least 1 and K from 0 to N-1");
         } else if (Is(argument, "--compat")) {
             options.save.algorithms = certificate::SaveOptions::Algorithms::TripleDesSha1;
             args.Skip();
@@ -190,6 +213,16 @@ int Protect(int argc, char** argv, const Streams& io) {
     }
     if (passwordFile && passwordFd)
         return UsageError(io, "give either --password-file or --password-fd, not both");
+    if (nulSeparated && !filesFrom) return UsageError(io, "--null only applies to a --files-from list");
+    if (filesFrom) {
+        if (*filesFrom == "-" && passwordFile && options.password.file == "-")
+            return UsageError(io, "standard input cannot hold both the file list and the password");
+        std::string error;
+        if (!ReadPathList(*filesFrom, nulSeparated, options.paths, error, io.in))
+            return UsageError(io, "--files-from: " + error);
+        if (options.paths.empty() && !options.quiet) std::fputs("kivpfx: the file list is empty\n", io.err);
+        if (options.paths.empty()) return 0;
+    }
     if (options.paths.empty()) return UsageError(io, "protect needs at least one file or folder");
     return RunProtect(
         options,

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +18,7 @@
 #include "cli/FindFiles.h"
 #include "cli/Interrupt.h"
 #include "cli/Text.h"
+#include "platform/certificate/NewFileWriter.h"
 
 namespace kiv::cli {
 namespace {
@@ -44,6 +46,8 @@ const char* KindName(Outcome outcome) {
             return "unknown";
         case Outcome::Ready:
             return "ready";
+        case Outcome::NotItsCopy:
+            return "output-taken";
     }
     return "unknown";
 }
@@ -51,7 +55,10 @@ const char* KindName(Outcome outcome) {
 void SetOutcome(FileReport& report, engine::FileResult result) {
     report.kind = KindName(result.outcome);
     report.status = std::move(result.status);
-    report.failed = !engine::Succeeded(result.outcome);
+    // A source with a password of its own (an earlier run's output walked again, say) has nothing
+    // left to do: it is skipped, not failed.
+    report.skipped = result.outcome == Outcome::AlreadyProtected;
+    report.failed = !engine::Succeeded(result.outcome) && !report.skipped;
 }
 
 // Prints the report as files finish, in the order they were found.
@@ -70,8 +77,11 @@ class Reporter {
 
     void Add(const FileReport& report) {
         ++done_;
+        ++byKind_[report.kind];
         if (report.failed) {
             ++failed_;
+        } else if (report.skipped) {
+            ++skipped_;
         } else if (report.kind == "output-exists") {
             ++exists_;
         } else if (report.kind == "ready") {
@@ -109,6 +119,7 @@ class Reporter {
         const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0;
         std::string line = "\r\033[K" + std::to_string(done_) + " of " + std::to_string(total_) + " files, ";
         line += std::to_string(ok_ + exists_ + ready_) + (options_.dryRun ? " ready" : " OK") + ", ";
+        if (skipped_ > 0) line += std::to_string(skipped_) + " already protected, ";
         line += std::to_string(failed_) + " failed";
         char tail[96];
         if (rate > 0) {
@@ -127,10 +138,19 @@ class Reporter {
         ClearProgress();
         const std::size_t notRun = total_ - done_;
         if (options_.json) {
+            std::string kinds;
+            for (const auto& [kind, count] : byKind_) {
+                kinds += (kinds.empty() ? "" : ", ") + JsonString(kind) + ": " + std::to_string(count);
+            }
+            const std::string shard = options_.shard ? "\"" + std::to_string(options_.shard->index) + "/" +
+                                                           std::to_string(options_.shard->count) + "\""
+                                                     : std::string("null");
             std::fprintf(out_,
-                         "\n],\n\"counts\": {\"total\": %zu, \"ok\": %zu, \"exists\": %zu, \"ready\": %zu, "
-                         "\"failed\": %zu, \"notRun\": %zu},\n\"unreadFolders\": [",
-                         total_, ok_, exists_, ready_, failed_, notRun);
+                         "\n],\n\"shard\": %s,\n\"counts\": {\"total\": %zu, \"ok\": %zu, \"exists\": %zu, "
+                         "\"ready\": %zu, \"alreadyProtected\": %zu, \"failed\": %zu, \"notRun\": %zu},\n"
+                         "\"byKind\": {%s},\n\"unreadFolders\": [",
+                         shard.c_str(), total_, ok_, exists_, ready_, skipped_, failed_, notRun,
+                         kinds.c_str());
             for (std::size_t i = 0; i < unreadable.size(); ++i)
                 std::fprintf(out_, "%s%s", i > 0 ? ", " : "", JsonString(unreadable[i]).c_str());
             std::fprintf(out_, "],\n\"interrupted\": %s\n}\n", signal != 0 ? "true" : "false");
@@ -145,8 +165,8 @@ class Reporter {
             } else {
                 summary += std::to_string(ok_) + " OK, ";
             }
-            summary +=
-                std::to_string(exists_) + " output already there, " + std::to_string(failed_) + " failed";
+            summary += std::to_string(exists_) + " output already there, " + std::to_string(skipped_) +
+                       " already protected, " + std::to_string(failed_) + " failed";
             char time[48];
             std::snprintf(time, sizeof time, " (%.1f s)", seconds);
             summary += time;
@@ -176,7 +196,8 @@ class Reporter {
     bool failuresOnly_ = false;
     bool shown_ = false;
     bool listed_ = false;
-    std::size_t done_ = 0, ok_ = 0, exists_ = 0, ready_ = 0, failed_ = 0;
+    std::size_t done_ = 0, ok_ = 0, exists_ = 0, ready_ = 0, skipped_ = 0, failed_ = 0;
+    std::map<std::string, std::size_t> byKind_;
 };
 
 }  // namespace
@@ -195,7 +216,7 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
     FoundFiles found;
     {
         const auto files = fileSystems();
-        found = FindFiles(options.paths, *files);
+        found = FindFiles(options.paths, *files, false, options.shard);
     }
     if (!found.problems.empty()) {
         for (const std::string& problem : found.problems) std::fprintf(err, "kivpfx: %s\n", problem.c_str());
@@ -206,8 +227,13 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
         std::fprintf(err, "kivpfx: %s: the folder cannot be read; files in it may be left out\n",
                      folder.c_str());
 
+    // A dry run needs the password only to tell whether outputs already there are this run's copies.
+    const auto outputTaken = [](const std::string& source) {
+        return certificate::CheckNewFile(engine::OutputPathFor(source, engine::Naming::Pkcs12)).targetExists;
+    };
     Secret password;
-    if (!options.dryRun && !found.files.empty()) {
+    if (!found.files.empty() &&
+        (!options.dryRun || std::any_of(found.files.begin(), found.files.end(), outputTaken))) {
         const PasswordResult read = ReadPassword(options.password, password);
         if (read.kind == PasswordResult::Kind::Interrupted) return InterruptExitStatus(InterruptSignal());
         if (read.kind == PasswordResult::Kind::Refused) {
@@ -215,7 +241,7 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
             return 2;
         }
     }
-    if (found.files.empty() && !options.quiet) std::fprintf(err, "kivpfx: no .pfx files found\n");
+    if (found.files.empty() && !options.quiet) std::fprintf(err, "kivpfx: no .pfx or .p12 files found\n");
 
     const std::size_t total = found.files.size();
     const unsigned jobs = static_cast<unsigned>(std::max<std::size_t>(
@@ -240,7 +266,8 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
     {
         std::map<std::string, std::size_t> lastWithOutput;
         for (std::size_t i = 0; i < total; ++i) {
-            auto [at, first] = lastWithOutput.try_emplace(engine::OutputPathFor(found.files[i]), i);
+            auto [at, first] =
+                lastWithOutput.try_emplace(engine::OutputPathFor(found.files[i], engine::Naming::Pkcs12), i);
             if (!first) sharesOutputWith[i] = std::exchange(at->second, i);
         }
     }
@@ -253,7 +280,7 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
             if (i >= total) break;
             FileReport report;
             report.source = found.files[i];
-            report.output = engine::OutputPathFor(report.source);
+            report.output = engine::OutputPathFor(report.source, engine::Naming::Pkcs12);
             // The earlier file was taken first, so its job finishes it whatever happens.
             std::optional<Outcome> earlier;
             if (const std::size_t other = sharesOutputWith[i]; other < total) {
@@ -264,13 +291,20 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
             const auto start = Clock::now();
             engine::FileResult result;
             try {
-                if (options.dryRun && earlier == Outcome::Ready) {
+                const bool takenInThisRun = options.dryRun && earlier == Outcome::Ready;
+                if (takenInThisRun) {
+                    // The earlier file's copy is to take the name; there is nothing on disk to open yet.
                     result = engine::OutputTaken(report.output);
                 } else if (options.dryRun) {
                     result = engine::CheckFile(files.get(), certificates, report.source, report.output);
                 } else {
                     result = engine::ProtectFile(files.get(), certificates, report.source, report.output,
                                                  password.Text());
+                }
+                // A name taken before the file's turn counts as done only when it holds this file's copy.
+                if (result.outcome == Outcome::OutputExists && !takenInThisRun) {
+                    result = engine::CheckTakenOutput(files.get(), certificates, report.source, report.output,
+                                                      password.Text());
                 }
             } catch (...) {
                 result = engine::UnknownFailure();

@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/FindFiles.h"
 #include "cli/Password.h"
 #include "engine/ProtectFile.h"
 
@@ -13,6 +15,7 @@ namespace kiv::cli {
 
 struct ProtectOptions {
     std::vector<std::string> paths;
+    std::optional<Shard> shard;  // only this part of the files found
     PasswordSource password;
     unsigned jobs = 0;  // 0: one per core
     bool dryRun = false;
@@ -28,8 +31,9 @@ using CertificateFactoryFor = std::function<certificate::CertificateFactory(cons
 struct FileReport {
     std::string source;
     std::string output;
-    std::string status;  // the engine's status text, as the window shows it
-    std::string kind;    // the outcome as a word for scripts: "ok", "output-exists", "load-error", ...
+    std::string status;    // the engine's status text, as the window shows it
+    std::string kind;      // the outcome as a word for scripts: "ok", "output-exists", "load-error", ...
+    bool skipped = false;  // already protected: nothing to do, and no failure
     double milliseconds = 0;
     bool failed = false;
 };

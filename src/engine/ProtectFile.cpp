@@ -4,6 +4,7 @@
 #include <cctype>
 #include <memory>
 
+#include "engine/SearchFolder.h"
 #include "platform/certificate/NewFileWriter.h"
 
 namespace kiv::engine {
@@ -31,25 +32,10 @@ FileResult SaveFailure(const certificate::CallResult& saved, const std::string& 
     return Result(Outcome::SaveError, "Error Saving : " + saved.description);
 }
 
-}  // namespace
-
-FileResult OutputTaken(const std::string& output) {
-    return Result(Outcome::OutputExists, "File [" + output + "] already exists");
-}
-
-std::string OutputPathFor(std::string_view source) {
-    const std::size_t keep = source.size() >= 4 ? source.size() - 4 : 0;
-    return std::string(source.substr(0, keep)) + "_Password.Pfx";
-}
-
-FileResult LoadSource(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
-                      const std::string& source, const std::string& output,
-                      std::unique_ptr<certificate::Certificate>& certificate) {
-    certificate.reset();
-    if (!files) return LoadFailure("the file system cannot be read");
-    if (files->FileExists(output)) return OutputTaken(output);
-    if (!files->FileExists(source)) return Result(Outcome::NotFound, "File not found");
-
+// Makes a certificate object and loads `source` into it as a password-less file.
+FileResult LoadWithEmptyPassword(const certificate::CertificateFactory& certificates,
+                                 const std::string& source,
+                                 std::unique_ptr<certificate::Certificate>& certificate) {
     try {
         if (certificates) certificate = certificates();
     } catch (...) {
@@ -63,6 +49,42 @@ FileResult LoadSource(filesystem::FileSystem* files, const certificate::Certific
     if (MeansWrongPassword(loaded.description))
         return Result(Outcome::AlreadyProtected, "File is already password protected");
     return LoadFailure(loaded.description);
+}
+
+}  // namespace
+
+FileResult OutputTaken(const std::string& output) {
+    return Result(Outcome::OutputExists, "File [" + output + "] already exists");
+}
+
+std::string OutputPathFor(std::string_view source, Naming naming) {
+    const std::size_t keep = source.size() >= 4 ? source.size() - 4 : 0;
+    const bool p12 = naming == Naming::Pkcs12 && EndsWithExtension(source, ".P12");
+    return std::string(source.substr(0, keep)) + (p12 ? "_Password.p12" : "_Password.Pfx");
+}
+
+FileResult LoadSource(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
+                      const std::string& source, const std::string& output,
+                      std::unique_ptr<certificate::Certificate>& certificate) {
+    certificate.reset();
+    if (!files) return LoadFailure("the file system cannot be read");
+    if (files->FileExists(output)) return OutputTaken(output);
+    if (!files->FileExists(source)) return Result(Outcome::NotFound, "File not found");
+    return LoadWithEmptyPassword(certificates, source, certificate);
+}
+
+FileResult CheckTakenOutput(filesystem::FileSystem* files,
+                            const certificate::CertificateFactory& certificates, const std::string& source,
+                            const std::string& output, const std::string& password) {
+    if (!files) return LoadFailure("the file system cannot be read");
+    if (!files->FileExists(source)) return Result(Outcome::NotFound, "File not found");
+    std::unique_ptr<certificate::Certificate> certificate;
+    FileResult loaded = LoadWithEmptyPassword(certificates, source, certificate);
+    if (loaded.outcome != Outcome::Ok) return loaded;
+    const certificate::CallResult copy = certificate->IsCopyAt(output, password);
+    if (copy.ok) return OutputTaken(output);
+    return Result(Outcome::NotItsCopy,
+                  OutputTaken(output).status + " and is not this file's protected copy: " + copy.description);
 }
 
 FileResult ProtectFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,

@@ -18,8 +18,9 @@ enum class Outcome {
     NoComponent,       // no certificate object could be made
     LoadError,
     SaveError,
-    Unknown,  // the save reported success but no output is there
-    Ready,    // the dry run found nothing in the way of a save
+    Unknown,     // the save reported success but no output is there
+    Ready,       // the dry run found nothing in the way of a save
+    NotItsCopy,  // kivpfx: the output name holds something that is not this file's protected copy
 };
 
 struct FileResult {
@@ -38,8 +39,13 @@ FileResult OutputTaken(const std::string& output);
 // The result for a file whose protection ended in a way nobody foresaw.
 FileResult UnknownFailure();
 
-// The output path of a source: its last four bytes (the extension) replaced by "_Password.Pfx".
-std::string OutputPathFor(std::string_view source);
+// How outputs are named. Pfx: the source's last four bytes (the extension) replaced by
+// "_Password.Pfx", whatever they are (the window's rule). Pkcs12: the same, except that a source
+// ending in ".p12" in any letter case gets "_Password.p12" (kivpfx, which also takes .p12 files).
+enum class Naming { Pfx, Pkcs12 };
+
+// The output path of a source.
+std::string OutputPathFor(std::string_view source, Naming naming = Naming::Pfx);
 
 // What comes before a save: the output name is free, the source is there, and a fresh certificate
 // object loads it with the empty password. Ok (with no status text) leaves the loaded object in
@@ -53,6 +59,13 @@ FileResult LoadSource(filesystem::FileSystem* files, const certificate::Certific
 // nothing.
 FileResult CheckFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
                      const std::string& source, const std::string& output);
+
+// kivpfx's look at an output name that is taken, where the window only reports it: OutputExists when
+// the file there is a protected copy of `source` under `password` (a run before made it), and
+// NotItsCopy with the reason otherwise. A source that does not load gives that load's outcome.
+FileResult CheckTakenOutput(filesystem::FileSystem* files,
+                            const certificate::CertificateFactory& certificates, const std::string& source,
+                            const std::string& output, const std::string& password);
 
 // Protects one file: tests the output and the source, loads the source with the empty password and
 // saves a copy under `password` at `output`. Paths are the file system's bytes; the status texts

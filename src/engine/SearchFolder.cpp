@@ -63,7 +63,8 @@ class Walk {
             for (const auto& file : listing.items) {
                 if (hooks_.yield) hooks_.yield();
                 if (Stopped()) return false;
-                if (IsPfxName(file.name) && hooks_.addFile) hooks_.addFile(file.path, file.name);
+                const bool wanted = hooks_.wanted ? hooks_.wanted(file.name) : IsPfxName(file.name);
+                if (wanted && hooks_.addFile) hooks_.addFile(file.path, file.name);
             }
         }
         Level level;
@@ -86,16 +87,23 @@ class Walk {
 
 }  // namespace
 
-bool IsPfxName(std::string_view name) {
+bool EndsWithExtension(std::string_view name, std::string_view extension) {
     // The suffix is plain ASCII, and UTF-8 never puts an ASCII byte inside a longer character, so
     // comparing bytes gives the same answer as comparing characters.
-    static constexpr std::string_view kExtension = ".PFX";
-    if (name.size() <= kExtension.size()) return false;
-    const std::string_view tail = name.substr(name.size() - kExtension.size());
-    for (std::size_t i = 0; i < kExtension.size(); ++i) {
-        if (Upper(tail[i]) != kExtension[i]) return false;
+    if (name.size() <= extension.size()) return false;
+    const std::string_view tail = name.substr(name.size() - extension.size());
+    for (std::size_t i = 0; i < extension.size(); ++i) {
+        if (Upper(tail[i]) != extension[i]) return false;
     }
     return true;
+}
+
+bool IsPfxName(std::string_view name) {
+    return EndsWithExtension(name, ".PFX");
+}
+
+bool IsPkcs12Name(std::string_view name) {
+    return EndsWithExtension(name, ".PFX") || EndsWithExtension(name, ".P12");
 }
 
 std::string ChildPath(const std::string& folder, const std::string& name) {

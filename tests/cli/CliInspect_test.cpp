@@ -54,12 +54,13 @@ TEST_F(CliInspectTest, PrintsEachFileAndExitsWithOneForUnreadableOnes) {
             ": password-less PKCS#12 file, 1 key, 3 certificates\n  key: RSA 2048 bits\n"
             "  certificate: CN=Kiv Test Leaf,O=Kiv Test\n"
             "    issuer: CN=Kiv Test Intermediate CA,O=Kiv Test\n    expires: ",
+        // .p12 files are walked too, and one named again is listed once.
+        Path("other.p12") + ": password-less PKCS#12 file",
         Path("sub/b.pfx") + ": protected by a password\n",
         Path("sub/c.pfx") + ": not a PKCS#12 file\n",
         Path("sub/hostile.pfx") +
             ": cannot be read: The file's integrity check asks for 2,147,483,647 iterations of key "
             "derivation; at most 1,000,000 are accepted.\n",
-        Path("other.p12") + ": password-less PKCS#12 file",
     };
     std::size_t at = 0;
     for (const std::string& line : expected) {
@@ -68,6 +69,7 @@ TEST_F(CliInspectTest, PrintsEachFileAndExitsWithOneForUnreadableOnes) {
         at = found + line.size();
     }
     EXPECT_EQ(run.out.find("notes.txt"), std::string::npos);
+    EXPECT_EQ(run.out.find("other.p12", run.out.find("other.p12") + 1), std::string::npos);
     EXPECT_EQ(Tree(), (std::set<std::string>{"a.pfx", "sub", "sub/b.pfx", "sub/c.pfx", "sub/hostile.pfx",
                                              "sub/notes.txt", "other.p12"}));
 

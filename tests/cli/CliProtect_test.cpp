@@ -59,7 +59,7 @@ TEST_F(CliProtectTest, BadUsageExitsWithTwoAndWritesNothing) {
         {{"protect", "--iterations=1000001", root_}, "from 1,000 to 1,000,000"},
         {{"protect", "--iterations", "many", root_}, "--iterations"},
         {{"protect", "--compat", "--iterations"}, "--iterations"},
-        {{"protect", "--password-file", password, Path("notes.txt")}, "not a .pfx file name"},
+        {{"protect", "--password-file", password, Path("notes.txt")}, "not a .pfx or .p12 file name"},
         {{"protect", "--password-file", password, Path("no-such-folder")}, "no such file or folder"},
         {{"inspect"}, "at least one"},
         {{"inspect", "--verbose", root_}, "unknown option"},
@@ -211,15 +211,15 @@ TEST_F(CliProtectTest, TerminalPromptAsksTwiceWithoutEchoAndAgainOnMismatch) {
     child.Type("Typed-Secret\n");
     ASSERT_TRUE(child.Expect("Password again: ")) << child.Screen();
     child.Type("Typed-Secret\n");
-    EXPECT_EQ(child.Wait(), 1);  // b.pfx has a password of its own
+    EXPECT_EQ(child.Wait(), 0);  // b.pfx has a password of its own: skipped, not failed
     const std::string screen = child.Screen();
     EXPECT_EQ(screen.find("Typed-Secret"), std::string::npos) << "echoed: " << screen;
     EXPECT_EQ(screen.find("First-Try"), std::string::npos) << "echoed: " << screen;
     // On a terminal only failures get a line of their own; the rest is counted.
-    EXPECT_NE(screen.find("File is already password protected\t" + Path("b.pfx")), std::string::npos)
+    EXPECT_EQ(screen.find("\t"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("2 of 2 files: 1 OK, 0 output already there, 1 already protected, 0 failed"),
+              std::string::npos)
         << screen;
-    EXPECT_EQ(screen.find("OK\t"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("2 of 2 files: 1 OK"), std::string::npos) << screen;
     EXPECT_TRUE(Opens("a_Password.Pfx", "Typed-Secret"));
 }
 
@@ -313,7 +313,8 @@ TEST_F(CliProtectTest, JsonReportIsValidAndCarriesEveryFile) {
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"ok", "OK"},
         {"already-protected", "File is already password protected"},
-        {"output-exists", "File [" + Path("c_Password.Pfx") + "] already exists"},
+        {"output-taken",
+         "File [" + Path("c_Password.Pfx") + "] already exists and is not this file's protected copy"},
         {"load-error", "Error Loading : "},
         {"ok", "OK"},
     };
@@ -332,7 +333,8 @@ TEST_F(CliProtectTest, JsonReportIsValidAndCarriesEveryFile) {
     const Json& counts = (*report)["counts"];
     EXPECT_EQ(counts["total"].number, 5);
     EXPECT_EQ(counts["ok"].number, 2);
-    EXPECT_EQ(counts["exists"].number, 1);
+    EXPECT_EQ(counts["exists"].number, 0);
+    EXPECT_EQ(counts["alreadyProtected"].number, 1);
     EXPECT_EQ(counts["failed"].number, 2);
     EXPECT_EQ(counts["notRun"].number, 0);
     EXPECT_FALSE((*report)["interrupted"].boolean);
@@ -364,22 +366,17 @@ TEST_F(CliProtectTest, DryRunGivesEachFileTheRunsStatusAndWritesNothing) {
     const std::string tooLong = std::string(250, 'n') + ".pfx";  // for its output name
     Pfx(tooLong);
     Pfx("a.PFX", PfxVariant::NoMac);  // another file with a.pfx's output name
-    const std::vector<std::pair<std::string, std::string>> cases = {{"a.pfx", "ok"},
-                                                                    {"legacy.pfx", "ok"},
-                                                                    {"b.pfx", "already-protected"},
-                                                                    {"c.pfx", "load-error"},
-                                                                    {"gone.pfx", "not-found"},
-                                                                    {"d.pfx", "output-exists"},
-                                                                    {"e.pfx", "output-exists"},
-                                                                    {tooLong, "save-error"},
-                                                                    {"a.PFX", "output-exists"}};
-    std::vector<std::string> args = {"protect", "-n", "--json", "--jobs", "3"};
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"a.pfx", "ok"},           {"legacy.pfx", "ok"},      {"b.pfx", "already-protected"},
+        {"c.pfx", "load-error"},   {"gone.pfx", "not-found"}, {"d.pfx", "output-taken"},
+        {"e.pfx", "output-taken"}, {tooLong, "save-error"},   {"a.PFX", "output-exists"}};
+    std::vector<std::string> args = {"-n", "--json", "--jobs", "3"};
     for (const auto& named : cases) args.push_back(Path(named.first));
     const auto before = Tree();
-    // No password is needed: nothing is written.
-    const Finished dry = RunKivpfx(args);
+    // The password opens the outputs already there; nothing is written.
+    const Finished dry = Protect(args);
     EXPECT_EQ(Tree(), before);
-    const Finished run = Protect({args.begin() + 2, args.end()});
+    const Finished run = Protect({args.begin() + 1, args.end()});
     EXPECT_EQ(dry.status, run.status);
     const auto checked = ParseJson(dry.out), done = ParseJson(run.out);
     ASSERT_TRUE(checked && done) << dry.out << run.out;

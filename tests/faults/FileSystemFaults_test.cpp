@@ -455,7 +455,9 @@ class FileSystemFaultsTest : public TempFolderTest,
         EXPECT_EQ(ran.statuses, expected);
         bool failed = unreadSub;
         for (const auto& [file, status] : expected) {
-            failed |= status != "OK" && status.rfind("File [", 0) != 0;
+            // kivpfx skips a source that has a password already (an earlier copy walked again).
+            failed |= status != "OK" && status.rfind("File [", 0) != 0 &&
+                      status != "File is already password protected";
             if (status == "OK") done.insert(file);
         }
         if (program() == Program::Kivpfx) {

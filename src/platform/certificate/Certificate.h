@@ -29,6 +29,15 @@ class Certificate {
     // saveType 0: PKCS#12; includeOption 1: the whole chain. Never replaces an existing file.
     virtual CallResult Save(const std::string& path, const std::string& password, int saveType,
                             int includeOption) = 0;
+    // Succeeds when the file at `path` is a protected copy of the loaded file: a regular file (not a
+    // link) that opens with `password` and holds the same keys and certificates with their
+    // attributes, in the same order. Otherwise the description says what is there instead. Reads
+    // under the same limits as Load.
+    virtual CallResult IsCopyAt(const std::string& path, const std::string& password) {
+        (void)path;
+        (void)password;
+        return CallResult::Failure("This certificate object cannot compare files.");
+    }
 };
 
 // Makes a fresh certificate object, or nothing when the component is unavailable.

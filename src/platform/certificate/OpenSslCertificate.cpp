@@ -63,7 +63,34 @@ class OpenSslCertificate final : public Certificate {
         }
     }
 
+    CallResult IsCopyAt(const std::string& path, const std::string& password) override {
+        try {
+            return DoIsCopyAt(path, password);
+        } catch (const std::bad_alloc&) {
+            return CallResult::Failure("Out of memory.");
+        } catch (...) {
+            return CallResult::Failure("The file could not be compared.");
+        }
+    }
+
   private:
+    CallResult DoIsCopyAt(const std::string& path, const std::string& password) {
+        OpenSslErrors::Clear();
+        if (!loaded_) return CallResult::Failure("No certificate has been loaded.");
+        if (password.empty() || password.size() > INT_MAX) return CallResult::Failure(kWrongPasswordText);
+        SourceFile file;
+        const SourceRead read = ReadSourceFile(path, file, false);
+        if (!read.ok()) return CallResult::Failure(read.description);
+        Pkcs12Contents copy;
+        const ReadResult result = ReadPkcs12(file.bytes.data(), file.bytes.size(),
+                                             {{password.data(), static_cast<int>(password.size())}}, copy);
+        OpenSslErrors::Clear();
+        if (!result.ok()) return CallResult::Failure(result.description);
+        if (!SameContents(contents_, copy))
+            return CallResult::Failure("It holds other keys or certificates than the source.");
+        return CallResult::Success();
+    }
+
     CallResult DoLoad(const std::string& path, const std::string& password) {
         loaded_ = false;
         contents_.items.clear();

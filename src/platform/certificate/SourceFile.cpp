@@ -26,12 +26,14 @@ SourceRead NotPkcs12(std::string description) {
 
 }  // namespace
 
-SourceRead ReadSourceFile(const std::string& path, SourceFile& file) {
+SourceRead ReadSourceFile(const std::string& path, SourceFile& file, bool followLinks) {
     // O_NONBLOCK: a FIFO or device under a .pfx name must not stall the run.
-    const int fd = System().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW);
+    const int fd = System().open(path.c_str(), flags, 0);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT) return Unreadable("The file does not exist.");
+        if (error == ELOOP && !followLinks) return Unreadable("The path is a symbolic link.");
         return Unreadable("The file cannot be opened: " + SystemMessage(error) + ".");
     }
     struct Closer {

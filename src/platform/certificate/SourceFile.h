@@ -28,7 +28,8 @@ struct SourceRead {
 };
 
 // Reads the regular file at `path` whole, up to kLargestSource bytes. A FIFO or device under the
-// name is refused without waiting on it; a file that grows while it is read is refused.
-SourceRead ReadSourceFile(const std::string& path, SourceFile& file);
+// name is refused without waiting on it; a file that changes while it is read is refused. Without
+// `followLinks`, a symbolic link at `path` is refused too.
+SourceRead ReadSourceFile(const std::string& path, SourceFile& file, bool followLinks = true);
 
 }  // namespace kiv::certificate

@@ -1,0 +1,303 @@
+// kivpfx in pipelines: .p12 names, file lists, shards over several processes, and re-runs that
+// tell finished work from names taken by something else.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "cli/CliFolder.h"
+#include "cli/FindFiles.h"
+#include "cli/KivpfxProcess.h"
+#include "cli/MiniJson.h"
+#include "cli/Protect.h"
+#include "platform/certificate/Certificate.h"
+
+namespace kiv::cli::testing {
+namespace {
+
+using kiv::testing::PfxVariant;
+using kiv::testing::ReadPfx;
+
+constexpr const char* kPassword = "Pipeline-Pass-3";
+
+struct InProcess {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string ReadBack(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    std::fclose(file);
+    return text;
+}
+
+class PipelinesTest : public CliFolderTest {
+  protected:
+    // `kivpfx protect` in this process, at the fewest iterations to keep it quick.
+    InProcess Protect(std::vector<std::string> paths, const std::function<void(ProtectOptions&)>& tweak = {},
+                      const std::string& password = kPassword) {
+        ProtectOptions options;
+        options.paths = std::move(paths);
+        options.password.kind = PasswordSource::Kind::File;
+        options.password.file = PasswordFile(password + "\n");
+        options.save.iterations = certificate::kFewestSaveIterations;
+        if (tweak) tweak(options);
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        InProcess run;
+        run.status = RunProtect(
+            options,
+            [](const certificate::SaveOptions& save) { return certificate::OpenSslCertificateFactory(save); },
+            out, err);
+        run.out = ReadBack(out);
+        run.err = ReadBack(err);
+        return run;
+    }
+    bool Opens(const std::string& relative, const std::string& password = kPassword) const {
+        return ReadPfx(Path(relative), password).has_value();
+    }
+};
+
+TEST_F(PipelinesTest, TakenOutputCountsAsDoneOnlyWhenItIsThisFilesCopy) {
+    struct Case {
+        const char* name;
+        std::function<void()> take;  // puts something at a_Password.Pfx
+        int status;
+        std::string reason;  // empty: the copy of this file, counted as done
+    };
+    const std::vector<Case> cases = {
+        {"same copy", [this] { Protect({Path("a.pfx")}); }, 0, ""},
+        {"other file",
+         [this] {
+             Pfx("other.pfx", PfxVariant::EcKey);
+             Protect({Path("other.pfx")});
+             std::filesystem::rename(Path("other_Password.Pfx"), Path("a_Password.Pfx"));
+         },
+         1, "other keys or certificates"},
+        {"folder", [this] { std::filesystem::create_directory(Path("a_Password.Pfx")); }, 1, "folder"},
+        {"wrong password", [this] { Protect({Path("a.pfx")}, {}, "another one"); }, 1,
+         "password is not correct"},
+        {"link to the copy",
+         [this] {
+             Protect({Path("a.pfx")});
+             std::filesystem::rename(Path("a_Password.Pfx"), Path("real.bin"));
+             std::filesystem::create_symlink(Path("real.bin"), Path("a_Password.Pfx"));
+         },
+         1, "symbolic link"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(Path(""));
+        std::filesystem::create_directories(Path(".made"));
+        Pfx("a.pfx");
+        c.take();
+        const auto before = Tree();
+        for (const bool dryRun : {false, true}) {
+            const InProcess run = Protect({Path("a.pfx")}, [&](ProtectOptions& o) { o.dryRun = dryRun; });
+            const auto lines = Lines(run.out);
+            ASSERT_EQ(lines.size(), 1u) << c.name << run.out << run.err;
+            const std::string exists = "File [" + Path("a_Password.Pfx") + "] already exists";
+            EXPECT_EQ(run.status, c.status) << c.name << " dry run " << dryRun;
+            if (c.reason.empty()) {
+                EXPECT_EQ(lines[0].first, exists) << c.name;
+            } else {
+                EXPECT_EQ(lines[0].first.rfind(exists + " and is not this file's protected copy: ", 0), 0u)
+                    << lines[0].first;
+                EXPECT_NE(lines[0].first.find(c.reason), std::string::npos)
+                    << c.name << ": " << lines[0].first;
+            }
+            EXPECT_EQ(Tree(), before) << c.name << ": nothing is written or replaced";
+        }
+    }
+}
+
+TEST_F(PipelinesTest, P12NamesAreTakenAndAReRunHasNothingLeftToDo) {
+    Pfx("a.pfx");
+    Pfx("sub/b.P12", PfxVariant::KeyFirst);
+    Pfx("sub/deeper/c.p12", PfxVariant::EcKey);
+    Write("sub/notes.p7b", "not taken");
+    const InProcess first = Protect({Root()});
+    EXPECT_EQ(first.status, 0) << first.out << first.err;
+    EXPECT_TRUE(Opens("a_Password.Pfx"));
+    EXPECT_TRUE(Opens("sub/b_Password.p12"));
+    EXPECT_TRUE(Opens("sub/deeper/c_Password.p12"));
+
+    const InProcess again = Protect({Root()}, [](ProtectOptions& o) { o.json = true; });
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    const auto report = ParseJson(again.out);
+    ASSERT_TRUE(report.has_value()) << again.out;
+    EXPECT_EQ((*report)["counts"]["total"].number, 6);
+    EXPECT_EQ((*report)["counts"]["exists"].number, 3);
+    EXPECT_EQ((*report)["counts"]["alreadyProtected"].number, 3);
+    EXPECT_EQ((*report)["counts"]["failed"].number, 0);
+    EXPECT_EQ((*report)["byKind"]["already-protected"].number, 3);
+    EXPECT_EQ((*report)["byKind"]["output-exists"].number, 3);
+    EXPECT_NE(again.err.find("3 output already there, 3 already protected, 0 failed"), std::string::npos)
+        << again.err;
+
+    const InProcess named = Protect({Path("sub/notes.p7b")});
+    EXPECT_EQ(named.status, 2);
+    EXPECT_NE(named.err.find("not a .pfx or .p12 file name"), std::string::npos) << named.err;
+}
+
+TEST_F(PipelinesTest, FileListsInLinesAndNulSeparatedKeepEveryByte) {
+    const std::vector<std::string> names = {"plain.pfx", "caf\xe9.pfx", "two words.P12", "new\nline.pfx"};
+    for (const std::string& name : names) Pfx("in/" + name);
+    Pfx("in/folder/walked.pfx");
+    Pfx("in/unlisted.pfx");
+    for (const bool nul : {false, true}) {
+        std::string list;
+        for (const std::string& name : names) {
+            if (!nul && name.find('\n') != std::string::npos) continue;
+            list += Path("in/" + name) + (nul ? '\0' : '\n');
+        }
+        list += Path("in/folder") + (nul ? '\0' : '\n');
+        Write(".made/list", list);
+        std::vector<std::string> paths;
+        std::string error;
+        ASSERT_TRUE(ReadPathList(Path(".made/list"), nul, paths, error)) << error;
+        const InProcess run = Protect(paths);
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        for (const std::string& name : names) {
+            const bool listed = nul || name.find('\n') == std::string::npos;
+            const std::string stem = name.substr(0, name.size() - 4);
+            const std::string output =
+                "in/" + stem + (name.ends_with(".P12") ? "_Password.p12" : "_Password.Pfx");
+            EXPECT_EQ(Opens(output), listed) << name;
+        }
+        EXPECT_TRUE(Opens("in/folder/walked_Password.Pfx"));
+        EXPECT_FALSE(std::filesystem::exists(Path("in/unlisted_Password.Pfx")));
+    }
+    std::vector<std::string> paths;
+    std::string error;
+    EXPECT_FALSE(ReadPathList(Path("missing-list"), false, paths, error));
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+}
+
+TEST(ShardTest, ParsesKOfNAndSplitsNamesEvenlyAndStably) {
+    EXPECT_FALSE(Shard::Parse("4/4"));
+    EXPECT_FALSE(Shard::Parse("0/0"));
+    EXPECT_FALSE(Shard::Parse("1"));
+    EXPECT_FALSE(Shard::Parse("-1/4"));
+    EXPECT_FALSE(Shard::Parse("1/4x"));
+    ASSERT_TRUE(Shard::Parse("3/4"));
+    EXPECT_EQ(Shard::Parse("3/4")->index, 3u);
+    // The same on every machine: fixed values of the hash, and a path named with "./" is the same path.
+    EXPECT_EQ(StableHash(""), 0xf52a15e9a9b5e89bull);
+    EXPECT_EQ(StableHash("a/b.pfx"), 0xc93c61fdace00929ull);
+    EXPECT_EQ((Shard{1, 4}.Takes("./a/b.pfx")), (Shard{1, 4}.Takes("a/b.pfx")));
+    std::vector<int> sizes(8);
+    for (int i = 0; i < 8000; ++i) {
+        const std::string name = "folder" + std::to_string(i % 37) + "/file" + std::to_string(i) + ".pfx";
+        int takers = 0;
+        for (unsigned k = 0; k < 8; ++k) {
+            if (Shard{k, 8}.Takes(name)) {
+                ++sizes[k];
+                ++takers;
+            }
+        }
+        ASSERT_EQ(takers, 1) << name;
+    }
+    for (const int size : sizes) EXPECT_NEAR(size, 1000, 120);
+}
+
+// Four processes over one tree, as four machines would run; one is killed and run again.
+TEST_F(PipelinesTest, ShardsInParallelProcessesProtectEveryFileOnce) {
+    Pfx(".made/source.pfx");
+    std::set<std::string> all;
+    for (int i = 0; i < 400; ++i) {
+        const std::string name = "share/d" + std::to_string(i % 7) + "/e" + std::to_string(i % 3) + "/f" +
+                                 std::to_string(i) + (i % 2 ? ".p12" : ".pfx");
+        std::filesystem::create_directories(std::filesystem::path(Path(name)).parent_path());
+        std::filesystem::copy_file(Path(".made/source.pfx"), Path(name));
+        all.insert(Path(name));
+    }
+    const std::string password = PasswordFile(std::string(kPassword) + "\n");
+    const auto launch = [&](const std::string& shard, const std::string& root) {
+        Launch l;
+        l.args = {"protect", "--password-file", password, "--iterations", "1000", "--jobs", "1", "--json"};
+        if (!shard.empty()) l.args.insert(l.args.end(), {"--shard", shard});
+        l.args.push_back(root);
+        return std::make_unique<Child>(l);
+    };
+    // The sources a run reported, outputs of earlier runs left out.
+    const auto sources = [&](const Finished& run) {
+        std::set<std::string> found;
+        const auto report = ParseJson(run.out);
+        if (!report) return found;
+        for (const Json& file : (*report)["files"].array) {
+            if (all.contains(file["source"].string)) found.insert(file["source"].string);
+        }
+        return found;
+    };
+
+    std::vector<std::unique_ptr<Child>> workers;
+    for (int k = 0; k < 4; ++k) workers.push_back(launch(std::to_string(k) + "/4", Path("share")));
+    std::vector<std::set<std::string>> shards;
+    std::set<std::string> seen;
+    for (auto& worker : workers) {
+        const Finished run = worker->Wait();
+        EXPECT_EQ(run.status, 0) << run.err;
+        shards.push_back(sources(run));
+        EXPECT_EQ(ParseJson(run.out).value_or(Json())["counts"]["total"].number, shards.back().size());
+        for (const std::string& source : shards.back()) EXPECT_TRUE(seen.insert(source).second) << source;
+    }
+    EXPECT_EQ(seen, all);
+    for (const std::set<std::string>& shard : shards) EXPECT_GT(shard.size(), 60u);
+
+    // Shard 2 again from scratch, killed part way; whatever it published is whole.
+    for (const std::string& source : shards[2])
+        std::filesystem::remove(engine::OutputPathFor(source, engine::Naming::Pkcs12));
+    {
+        auto killed = launch("2/4", Path("share"));
+        // Killed once its first outputs are there, far from its last.
+        const auto done = [&] {
+            return std::count_if(shards[2].begin(), shards[2].end(), [](const std::string& source) {
+                return std::filesystem::exists(engine::OutputPathFor(source, engine::Naming::Pkcs12));
+            });
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (done() < 3 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        killed->Signal(SIGKILL);
+        EXPECT_EQ(killed->Wait().status, 128 + SIGKILL);
+    }
+    std::size_t published = 0;
+    for (const std::string& name : Tree("share")) {
+        const bool source = all.contains(Path("share/" + name));
+        const bool output = name.find("_Password.") != std::string::npos;
+        if (!source && !output) {
+            EXPECT_TRUE(std::filesystem::is_directory(Path("share/" + name))) << "left behind: " << name;
+        }
+        if (output && shards[2].contains(Path("share/" + name.substr(0, name.find("_Password.")) +
+                                              (name.ends_with(".p12") ? ".p12" : ".pfx")))) {
+            ++published;
+            EXPECT_TRUE(Opens("share/" + name)) << name;
+        }
+    }
+    const Finished rerun = launch("2/4", Path("share"))->Wait();
+    EXPECT_EQ(rerun.status, 0) << rerun.err;
+    EXPECT_EQ(sources(rerun), shards[2]);
+    for (const std::string& source : shards[2])
+        EXPECT_TRUE(ReadPfx(engine::OutputPathFor(source, engine::Naming::Pkcs12), kPassword));
+    EXPECT_LT(published, shards[2].size()) << "the kill came after the whole shard was done";
+
+    // A fifth run over the whole tree finds nothing left to do.
+    const Finished whole = launch("", Path("share"))->Wait();
+    EXPECT_EQ(whole.status, 0) << whole.err;
+    const auto report = ParseJson(whole.out);
+    ASSERT_TRUE(report.has_value());
+    EXPECT_EQ((*report)["counts"]["exists"].number, 400);
+    EXPECT_EQ((*report)["counts"]["alreadyProtected"].number, 400);
+}
+
+}  // namespace
+}  // namespace kiv::cli::testing

@@ -4,10 +4,10 @@ function __kivpfx_no_command
     not __fish_seen_subcommand_from protect inspect
 end
 
-# Folders, and files whose name ends in .pfx in any letter case, as protect finds them.
+# Folders, and files whose name ends in .pfx or .p12 in any letter case, as protect finds them.
 function __kivpfx_pfx_paths
     for path in (complete -C "__fish_command_without_completions "(commandline -ct) | string split -f1 \t)
-        if string match -q -- '*/' $path; or string match -qi -- '*.pfx' $path
+        if string match -q -- '*/' $path; or string match -qi -- '*.pfx' $path; or string match -qi -- '*.p12' $path
             echo $path
         end
     end
@@ -28,6 +28,9 @@ complete -c kivpfx -n $protect -l password-file -r -F -d 'Read the password from
 complete -c kivpfx -n $protect -l password-fd -x -a '0 3 4 5 6 7 8 9' -d 'Read the password from a descriptor'
 complete -c kivpfx -n $protect -s n -l dry-run -d 'Load every file, write nothing'
 complete -c kivpfx -n $protect -s q -l quiet -d 'Print failures only'
+complete -c kivpfx -n $protect -l files-from -r -F -d 'Also take the paths listed in a file'
+complete -c kivpfx -n $protect -s 0 -l null -d 'The file list is NUL-separated'
+complete -c kivpfx -n $protect -l shard -x -a '0/2 1/2 0/4 1/4 2/4 3/4' -d 'Keep only part K of N of the files'
 complete -c kivpfx -n $either -l json -d 'Print one JSON report'
 complete -c kivpfx -n $either -s h -l help -d 'Show the usage'
 complete -c kivpfx -n $protect -a '(__kivpfx_pfx_paths)'

@@ -44,7 +44,7 @@ check_not() {
 folder="$(mktemp -d)"
 trap 'rm -rf "$folder"' EXIT
 mkdir "$folder/certs"
-touch "$folder/a.pfx" "$folder/B.PFX" "$folder/notes.txt"
+touch "$folder/a.pfx" "$folder/B.PFX" "$folder/c.p12" "$folder/notes.txt"
 
 # Each prints what its shell offers for the last of the words given (the words of the line), one
 # space-separated list, a folder without its trailing slash.
@@ -87,6 +87,8 @@ for shell in bash zsh fish; do
     check "$shell: protect options" --jobs "$words"
     check "$shell: protect options" --password-file "$words"
     check "$shell: protect options" --dry-run "$words"
+    check "$shell: protect options" --shard "$words"
+    check "$shell: protect options" --files-from "$words"
     check "$shell: protect options" --compat "$words"
     check "$shell: protect options" --iterations "$words"
     check_not "$shell: no password option" --password "$words"
@@ -99,6 +101,7 @@ for shell in bash zsh fish; do
     offered kivpfx protect ''
     check "$shell: pfx files" a.pfx "$words"
     check "$shell: pfx files in any case" B.PFX "$words"
+    check "$shell: p12 files" c.p12 "$words"
     check "$shell: folders" certs "$words"
     check_not "$shell: other files" notes.txt "$words"
     offered kivpfx protect --password-file ''

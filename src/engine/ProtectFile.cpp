@@ -32,10 +32,13 @@ FileResult SaveFailure(const certificate::CallResult& saved, const std::string& 
     return Result(Outcome::SaveError, "Error Saving : " + saved.description);
 }
 
-// Makes a certificate object and loads `source` into it as a password-less file.
-FileResult LoadWithEmptyPassword(const certificate::CertificateFactory& certificates,
+// Makes a certificate object and loads `source`, which must be there, into it as a password-less file.
+FileResult LoadWithEmptyPassword(filesystem::FileSystem* files,
+                                 const certificate::CertificateFactory& certificates,
                                  const std::string& source,
                                  std::unique_ptr<certificate::Certificate>& certificate) {
+    if (!files) return LoadFailure("the file system cannot be read");
+    if (!files->FileExists(source)) return Result(Outcome::NotFound, "File not found");
     try {
         if (certificates) certificate = certificates();
     } catch (...) {
@@ -67,19 +70,15 @@ FileResult LoadSource(filesystem::FileSystem* files, const certificate::Certific
                       const std::string& source, const std::string& output,
                       std::unique_ptr<certificate::Certificate>& certificate) {
     certificate.reset();
-    if (!files) return LoadFailure("the file system cannot be read");
-    if (files->FileExists(output)) return OutputTaken(output);
-    if (!files->FileExists(source)) return Result(Outcome::NotFound, "File not found");
-    return LoadWithEmptyPassword(certificates, source, certificate);
+    if (files && files->FileExists(output)) return OutputTaken(output);
+    return LoadWithEmptyPassword(files, certificates, source, certificate);
 }
 
 FileResult CheckTakenOutput(filesystem::FileSystem* files,
                             const certificate::CertificateFactory& certificates, const std::string& source,
                             const std::string& output, const std::string& password) {
-    if (!files) return LoadFailure("the file system cannot be read");
-    if (!files->FileExists(source)) return Result(Outcome::NotFound, "File not found");
     std::unique_ptr<certificate::Certificate> certificate;
-    FileResult loaded = LoadWithEmptyPassword(certificates, source, certificate);
+    FileResult loaded = LoadWithEmptyPassword(files, certificates, source, certificate);
     if (loaded.outcome != Outcome::Ok) return loaded;
     const certificate::CallResult copy = certificate->IsCopyAt(output, password);
     if (copy.ok) return OutputTaken(output);

@@ -1,8 +1,10 @@
-// Reads each input with the reader of password-less sources and with OpenSSL's own PKCS12_parse
-// (the empty password and none; with a MAC, PKCS12_parse tries both itself, no password first, as
-// the openssl command line does). Where both read, they must agree on the private key and the
-// certificates; where only one reads, the difference must be one the README documents as a
-// deliberate answer of the reader. Anything else aborts, so that libFuzzer keeps the input.
+// Reads each input with the reader of password-less sources and with OpenSSL twice: its own
+// PKCS12_parse (the empty password, then none) and its calls the way the openssl command line reads
+// every part. Where the reader reads a file, OpenSSL's reading of every part must find the same
+// private keys and certificates, and PKCS12_parse, where it reads the file too, the same first key
+// and certificates. Where only one side reads a file, the difference must be one the README
+// documents as the reader's deliberate answer. Anything else aborts, so that libFuzzer keeps the
+// input.
 
 #include <openssl/err.h>
 #include <openssl/objects.h>
@@ -76,9 +78,10 @@ OpenSslRead Parse(PKCS12* p12, const char* password) {
 }
 
 // What OpenSSL's own calls make of a file when each part is opened the way the openssl command
-// line opens it (every key and certificate, not only the first key), each part with the empty
-// password or with none, whichever opens it. OpenSSL has no limit on the work a file asks for;
-// this read counts it as the reader does, with twice the budget, and gives up past that.
+// line opens it (every key and certificate, not only the first key), each part with the passwords
+// given in turn; given one, it is the one that verified the MAC, as the command line takes it.
+// OpenSSL has no limit on the work a file asks for: this read counts it as the reader does, with
+// twice the budget, and gives up past that.
 struct ToolRead {
     enum class Verdict { Read, Refused, TooCostly } verdict = Verdict::Refused;
     std::vector<Bytes> keys;          // PKCS#8 DER, in file order

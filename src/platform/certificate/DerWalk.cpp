@@ -93,21 +93,18 @@ int PeekTag(const unsigned char* p, const unsigned char* end, int& xclass) {
 }
 
 // Steps over the next element when OpenSSL's decoder takes it as `item`, by the same rules a
-// certificate's decode applies to that field (names in their canonical form included).
-bool Decodes(const unsigned char*& p, const unsigned char* end, const ASN1_ITEM* item) {
+// certificate's decode applies to that field (names in their canonical form included); with a
+// `tag`, as `item` tagged [tag] IMPLICIT.
+bool Decodes(const unsigned char*& p, const unsigned char* end, const ASN1_ITEM* item, int tag = -1) {
     const unsigned char* next = p;
-    ASN1_VALUE* value = p < end ? ASN1_item_d2i(nullptr, &next, end - p, item) : nullptr;
-    if (value == nullptr) return false;
+    ASN1_VALUE* value = nullptr;
+    if (p >= end || ASN1_item_ex_d2i(&value, &next, end - p, item, tag, tag < 0 ? 0 : V_ASN1_CONTEXT_SPECIFIC,
+                                     0, nullptr) <= 0) {
+        ASN1_item_free(value, item);
+        return false;
+    }
     ASN1_item_free(value, item);
     p = next;
-    return true;
-}
-
-// A primitive BIT STRING tagged [tag] IMPLICIT: a count of unused bits from 0 to 7 first.
-bool SkipImplicitBitString(const unsigned char*& p, const unsigned char* end, int tag) {
-    long length = 0;
-    if (!Expect(p, end, V_ASN1_CONTEXT_SPECIFIC, tag, false, length) || length < 1 || p[0] > 7) return false;
-    p += length;
     return true;
 }
 
@@ -149,7 +146,7 @@ bool CertificateLayout(const unsigned char* p, const unsigned char* end) {
         const int tag = PeekTag(p, tbsEnd, xclass);
         if (xclass != kContext || tag < optional || tag > 3) return false;
         if (tag < 3) {
-            if (!SkipImplicitBitString(p, tbsEnd, tag)) return false;
+            if (!Decodes(p, tbsEnd, ASN1_ITEM_rptr(ASN1_BIT_STRING), tag)) return false;
         } else {
             if (!Expect(p, tbsEnd, kContext, 3, true, length)) return false;
             const unsigned char* const extensionsEnd = p + length;

@@ -131,7 +131,7 @@ bool OpenSslDecodes(const Bytes& value) {
 }
 
 // Fields in their place but of contents OpenSSL refuses, as the differential fuzz target found
-// them in mutated files: refused, as OpenSSL refuses them.
+// them in mutated files: refused, as OpenSSL refuses them; and the other way round.
 TEST(CertificateLayoutTest, RefusesFieldsOpenSslCannotDecode) {
     const Bytes pfx = kiv::testing::MakePfx(PfxVariant::CertificatesOnly);
     Pkcs12Contents contents;
@@ -170,6 +170,14 @@ TEST(CertificateLayoutTest, RefusesFieldsOpenSslCannotDecode) {
         EXPECT_FALSE(OpenSslDecodes(changed)) << c.name;
         EXPECT_FALSE(CertBagHoldsCertificate(changed)) << c.name;
     }
+    // And what OpenSSL takes in a form real tools do not write is taken too: the extensions'
+    // [3] retagged as a constructed [1] and its extension as a string, which OpenSSL reads as an
+    // issuer unique ID in pieces (its first byte, 6, the count of unused bits).
+    const Bytes retagged =
+        Replaced(value, {0xa3, 0x13, 0x30, 0x11, 0x30, 0x0f}, {0xa1, 0x13, 0x30, 0x11, 0x12, 0x0f});
+    ASSERT_FALSE(retagged.empty());
+    EXPECT_TRUE(OpenSslDecodes(retagged));
+    EXPECT_TRUE(CertBagHoldsCertificate(retagged));
 }
 
 }  // namespace

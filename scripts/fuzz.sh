@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Fuzzes the PKCS#12 reader and the in-memory save for SECONDS (default 60) with libFuzzer.
+# Fuzzes with libFuzzer for SECONDS each (default 60): the PKCS#12 reader and the in-memory save
+# (pkcs12_fuzz), then the reader against OpenSSL's own PKCS#12 parse (pkcs12_differential_fuzz).
 #   scripts/fuzz.sh [SECONDS]
-# Installs what is missing, builds the fuzz target with clang in build-fuzz/ (or KIV_FUZZ_BUILD_DIR),
-# seeds the corpus with files from the test-file maker and the openssl command line, and runs.
-# Fails on any crash, sanitizer report or input slower than KIV_FUZZ_TIMEOUT seconds (default 10);
-# the input that did it is kept in build-fuzz/findings/. The corpus in build-fuzz/corpus/ grows
-# from run to run.
+# Installs what is missing, builds the fuzz targets with clang in build-fuzz/ (or KIV_FUZZ_BUILD_DIR),
+# seeds the corpora with files from the test-file maker and the openssl command line, and runs.
+# Fails on any crash, sanitizer report, disagreement the README does not document, or input slower
+# than KIV_FUZZ_TIMEOUT seconds (default 10); the input that did it is kept in build-fuzz/findings/.
+# The corpora in build-fuzz/corpus/ and build-fuzz/corpus-differential/ grow from run to run.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-60}"
@@ -27,7 +28,7 @@ if command -v ninja >/dev/null 2>&1 && [ ! -f "$build/CMakeCache.txt" ]; then ge
 CC="$cc" CXX="$cxx" cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKIV_BUILD_FUZZ=ON -DKIV_BUILD_TESTS=OFF -DKIV_BUILD_BENCH=OFF >/dev/null
 jobs="$(nproc 2>/dev/null || echo 2)"
-cmake --build "$build" --parallel "$jobs" --target pkcs12_fuzz pkcs12_fuzz_seeds
+cmake --build "$build" --parallel "$jobs" --target pkcs12_fuzz pkcs12_differential_fuzz pkcs12_fuzz_seeds
 
 # Seeds: every kind of file the test-file maker writes (its counts are the common 2048), and
 # openssl's password-less variants with a count of 1, which keep the mutated inputs fast.
@@ -70,30 +71,42 @@ if [ "$(cat "$seeds/.complete" 2>/dev/null)" != "$stamp" ]; then
   echo "$stamp" >"$seeds/.complete"
 fi
 
-corpus="$build/corpus"
 findings="$build/findings"
-mkdir -p "$corpus" "$findings"
+mkdir -p "$findings"
 # libFuzzer checks every input for leaks. The check at exit is off: OpenSSL's legacy provider,
 # loaded once for the whole run and never unloaded, is all it would find.
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:leak_check_at_exit=0:strict_string_checks=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 symbolizer=/usr/lib/llvm-14/bin/llvm-symbolizer
 if [ -x "$symbolizer" ]; then export ASAN_SYMBOLIZER_PATH="$symbolizer"; fi
-log="$build/fuzz.log"
-echo "fuzz: running for ${seconds}s (timeout ${timeout}s per input); log in $log"
-status=0
-"$build/fuzz/pkcs12_fuzz" -max_total_time="$seconds" -timeout="$timeout" -max_len=16384 \
-  -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "$seeds" >"$log" 2>&1 || status=$?
-grep -E '^#[0-9]+[[:space:]]+(DONE|INITED)|^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' "$log" || true
-# A sanitizer that recovered would not stop libFuzzer; the log tells.
-if [ "$status" -eq 0 ] && grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:' "$log"; then
-  status=1
-fi
-if [ "$status" -ne 0 ]; then
-  echo "fuzz: FAILED (exit $status); the end of $log:" >&2
-  tail -n 60 "$log" >&2
-  echo "fuzz: reproduce with $build/fuzz/pkcs12_fuzz FILE, using the file in $findings/" >&2
-  echo "fuzz: (for whole stacks through OpenSSL, set ASAN_OPTIONS=fast_unwind_on_malloc=0)" >&2
-  exit 1
-fi
+
+# run TARGET CORPUS [MORE SEED FOLDERS...]: new inputs go to CORPUS, findings to findings/TARGET-*.
+run() {
+  local target="$1" corpus="$2"
+  shift 2
+  local log="$build/$target.log"
+  mkdir -p "$corpus"
+  echo "fuzz: $target for ${seconds}s (timeout ${timeout}s per input); log in $log"
+  local status=0
+  "$build/fuzz/$target" -max_total_time="$seconds" -timeout="$timeout" -max_len=16384 \
+    -print_final_stats=1 -artifact_prefix="$findings/$target-" "$corpus" "$@" >"$log" 2>&1 || status=$?
+  grep -E '^#[0-9]+[[:space:]]+(DONE|INITED)|^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' "$log" || true
+  # A sanitizer that recovered would not stop libFuzzer; the log tells.
+  if [ "$status" -eq 0 ] && grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:' "$log"; then
+    status=1
+  fi
+  if [ "$status" -ne 0 ]; then
+    echo "fuzz: $target FAILED (exit $status); the end of $log:" >&2
+    tail -n 60 "$log" >&2
+    echo "fuzz: reproduce with $build/fuzz/$target FILE, using the file in $findings/" >&2
+    echo "fuzz: (for whole stacks through OpenSSL, set ASAN_OPTIONS=fast_unwind_on_malloc=0)" >&2
+    return 1
+  fi
+}
+
+failed=0
+run pkcs12_fuzz "$build/corpus" "$seeds" || failed=1
+# The first target's corpus seeds the second: inputs that reach deep into the reader.
+run pkcs12_differential_fuzz "$build/corpus-differential" "$seeds" "$build/corpus" || failed=1
+if [ "$failed" -ne 0 ]; then exit 1; fi
 echo "fuzz: no findings"

@@ -1,6 +1,8 @@
 #include "platform/certificate/DerWalk.h"
 
 #include <openssl/asn1.h>
+#include <openssl/asn1t.h>
+#include <openssl/x509.h>
 
 #include <climits>
 #include <cstring>
@@ -90,17 +92,28 @@ int PeekTag(const unsigned char* p, const unsigned char* end, int& xclass) {
     return (flags & 0x80) != 0 ? -1 : tag;
 }
 
-bool SkipTime(const unsigned char*& p, const unsigned char* end) {
-    int xclass = 0;
-    const int tag = PeekTag(p, end, xclass);
-    return xclass == V_ASN1_UNIVERSAL && (tag == V_ASN1_UTCTIME || tag == V_ASN1_GENERALIZEDTIME) &&
-           Skip(p, end, V_ASN1_UNIVERSAL, tag, false);
+// Steps over the next element when OpenSSL's decoder takes it as `item`, by the same rules a
+// certificate's decode applies to that field (names in their canonical form included); with a
+// `tag`, as `item` tagged [tag] IMPLICIT.
+bool Decodes(const unsigned char*& p, const unsigned char* end, const ASN1_ITEM* item, int tag = -1) {
+    const unsigned char* next = p;
+    ASN1_VALUE* value = nullptr;
+    if (p >= end || ASN1_item_ex_d2i(&value, &next, end - p, item, tag, tag < 0 ? 0 : V_ASN1_CONTEXT_SPECIFIC,
+                                     0, nullptr) <= 0) {
+        ASN1_item_free(value, item);
+        return false;
+    }
+    ASN1_item_free(value, item);
+    p = next;
+    return true;
 }
 
 // Certificate ::= SEQUENCE { tbsCertificate, signatureAlgorithm, signatureValue BIT STRING } with
-// TBSCertificate ::= SEQUENCE { [0] version OPTIONAL, serialNumber, signature, issuer,
+// TBSCertificate ::= SEQUENCE { [0] EXPLICIT version OPTIONAL, serialNumber, signature, issuer,
 // validity SEQUENCE { notBefore, notAfter }, subject, subjectPublicKeyInfo SEQUENCE { algorithm,
-// BIT STRING }, [1] OPTIONAL, [2] OPTIONAL, [3] extensions OPTIONAL }.
+// BIT STRING }, [1] IMPLICIT BIT STRING OPTIONAL, [2] IMPLICIT BIT STRING OPTIONAL,
+// [3] EXPLICIT Extensions OPTIONAL }. Every field is decoded as OpenSSL decodes a certificate,
+// but for the public key, which is kept as the bits of its BIT STRING.
 bool CertificateLayout(const unsigned char* p, const unsigned char* end) {
     constexpr int kUniversal = V_ASN1_UNIVERSAL;
     constexpr int kContext = V_ASN1_CONTEXT_SPECIFIC;
@@ -110,36 +123,42 @@ bool CertificateLayout(const unsigned char* p, const unsigned char* end) {
     if (!Expect(p, end, kUniversal, V_ASN1_SEQUENCE, true, length)) return false;
     const unsigned char* const tbsEnd = p + length;
     int xclass = 0;
-    if (PeekTag(p, tbsEnd, xclass) == 0 && xclass == kContext && !Skip(p, tbsEnd, kContext, 0, true))
-        return false;
-    if (!Skip(p, tbsEnd, kUniversal, V_ASN1_INTEGER, false) ||
-        !Skip(p, tbsEnd, kUniversal, V_ASN1_SEQUENCE, true) ||  // signature
-        !Skip(p, tbsEnd, kUniversal, V_ASN1_SEQUENCE, true))    // issuer
+    if (PeekTag(p, tbsEnd, xclass) == 0 && xclass == kContext) {
+        if (!Expect(p, tbsEnd, kContext, 0, true, length)) return false;
+        const unsigned char* const versionEnd = p + length;
+        if (!Decodes(p, versionEnd, ASN1_ITEM_rptr(ASN1_INTEGER)) || p != versionEnd) return false;
+    }
+    if (!Decodes(p, tbsEnd, ASN1_ITEM_rptr(ASN1_INTEGER)) ||
+        !Decodes(p, tbsEnd, ASN1_ITEM_rptr(X509_ALGOR)) || !Decodes(p, tbsEnd, ASN1_ITEM_rptr(X509_NAME)))
         return false;
     if (!Expect(p, tbsEnd, kUniversal, V_ASN1_SEQUENCE, true, length)) return false;
     const unsigned char* const validityEnd = p + length;
-    if (!SkipTime(p, validityEnd) || !SkipTime(p, validityEnd) || p != validityEnd) return false;
-    if (!Skip(p, tbsEnd, kUniversal, V_ASN1_SEQUENCE, true)) return false;  // subject
+    if (!Decodes(p, validityEnd, ASN1_ITEM_rptr(ASN1_TIME)) ||
+        !Decodes(p, validityEnd, ASN1_ITEM_rptr(ASN1_TIME)) || p != validityEnd)
+        return false;
+    if (!Decodes(p, tbsEnd, ASN1_ITEM_rptr(X509_NAME))) return false;  // subject
     if (!Expect(p, tbsEnd, kUniversal, V_ASN1_SEQUENCE, true, length)) return false;
     const unsigned char* const keyEnd = p + length;
-    if (!Skip(p, keyEnd, kUniversal, V_ASN1_SEQUENCE, true) ||
-        !Skip(p, keyEnd, kUniversal, V_ASN1_BIT_STRING, false) || p != keyEnd)
+    if (!Decodes(p, keyEnd, ASN1_ITEM_rptr(X509_ALGOR)) ||
+        !Decodes(p, keyEnd, ASN1_ITEM_rptr(ASN1_BIT_STRING)) || p != keyEnd)
         return false;
     for (int optional = 1; optional <= 3 && p < tbsEnd; ++optional) {
         const int tag = PeekTag(p, tbsEnd, xclass);
         if (xclass != kContext || tag < optional || tag > 3) return false;
-        long fieldLength = 0;
-        int gotTag = 0;
-        int gotClass = 0;
-        const int flags = ASN1_get_object(&p, &fieldLength, &gotTag, &gotClass, tbsEnd - p);
-        if ((flags & 0x80) != 0 || (flags & 1) != 0 || fieldLength > tbsEnd - p) return false;
-        p += fieldLength;
+        if (tag < 3) {
+            if (!Decodes(p, tbsEnd, ASN1_ITEM_rptr(ASN1_BIT_STRING), tag)) return false;
+        } else {
+            if (!Expect(p, tbsEnd, kContext, 3, true, length)) return false;
+            const unsigned char* const extensionsEnd = p + length;
+            if (!Decodes(p, extensionsEnd, ASN1_ITEM_rptr(X509_EXTENSIONS)) || p != extensionsEnd)
+                return false;
+        }
         optional = tag;
     }
     if (p != tbsEnd) return false;
     end = certificateEnd;
-    return Skip(p, end, kUniversal, V_ASN1_SEQUENCE, true) &&  // signatureAlgorithm
-           Skip(p, end, kUniversal, V_ASN1_BIT_STRING, false) && p == end;
+    return Decodes(p, end, ASN1_ITEM_rptr(X509_ALGOR)) &&  // signatureAlgorithm
+           Decodes(p, end, ASN1_ITEM_rptr(ASN1_BIT_STRING)) && p == end;
 }
 
 }  // namespace

@@ -29,9 +29,9 @@ bool BagParts(std::span<const unsigned char> bag, std::span<const unsigned char>
               std::span<const unsigned char>& attributes);
 
 // Whether a CertBag (SEQUENCE { certId, [0] EXPLICIT certValue }, what a certificate bag's [0]
-// holds) carries an OCTET STRING laid out as an X.509 certificate: the Certificate and
-// TBSCertificate sequences with every field in its place and of its type, every length exact.
-// Only the layout is read; names, times and keys are left as bytes, as the copy keeps them.
+// holds) carries an OCTET STRING that holds exactly one X.509 certificate: every field in its place
+// and decoded by the rules OpenSSL's certificate decode applies (names, algorithms, times,
+// extensions), but the public key, which is left as the bits of its BIT STRING.
 bool CertBagHoldsCertificate(std::span<const unsigned char> certBag);
 
 // SEQUENCE OF with these elements, as SafeContents are encoded; empty when too large.

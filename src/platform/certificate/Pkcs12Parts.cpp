@@ -125,8 +125,9 @@ ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener
                 }
                 if (PKCS12_SAFEBAG_get_nid(bag) == NID_certBag &&
                     PKCS12_SAFEBAG_get_bag_nid(bag) == NID_x509Certificate) {
-                    // The layout only: OpenSSL's full decode of a certificate costs as much as a
-                    // tenth of the file's key derivations, and takes a lock every thread waits on.
+                    // Every field as OpenSSL decodes it but the public key: decoding that costs as
+                    // much as a tenth of the file's key derivations, and takes a lock every thread
+                    // waits on.
                     if (!CertBagHoldsCertificate(value))
                         return Failure(ReadFailure::Damaged, "A certificate in the file is damaged.");
                     item.isCertificate = true;

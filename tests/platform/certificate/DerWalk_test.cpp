@@ -1,5 +1,5 @@
-// The certificate layout check that stands in for a full decode on load: it must take every
-// certificate real tools write and refuse anything whose layout is broken.
+// The certificate check that stands in for a full decode on load: it must take every certificate
+// real tools write and refuse anything OpenSSL's decode refuses, the public key aside.
 #include "platform/certificate/DerWalk.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/certificate/Pkcs12Bags.h"
@@ -104,6 +105,79 @@ TEST(CertificateLayoutTest, TakesWhatToolsWriteAndRefusesBrokenLayouts) {
     }
     EXPECT_FALSE(CertBagHoldsCertificate(noKey));
     EXPECT_FALSE(CertBagHoldsCertificate(Bytes(64, 0x30)));
+}
+
+// Replaces the first `from` in `value` with `to`, of the same length; empty when not found.
+Bytes Replaced(const Bytes& value, const Bytes& from, const Bytes& to) {
+    const auto at = std::search(value.begin(), value.end(), from.begin(), from.end());
+    if (at == value.end() || from.size() != to.size()) return {};
+    Bytes changed = value;
+    std::copy(to.begin(), to.end(), changed.begin() + (at - value.begin()));
+    return changed;
+}
+
+// Whether OpenSSL decodes the certificate a certificate bag's [0] holds.
+bool OpenSslDecodes(const Bytes& value) {
+    const unsigned char* p = value.data();
+    const unsigned char* end = p + value.size();
+    long length = 0;
+    if (!Expect(p, end, V_ASN1_UNIVERSAL, V_ASN1_SEQUENCE, true, length)) return false;
+    p += 2 + p[1];  // the certificate type's OBJECT IDENTIFIER
+    if (!Expect(p, end, V_ASN1_CONTEXT_SPECIFIC, 0, true, length) ||
+        !Expect(p, end, V_ASN1_UNIVERSAL, V_ASN1_OCTET_STRING, false, length))
+        return false;
+    X509Ptr certificate(d2i_X509(nullptr, &p, length));
+    return certificate != nullptr;
+}
+
+// Fields in their place but of contents OpenSSL refuses, as the differential fuzz target found
+// them in mutated files: refused, as OpenSSL refuses them; and the other way round.
+TEST(CertificateLayoutTest, RefusesFieldsOpenSslCannotDecode) {
+    const Bytes pfx = kiv::testing::MakePfx(PfxVariant::CertificatesOnly);
+    Pkcs12Contents contents;
+    ASSERT_TRUE(ReadPkcs12(pfx.data(), pfx.size(), {{"", 0}, {nullptr, 0}}, contents).ok());
+    // The root: RSA-signed, with a critical extension.
+    ASSERT_EQ(contents.CertificateCount(), 3u);
+    std::span<const unsigned char> span, attributes;
+    ASSERT_TRUE(
+        BagParts({contents.items.back().der.data(), contents.items.back().der.size()}, span, attributes));
+    const Bytes value(span.begin(), span.end());
+    ASSERT_TRUE(OpenSslDecodes(value));
+
+    const Bytes kCommonName = {0x06, 0x03, 0x55, 0x04, 0x03, 0x0c};  // CN, a UTF8String follows
+    const Bytes kBasicConstraints = {0x06, 0x03, 0x55, 0x1d, 0x13};
+    const Bytes kSignature = {0x03, 0x82, 0x01, 0x01, 0x00};  // RSA-2048 signature, no unused bits
+    struct Case {
+        const char* name;
+        Bytes from, to;
+    };
+    const std::vector<Case> cases = {
+        {"a name value of a type names cannot hold", kCommonName, {0x06, 0x03, 0x55, 0x04, 0x03, 0x04}},
+        {"a name value that is not UTF-8", {0x0c, 0x08, 'K', 'i', 'v'}, {0x0c, 0x08, 0xc3, 0x28, 'v'}},
+        {"a name's attribute type with a padded subidentifier",
+         kCommonName,
+         {0x06, 0x03, 0x80, 0x04, 0x03, 0x0c}},
+        {"an element inside a name cut short", {0x31, 0x11, 0x30, 0x0f}, {0x31, 0x11, 0x30, 0x1f}},
+        {"an extension's critical flag as an INTEGER",
+         {0x06, 0x03, 0x55, 0x1d, 0x13, 0x01, 0x01},
+         {0x06, 0x03, 0x55, 0x1d, 0x13, 0x02, 0x01}},
+        {"an extension's identifier as an INTEGER", kBasicConstraints, {0x02, 0x03, 0x55, 0x1d, 0x13}},
+        {"a signature with 8 unused bits", kSignature, {0x03, 0x82, 0x01, 0x01, 0x08}},
+    };
+    for (const Case& c : cases) {
+        const Bytes changed = Replaced(value, c.from, c.to);
+        ASSERT_FALSE(changed.empty()) << c.name;
+        EXPECT_FALSE(OpenSslDecodes(changed)) << c.name;
+        EXPECT_FALSE(CertBagHoldsCertificate(changed)) << c.name;
+    }
+    // And what OpenSSL takes in a form real tools do not write is taken too: the extensions'
+    // [3] retagged as a constructed [1] and its extension as a string, which OpenSSL reads as an
+    // issuer unique ID in pieces (its first byte, 6, the count of unused bits).
+    const Bytes retagged =
+        Replaced(value, {0xa3, 0x13, 0x30, 0x11, 0x30, 0x0f}, {0xa1, 0x13, 0x30, 0x11, 0x12, 0x0f});
+    ASSERT_FALSE(retagged.empty());
+    EXPECT_TRUE(OpenSslDecodes(retagged));
+    EXPECT_TRUE(CertBagHoldsCertificate(retagged));
 }
 
 }  // namespace

@@ -53,7 +53,8 @@ class Descriptor {
 // keeps it (the writer, done with it).
 constexpr std::size_t kUnfinishedSlots = 1024;
 std::atomic<const char*> unfinished[kUnfinishedSlots];
-char taken;  // marks a slot whose path the ending program is removing
+char taken;    // marks a slot whose path the ending program is removing
+char removed;  // marks a slot whose path the ending program has removed and no longer reads
 static_assert(std::atomic<const char*>::is_always_lock_free, "signal handlers read the slots");
 
 // A file name in a folder that is removed again unless it is released, also when the program ends
@@ -84,9 +85,16 @@ class NameGuard {
   private:
     void Forget() {
         if (slot_ == nullptr) return;
-        const char* mine = path_->c_str();
-        // Lost to the ending program: it may still be reading the path, which therefore stays.
-        if (!slot_->compare_exchange_strong(mine, nullptr)) static_cast<void>(path_.release());
+        const char* seen = path_->c_str();
+        if (!slot_->compare_exchange_strong(seen, nullptr)) {
+            // Lost to the ending program. Once it has removed the file it no longer reads the path;
+            // while it may still be reading it, the path stays (the program is about to end anyway).
+            if (seen == &removed) {
+                slot_->store(nullptr);
+            } else {
+                static_cast<void>(path_.release());
+            }
+        }
         slot_ = nullptr;
     }
 
@@ -252,7 +260,11 @@ CallResult OpenOutputFolder(const std::string& path, Descriptor& folder, std::st
 void RemoveUnfinishedFiles() noexcept {
     for (std::atomic<const char*>& slot : unfinished) {
         const char* path = slot.load();
-        if (path != nullptr && path != &taken && slot.compare_exchange_strong(path, &taken)) ::unlink(path);
+        if (path != nullptr && path != &taken && path != &removed &&
+            slot.compare_exchange_strong(path, &taken)) {
+            ::unlink(path);
+            slot.store(&removed);
+        }
     }
 }
 

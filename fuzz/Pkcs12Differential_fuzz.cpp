@@ -27,8 +27,6 @@ namespace {
 using namespace kiv::certificate;
 using Bytes = std::vector<unsigned char>;
 
-const std::vector<Pkcs12Password> kPasswordLess = {{"", 0}, {nullptr, 0}};
-
 std::string OpenSslText(unsigned long code) {
     char text[256] = {};
     ERR_error_string_n(code, text, sizeof text);
@@ -352,7 +350,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     OpenSslErrors::Clear();
     Pkcs12Contents contents;
-    const ReadResult ours = ReadPkcs12(data, size, kPasswordLess, contents);
+    const ReadResult ours = ReadPkcs12(data, size, PasswordLess(), contents);
     OpenSslErrors::Clear();
     // A documented refusal; OpenSSL, without a limit, is not asked.
     if (ours.failure == ReadFailure::TooMuchWork) return 0;

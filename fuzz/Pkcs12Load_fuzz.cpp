@@ -31,9 +31,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     OpenSslErrors::Clear();
-    const std::vector<Pkcs12Password> passwordLess = {{"", 0}, {nullptr, 0}};
     Pkcs12Contents contents;
-    const ReadResult read = ReadPkcs12(data, size, passwordLess, contents);
+    const ReadResult read = ReadPkcs12(data, size, PasswordLess(), contents);
     OpenSslErrors::Clear();
     // The user sees the description after the status prefix; an empty one tells them nothing.
     if (!read.ok()) {

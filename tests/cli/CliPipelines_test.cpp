@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -14,8 +13,7 @@
 #include "cli/FindFiles.h"
 #include "cli/KivpfxProcess.h"
 #include "cli/MiniJson.h"
-#include "cli/Protect.h"
-#include "platform/certificate/Certificate.h"
+#include "engine/ProtectFile.h"
 
 namespace kiv::cli::testing {
 namespace {
@@ -25,41 +23,16 @@ using kiv::testing::ReadPfx;
 
 constexpr const char* kPassword = "Pipeline-Pass-3";
 
-struct InProcess {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string ReadBack(std::FILE* file) {
-    std::string text;
-    std::rewind(file);
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-    std::fclose(file);
-    return text;
-}
-
 class PipelinesTest : public CliFolderTest {
   protected:
-    // `kivpfx protect` in this process, at the fewest iterations to keep it quick.
-    InProcess Protect(std::vector<std::string> paths, const std::function<void(ProtectOptions&)>& tweak = {},
-                      const std::string& password = kPassword) {
-        ProtectOptions options;
-        options.paths = std::move(paths);
-        options.password.kind = PasswordSource::Kind::File;
-        options.password.file = PasswordFile(password + "\n");
-        options.save.iterations = certificate::kFewestSaveIterations;
-        if (tweak) tweak(options);
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        InProcess run;
-        run.status = RunProtect(
-            options,
-            [](const certificate::SaveOptions& save) { return certificate::OpenSslCertificateFactory(save); },
-            out, err);
-        run.out = ReadBack(out);
-        run.err = ReadBack(err);
-        return run;
+    // `kivpfx protect ARGS` in this process, at the fewest iterations to keep it quick; `input` is its
+    // standard input.
+    Finished Protect(std::vector<std::string> args, const std::string& password = kPassword,
+                     const std::string& input = {}) {
+        std::vector<std::string> all = {"protect", "--iterations", "1000", "--password-file",
+                                        PasswordFile(password + "\n")};
+        all.insert(all.end(), args.begin(), args.end());
+        return RunKivpfx(all, input);
     }
     bool Opens(const std::string& relative, const std::string& password = kPassword) const {
         return ReadPfx(Path(relative), password).has_value();
@@ -83,8 +56,7 @@ TEST_F(PipelinesTest, TakenOutputCountsAsDoneOnlyWhenItIsThisFilesCopy) {
          },
          1, "other keys or certificates"},
         {"folder", [this] { std::filesystem::create_directory(Path("a_Password.Pfx")); }, 1, "folder"},
-        {"wrong password", [this] { Protect({Path("a.pfx")}, {}, "another one"); }, 1,
-         "password is not correct"},
+        {"wrong password", [this] { Protect({Path("a.pfx")}, "another one"); }, 1, "password is not correct"},
         {"link to the copy",
          [this] {
              Protect({Path("a.pfx")});
@@ -100,7 +72,9 @@ TEST_F(PipelinesTest, TakenOutputCountsAsDoneOnlyWhenItIsThisFilesCopy) {
         c.take();
         const auto before = Tree();
         for (const bool dryRun : {false, true}) {
-            const InProcess run = Protect({Path("a.pfx")}, [&](ProtectOptions& o) { o.dryRun = dryRun; });
+            std::vector<std::string> args = {Path("a.pfx")};
+            if (dryRun) args.insert(args.begin(), "--dry-run");
+            const Finished run = Protect(args);
             const auto lines = Lines(run.out);
             ASSERT_EQ(lines.size(), 1u) << c.name << run.out << run.err;
             const std::string exists = "File [" + Path("a_Password.Pfx") + "] already exists";
@@ -123,13 +97,13 @@ TEST_F(PipelinesTest, P12NamesAreTakenAndAReRunHasNothingLeftToDo) {
     Pfx("sub/b.P12", PfxVariant::KeyFirst);
     Pfx("sub/deeper/c.p12", PfxVariant::EcKey);
     Write("sub/notes.p7b", "not taken");
-    const InProcess first = Protect({Root()});
+    const Finished first = Protect({Root()});
     EXPECT_EQ(first.status, 0) << first.out << first.err;
     EXPECT_TRUE(Opens("a_Password.Pfx"));
     EXPECT_TRUE(Opens("sub/b_Password.p12"));
     EXPECT_TRUE(Opens("sub/deeper/c_Password.p12"));
 
-    const InProcess again = Protect({Root()}, [](ProtectOptions& o) { o.json = true; });
+    const Finished again = Protect({"--json", Root()});
     EXPECT_EQ(again.status, 0) << again.out << again.err;
     const auto report = ParseJson(again.out);
     ASSERT_TRUE(report.has_value()) << again.out;
@@ -142,7 +116,7 @@ TEST_F(PipelinesTest, P12NamesAreTakenAndAReRunHasNothingLeftToDo) {
     EXPECT_NE(again.err.find("3 output already there, 3 already protected, 0 failed"), std::string::npos)
         << again.err;
 
-    const InProcess named = Protect({Path("sub/notes.p7b")});
+    const Finished named = Protect({Path("sub/notes.p7b")});
     EXPECT_EQ(named.status, 2);
     EXPECT_NE(named.err.find("not a .pfx or .p12 file name"), std::string::npos) << named.err;
 }
@@ -159,11 +133,10 @@ TEST_F(PipelinesTest, FileListsInLinesAndNulSeparatedKeepEveryByte) {
             list += Path("in/" + name) + (nul ? '\0' : '\n');
         }
         list += Path("in/folder") + (nul ? '\0' : '\n');
+        // Lines from a file; NUL-separated names from standard input, as find -print0 pipes them.
         Write(".made/list", list);
-        std::vector<std::string> paths;
-        std::string error;
-        ASSERT_TRUE(ReadPathList(Path(".made/list"), nul, paths, error)) << error;
-        const InProcess run = Protect(paths);
+        const Finished run = nul ? Protect({"--files-from", "-", "-0"}, kPassword, list)
+                                 : Protect({"--files-from", Path(".made/list")});
         EXPECT_EQ(run.status, 0) << run.out << run.err;
         for (const std::string& name : names) {
             const bool listed = nul || name.find('\n') == std::string::npos;
@@ -175,10 +148,10 @@ TEST_F(PipelinesTest, FileListsInLinesAndNulSeparatedKeepEveryByte) {
         EXPECT_TRUE(Opens("in/folder/walked_Password.Pfx"));
         EXPECT_FALSE(std::filesystem::exists(Path("in/unlisted_Password.Pfx")));
     }
-    std::vector<std::string> paths;
-    std::string error;
-    EXPECT_FALSE(ReadPathList(Path("missing-list"), false, paths, error));
-    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    const Finished missing = Protect({"--files-from", Path("missing-list")});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("--files-from: " + Path("missing-list") + ": No such file"), std::string::npos)
+        << missing.err;
 }
 
 TEST(ShardTest, ParsesKOfNAndSplitsNamesEvenlyAndStably) {

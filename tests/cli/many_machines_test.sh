@@ -13,14 +13,8 @@ fail() {
   failed=1
 }
 
-missing() {
-  if [ "${CI:-}" = "true" ]; then
-    echo "FAIL: $1 is missing (scripts/setup.sh installs it)"
-    exit 1
-  fi
-  echo "SKIP: $1 is missing"
-  exit 77
-}
+# shellcheck source=../support/missing_tool.sh
+source "${BASH_SOURCE[0]%/*}/../support/missing_tool.sh"
 for tool in parallel jq openssl; do command -v "$tool" >/dev/null || missing "$tool"; done
 
 work="$(mktemp -d)"

@@ -9,14 +9,8 @@ fish_completion="$root/packaging/kivpfx.fish"
 manpage="$root/packaging/kivpfx.1"
 failures=0
 
-missing() {
-    if [ "${CI:-}" = "true" ]; then
-        echo "FAIL: $1 is missing (scripts/setup.sh installs it)"
-        exit 1
-    fi
-    echo "SKIP: $1 is missing"
-    exit 77
-}
+# shellcheck source=../support/missing_tool.sh
+source "${BASH_SOURCE[0]%/*}/../support/missing_tool.sh"
 
 [ -f /usr/share/bash-completion/bash_completion ] || missing bash-completion
 command -v groff >/dev/null || missing groff

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/filesystem/PathText.h"
+#include "filesystem/PathText.h"
 
 namespace kiv::main_window {
 

@@ -8,14 +8,13 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "app/FormScaler.h"
-#include "app/Module1.h"
-#include "app/StandardControls.h"
+#include "app/scaling/FormScaler.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "engine/SearchFolder.h"
 #include "main_window/ListPath.h"
+#include "platform/formhost/StandardControls.h"
+#include "platform/formhost/WindowAccessible.h"
 #include "platform/forms/FormDescription.h"
-#include "platform/forms/WindowAccessible.h"
 #include "platform/grid/FlexGrid.h"
 
 namespace kiv::search {
@@ -50,7 +49,7 @@ frmsearch::frmsearch(SearchServices services, forms::FormModel model, QWidget* o
     setWindowTitle(model.caption);
     setAttribute(Qt::WA_DeleteOnClose, false);
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, app::ToQColor(model.backColor));
+    palette.setColor(QPalette::Window, forms::ToQColor(model.backColor));
     setPalette(palette);
     setAutoFillBackground(true);
     // The controls live on a client area inside the one-pixel frame, so their twips stay as designed.
@@ -62,7 +61,7 @@ frmsearch::frmsearch(SearchServices services, forms::FormModel model, QWidget* o
 frmsearch::~frmsearch() = default;
 
 bool frmsearch::Wire(QString* error) {
-    app::RegisterStandardControls(*host_);
+    forms::RegisterStandardControls(*host_);
     if (!host_->Build(error)) return false;
     lblmain_ = host_->As<QLabel>(QStringLiteral("lblmain"));
     lblfld_ = host_->As<QLabel>(QStringLiteral("lblfld"));
@@ -169,7 +168,8 @@ void frmsearch::SearchFolder(const QString& folder) {
         if (services_.addFile)
             services_.addFile(main_window::PathToListText(path), main_window::PathToListText(name));
     };
-    engine::SearchFolder(app::SharedFileSystem(), main_window::ListTextToPath(folder), hooks);
+    engine::SearchFolder(services_.fileSystem ? services_.fileSystem() : nullptr,
+                         main_window::ListTextToPath(folder), hooks);
 }
 
 void frmsearch::Unload() {

@@ -1,6 +1,6 @@
 // The program's identity on the desktop: the id in the code and in the files installed with it
 // must agree, or the desktop shows a generic icon and cannot match windows to their entry.
-#include "app/AppIdentity.h"
+#include "app/identity/AppIdentity.h"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,8 @@
 #include <QRegularExpression>
 #include <QScreen>
 
-#include "app/DisplayMetrics.h"
-#include "app/FormScaler.h"
+#include "app/scaling/DisplayMetrics.h"
+#include "app/scaling/FormScaler.h"
 #include "platform/forms/FontStandIns.h"
 
 namespace kiv::forms {

@@ -107,25 +107,11 @@ Inspection Inspect(const std::string& path) {
     OpenSslErrors::Clear();
     LegacyProviderAvailable();
     SourceFile source;
-    const SourceRead read = ReadSourceFile(path, source);
-    if (read.problem == SourceRead::Problem::NotPkcs12)
-        return OfKind(Inspection::Kind::NotPkcs12, read.description);
-    if (!read.ok()) return OfKind(Inspection::Kind::Unreadable, read.description);
-
     Pkcs12Contents contents;
-    const ReadResult result = ReadPkcs12(source.bytes.data(), source.bytes.size(), PasswordLess(), contents);
-    switch (result.failure) {
-        case ReadFailure::None:
-            break;
-        case ReadFailure::NotPkcs12:
-            return OfKind(Inspection::Kind::NotPkcs12, result.description);
-        case ReadFailure::WrongPassword:
-            return OfKind(Inspection::Kind::Protected, result.description);
-        case ReadFailure::UnsupportedAlgorithm:
-        case ReadFailure::Damaged:
-        case ReadFailure::TooMuchWork:
-            return OfKind(Inspection::Kind::Unreadable, result.description);
-    }
+    const ReadResult result = ReadSourcePkcs12(path, PasswordLess(), source, contents);
+    if (result.failure == ReadFailure::WrongPassword)
+        return OfKind(Inspection::Kind::Protected, result.description);
+    if (!result.ok()) return OfKind(Inspection::Kind::Unreadable, result.description);
     Inspection inspection = OfKind(Inspection::Kind::PasswordLess);
     for (const Pkcs12Item& item : contents.items) {
         if (item.IsKey()) {

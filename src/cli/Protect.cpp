@@ -17,6 +17,7 @@
 #include "cli/FindFiles.h"
 #include "cli/Interrupt.h"
 #include "cli/Report.h"
+#include "filesystem/PathText.h"
 
 namespace kiv::cli {
 namespace {
@@ -58,7 +59,7 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
     if (found.interrupted) return InterruptExitStatus(InterruptSignal());
     for (const std::string& folder : found.unreadable)
         std::fprintf(err, "kivpfx: %s: the folder cannot be read; files in it may be left out\n",
-                     folder.c_str());
+                     filesystem::Quoted(folder).c_str());
 
     // A dry run needs the password only to tell whether outputs already there are this run's copies.
     const auto outputTaken = [](const std::string& source) {

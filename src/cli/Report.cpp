@@ -5,6 +5,7 @@
 
 #include "cli/Interrupt.h"
 #include "cli/Text.h"
+#include "filesystem/PathText.h"
 
 namespace kiv::cli {
 
@@ -75,7 +76,15 @@ void Reporter::Add(const FileReport& report) {
     }
     if (failuresOnly_ && !report.failed) return;
     ClearProgress();
-    std::fprintf(out_, "%s\t%s\n", report.status.c_str(), report.source.c_str());
+    // A name can hold any byte but NUL, and a status no tab: a line cannot be split or forged.
+    const std::string status = filesystem::Quoted(report.status);
+    if (options_.zero) {
+        std::fprintf(out_, "%s\t", status.c_str());
+        std::fwrite(report.source.data(), 1, report.source.size(), out_);
+        std::fputc('\0', out_);
+    } else {
+        std::fprintf(out_, "%s\t%s\n", status.c_str(), filesystem::Quoted(report.source).c_str());
+    }
     Flush();
 }
 

@@ -14,8 +14,9 @@ namespace kiv::cli {
 // The outcome as a word for scripts: "ok", "output-exists", "load-error", ...
 const char* KindName(engine::Outcome outcome);
 
-// The report of `kivpfx protect`: the STATUS<TAB>PATH lines or the JSON report on `out`, the
-// progress line and the summary on `err`. Files are added in the order they were found.
+// The report of `kivpfx protect`: the STATUS<TAB>PATH lines (or records ended by NUL) or the JSON
+// report on `out`, the progress line and the summary on `err`. Files are added in the order they
+// were found. Text from outside is written as filesystem::Quoted gives it.
 class Reporter {
   public:
     Reporter(const ProtectOptions& options, std::size_t total, std::FILE* out, std::FILE* err);

@@ -165,8 +165,7 @@ void frmsearch::SearchFolder(const QString& folder) {
     hooks.yield = [this] { (*yield_)(); };
     hooks.addFile = [this](const std::string& path, const std::string& name) {
         // A path already listed is skipped without a word.
-        if (services_.addFile)
-            services_.addFile(forms::PathToListText(path), forms::PathToListText(name));
+        if (services_.addFile) services_.addFile(forms::PathToListText(path), forms::PathToListText(name));
     };
     engine::SearchFolder(services_.fileSystem ? services_.fileSystem() : nullptr,
                          forms::ListTextToPath(folder), hooks);

@@ -10,7 +10,7 @@
 #include <set>
 
 #include "filesystem/PathText.h"
-#include "main_window/ListPath.h"
+#include "platform/formhost/ListPath.h"
 #include "platform/grid/FlexGrid.h"
 #include "search/frmsearch.h"
 #include "support/MainWindowHarness.h"
@@ -20,8 +20,8 @@ namespace kiv::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using main_window::ListTextToPath;
-using main_window::PathToListText;
+using forms::ListTextToPath;
+using forms::PathToListText;
 
 // Bare names as bytes: Latin-1 é and è, 0xFF, a lone continuation byte, precomposed é in UTF-8 and
 // e with a combining acute.

@@ -11,8 +11,8 @@
 #include "certificate/OpenSslErrors.h"
 #include "certificate/OpenSslHandles.h"
 #include "certificate/Pkcs12Bags.h"
-#include "certificate/SourceFile.h"
 #include "filesystem/PathText.h"
+#include "filesystem/SourceFile.h"
 
 namespace kiv::certificate {
 namespace {
@@ -103,17 +103,18 @@ CertificateSummary Summary(const Secret& bagDer) {
     return summary;
 }
 
-Inspection Inspect(const std::string& path) {
+Inspection Inspect(filesystem::FileSystem& files, const std::string& path) {
     OpenSslErrors::Clear();
     LegacyProviderAvailable();
-    SourceFile source;
-    const SourceRead read = ReadSourceFile(path, source);
-    if (read.problem == SourceRead::Problem::NotPkcs12)
+    filesystem::SourceFile source;
+    Secret bytes;
+    const filesystem::SourceRead read = filesystem::ReadSourceFile(files, path, source, bytes);
+    if (read.problem == filesystem::SourceRead::Problem::NotPkcs12)
         return OfKind(Inspection::Kind::NotPkcs12, read.description);
     if (!read.ok()) return OfKind(Inspection::Kind::Unreadable, read.description);
 
     Pkcs12Contents contents;
-    const ReadResult result = ReadPkcs12(source.bytes.data(), source.bytes.size(), PasswordLess(), contents);
+    const ReadResult result = ReadPkcs12(bytes.data(), bytes.size(), PasswordLess(), contents);
     switch (result.failure) {
         case ReadFailure::None:
             break;
@@ -140,9 +141,9 @@ Inspection Inspect(const std::string& path) {
 
 }  // namespace
 
-Inspection InspectFile(const std::string& path) {
+Inspection InspectFile(filesystem::FileSystem& files, const std::string& path) {
     try {
-        return Inspect(path);
+        return Inspect(files, path);
     } catch (const std::bad_alloc&) {
         OpenSslErrors::Clear();
         return OfKind(Inspection::Kind::Unreadable, "Out of memory.");

@@ -8,13 +8,13 @@
 #include <new>
 
 #include "certificate/Certificate.h"
-#include "certificate/NewFileWriter.h"
 #include "certificate/OpenSslErrors.h"
 #include "certificate/OpenSslHandles.h"
 #include "certificate/Pkcs12Bags.h"
-#include "certificate/SourceFile.h"
 #include "certificate/WorkLimits.h"
+#include "filesystem/NewFileWriter.h"
 #include "filesystem/PathText.h"
+#include "filesystem/SourceFile.h"
 
 namespace kiv::certificate {
 namespace {
@@ -36,7 +36,8 @@ static_assert(kMostSaveIterations == kIterationCeiling, "a copy must stay within
 
 class OpenSslCertificate final : public Certificate {
   public:
-    explicit OpenSslCertificate(const SaveOptions& options) : options_(options) {}
+    OpenSslCertificate(const SaveOptions& options, filesystem::FileSystem& files)
+        : options_(options), files_(files) {}
 
     CallResult Load(const std::string& path, const std::string& password, int, int) override {
         try {
@@ -78,11 +79,12 @@ class OpenSslCertificate final : public Certificate {
         OpenSslErrors::Clear();
         if (!loaded_) return CallResult::Failure("No certificate has been loaded.");
         if (password.empty() || password.size() > INT_MAX) return CallResult::Failure(kWrongPasswordText);
-        SourceFile file;
-        const SourceRead read = ReadSourceFile(path, file, false);
+        filesystem::SourceFile file;
+        Secret bytes;
+        const filesystem::SourceRead read = filesystem::ReadSourceFile(files_, path, file, bytes, false);
         if (!read.ok()) return CallResult::Failure(read.description);
         Pkcs12Contents copy;
-        const ReadResult result = ReadPkcs12(file.bytes.data(), file.bytes.size(),
+        const ReadResult result = ReadPkcs12(bytes.data(), bytes.size(),
                                              {{password.data(), static_cast<int>(password.size())}}, copy);
         OpenSslErrors::Clear();
         if (!result.ok()) return CallResult::Failure(result.description);
@@ -98,10 +100,10 @@ class OpenSslCertificate final : public Certificate {
         LegacyProviderAvailable();
         if (password.size() > INT_MAX) return CallResult::Failure(kWrongPasswordText);
 
-        SourceFile source;
-        const SourceRead read = ReadSourceFile(path, source);
+        filesystem::SourceFile source;
+        Secret bytes;
+        const filesystem::SourceRead read = filesystem::ReadSourceFile(files_, path, source, bytes);
         if (!read.ok()) return CallResult::Failure(read.description);
-        const Secret& bytes = source.bytes;
 
         std::vector<Pkcs12Password> passwords;
         if (password.empty()) {
@@ -144,16 +146,18 @@ class OpenSslCertificate final : public Certificate {
         if (!encoded.ok) return encoded;
 
         const auto sameAsSource = [&](std::span<const unsigned char> written) {
-            return CheckWrittenPkcs12(written, key, keys, contents_);
+            return CheckWrittenPkcs12(written, key, keys, contents_).description;
         };
-        NewFileOptions options;
+        filesystem::NewFileOptions options;
         options.group = sourceGroup_;
-        CallResult written = WriteNewFile(path, der, sourceMode_, sameAsSource, options);
+        const filesystem::WriteResult written =
+            filesystem::WriteNewFile(files_, path, der, sourceMode_, sameAsSource, options);
         OpenSslErrors::Clear();
-        return written;
+        return {written.ok, written.description, written.targetExists};
     }
 
     SaveOptions options_;
+    filesystem::FileSystem& files_;
     Pkcs12Contents contents_;  // its keys are wiped when freed
     mode_t sourceMode_ = 0600;
     gid_t sourceGroup_ = static_cast<gid_t>(-1);
@@ -174,9 +178,9 @@ std::string SaveOptionsProblem(const SaveOptions& options) {
 }
 
 CertificateFactory OpenSslCertificateFactory(SaveOptions options) {
-    return [options]() -> std::unique_ptr<Certificate> {
+    return [options](filesystem::FileSystem& files) -> std::unique_ptr<Certificate> {
         try {
-            return std::make_unique<OpenSslCertificate>(options);
+            return std::make_unique<OpenSslCertificate>(options, files);
         } catch (...) {
             return nullptr;
         }

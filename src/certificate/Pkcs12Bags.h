@@ -1,8 +1,9 @@
 #pragma once
 
-// The PKCS#12 work of the certificate object, in memory: read a password-less source
-// (PasswordlessReader.cpp), encode the protected copy (CopyEncoder.cpp) and check the written file
-// (WrittenFileCheck.cpp).
+// The PKCS#12 work of the certificate object, in memory: read a file with the passwords it may be
+// keyed with (Pkcs12Reader.cpp), encode the protected copy (CopyEncoder.cpp) and check the written
+// file (WrittenFileCheck.cpp). They share the walk over the safes (Pkcs12Safes.h) and the schemes of
+// the encrypted parts (EncryptionScheme.h) and of the MAC (MacScheme.h).
 
 #include <cstddef>
 #include <span>
@@ -47,6 +48,10 @@ struct ReadResult {
 
     bool ok() const { return failure == ReadFailure::None; }
 };
+
+inline ReadResult Failure(ReadFailure failure, std::string description) {
+    return {failure, std::move(description)};
+}
 
 // What a password-less file is keyed with: the empty password, or none at all.
 inline std::vector<Pkcs12Password> PasswordLess() {

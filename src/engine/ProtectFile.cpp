@@ -4,8 +4,8 @@
 #include <cctype>
 #include <memory>
 
-#include "certificate/NewFileWriter.h"
 #include "engine/SearchFolder.h"
+#include "filesystem/NewFileWriter.h"
 
 namespace kiv::engine {
 
@@ -26,10 +26,10 @@ FileResult LoadFailure(const std::string& description) {
 }
 
 // How a save that failed, or the writer's test before one, ends the file.
-FileResult SaveFailure(const certificate::CallResult& saved, const std::string& output) {
+FileResult SaveFailure(bool targetExists, const std::string& description, const std::string& output) {
     // A file that appeared at the output path in the meantime is left alone.
-    if (saved.targetExists) return OutputTaken(output);
-    return Result(Outcome::SaveError, "Error Saving : " + saved.description);
+    if (targetExists) return OutputTaken(output);
+    return Result(Outcome::SaveError, "Error Saving : " + description);
 }
 
 // Makes a certificate object and loads `source`, which must be there, into it as a password-less file.
@@ -40,7 +40,7 @@ FileResult LoadWithEmptyPassword(filesystem::FileSystem* files,
     if (!files) return LoadFailure("the file system cannot be read");
     if (!files->FileExists(source)) return Result(Outcome::NotFound, "File not found");
     try {
-        if (certificates) certificate = certificates();
+        if (certificates) certificate = certificates(*files);
     } catch (...) {
         certificate.reset();
     }
@@ -93,7 +93,7 @@ FileResult ProtectFile(filesystem::FileSystem* files, const certificate::Certifi
     if (loaded.outcome != Outcome::Ok) return loaded;
     const certificate::CallResult saved = certificate->Save(output, password, 0, 1);
     certificate.reset();
-    if (!saved.ok) return SaveFailure(saved, output);
+    if (!saved.ok) return SaveFailure(saved.targetExists, saved.description, output);
     if (files->FileExists(output)) return Result(Outcome::Ok, "OK");
     return UnknownFailure();
 }
@@ -108,9 +108,13 @@ FileResult CheckFile(filesystem::FileSystem* files, const certificate::Certifica
     FileResult loaded = LoadSource(files, certificates, source, output, certificate);
     if (loaded.outcome != Outcome::Ok) return loaded;
     certificate.reset();
-    const certificate::CallResult writable = certificate::CheckNewFile(output);
-    if (!writable.ok) return SaveFailure(writable, output);
+    const filesystem::WriteResult writable = filesystem::CheckNewFile(*files, output);
+    if (!writable.ok) return SaveFailure(writable.targetExists, writable.description, output);
     return Result(Outcome::Ready, "Ready");
+}
+
+bool OutputNameTaken(filesystem::FileSystem* files, const std::string& output) {
+    return files != nullptr && filesystem::CheckNewFile(*files, output).targetExists;
 }
 
 }  // namespace kiv::engine

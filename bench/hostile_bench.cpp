@@ -69,7 +69,7 @@ void Measure(const char* name, const std::vector<unsigned char>& der) {
         std::printf("%-44s cannot write a temporary file\n", "  inspect");
     } else {
         start = Clock::now();
-        const Inspection inspection = InspectFile(path);
+        const Inspection inspection = InspectFile(*kiv::filesystem::CreateLocalFileSystem(), path);
         const double inspected = std::chrono::duration<double>(Clock::now() - start).count();
         std::printf(
             "%-44s %8.3f s  %s\n", "  inspect", inspected,

@@ -280,8 +280,9 @@ std::optional<Measure> Window(const fs::path& folder, int n, Inside& inside) {
     services.prompts = &prompts;
     services.fonts = &fonts;
     const auto real = kiv::certificate::OpenSslCertificateFactory();
-    services.certificates = [&]() -> std::unique_ptr<kiv::certificate::Certificate> {
-        auto made = real();
+    services.certificates =
+        [&](kiv::filesystem::FileSystem& files) -> std::unique_ptr<kiv::certificate::Certificate> {
+        auto made = real(files);
         if (!made) return nullptr;
         return std::make_unique<TimedCertificate>(std::move(made), inside);
     };

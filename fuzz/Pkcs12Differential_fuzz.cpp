@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "certificate/EncryptionScheme.h"
 #include "certificate/OpenSslErrors.h"
 #include "certificate/OpenSslHandles.h"
 #include "certificate/Pkcs12Bags.h"
@@ -147,7 +148,8 @@ class ToolReader {
             } else if (type == NID_pkcs7_encrypted) {
                 const PKCS7_ENC_CONTENT* content =
                     safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;
-                const DerivationCost cost = EncryptionCost(content != nullptr ? content->algorithm : nullptr);
+                const DerivationCost cost =
+                    ParseEncryption(content != nullptr ? content->algorithm : nullptr).cost;
                 for (const char* password : passwords_) {
                     if (!Charge(cost)) return Verdict::TooCostly;
                     bags.reset(PKCS12_unpack_p7encdata(safe, password, -1));
@@ -174,7 +176,7 @@ class ToolReader {
                 case NID_pkcs8ShroudedKeyBag: {
                     const X509_ALGOR* algorithm = nullptr;
                     X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), &algorithm, nullptr);
-                    const DerivationCost cost = EncryptionCost(algorithm);
+                    const DerivationCost cost = ParseEncryption(algorithm).cost;
                     Pkcs8Ptr key;
                     for (const char* password : passwords_) {
                         if (!Charge(cost)) return Verdict::TooCostly;
@@ -248,7 +250,7 @@ bool PartWithTrailingBytes(PKCS12* p12) {
             const PKCS7_ENC_CONTENT* content = safe->d.encrypted->enc_data;
             for (const char* password : {"", static_cast<const char*>(nullptr)}) {
                 std::string unused;
-                if (!budget.Charge(EncryptionCost(content->algorithm), "part", unused)) return false;
+                if (!budget.Charge(ParseEncryption(content->algorithm).cost, "part", unused)) return false;
                 unsigned char* out = nullptr;
                 int length = 0;
                 if (PKCS12_pbe_crypt(content->algorithm, password, -1, content->enc_data->data,

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "filesystem/FileSystem.h"
+
 namespace kiv::certificate {
 
 // Outcome of one certificate call: ok, or a description the user is shown after a status prefix.
@@ -16,13 +18,14 @@ struct CallResult {
     static CallResult Failure(std::string text) { return {false, std::move(text), false}; }
 };
 
-// One certificate object handles one PKCS#12 file: Load it, then Save a copy.
-// Paths and passwords are UTF-8. Neither call throws.
+// One certificate object handles one PKCS#12 file: Load it, then Save a copy, each through the file
+// system it was made for. Paths and passwords are UTF-8. Neither call throws.
 class Certificate {
   public:
     virtual ~Certificate() = default;
 
-    // keyStorageFlag 1: keep the private key exportable; keyLocation 0: the current user's store.
+    // The protection run passes keyStorageFlag 1 (exportable) and keyLocation 0 (the current user's
+    // store); they change nothing here, where every key is held in memory and always exportable.
     virtual CallResult Load(const std::string& path, const std::string& password, int keyStorageFlag,
                             int keyLocation) = 0;
 
@@ -48,8 +51,9 @@ class Certificate {
     }
 };
 
-// Makes a fresh certificate object, or nothing when the component is unavailable.
-using CertificateFactory = std::function<std::unique_ptr<Certificate>()>;
+// Makes a fresh certificate object that reads and writes through `files`, which outlives it, or
+// nothing when the component is unavailable.
+using CertificateFactory = std::function<std::unique_ptr<Certificate>(filesystem::FileSystem& files)>;
 
 // Iterations of every key derivation of a copy. A build may lower it (the fuzzing build does, to run fast).
 #ifdef KIV_SAVE_ITERATIONS

@@ -9,9 +9,11 @@
 #include <cstring>
 
 #include "certificate/DerWalk.h"
+#include "certificate/EncryptionScheme.h"
+#include "certificate/MacScheme.h"
 #include "certificate/OpenSslErrors.h"
 #include "certificate/Pkcs12Bags.h"
-#include "certificate/Pkcs12Parts.h"
+#include "certificate/Pkcs12Safes.h"
 #include "certificate/WorkLimits.h"
 
 namespace kiv::certificate {
@@ -36,104 +38,49 @@ std::vector<unsigned char> WithAttributes(const PKCS12_SAFEBAG* bag,
     return joined;
 }
 
-// What one save derives and how it encrypts, from its options.
-class Scheme {
+// The schemes one save writes its parts and its MAC with, from its options.
+class CopySchemes {
   public:
-    explicit Scheme(const SaveOptions& options)
+    explicit CopySchemes(const SaveOptions& options)
         : tripleDes_(options.algorithms == SaveOptions::Algorithms::TripleDesSha1),
-          iterations_(options.iterations),
-          digest_(tripleDes_ ? EVP_sha1() : EVP_sha256()),
-          cipher_(tripleDes_ ? EVP_des_ede3_cbc() : EVP_aes_256_cbc()) {}
+          iterations_(options.iterations) {}
 
-    bool TripleDes() const { return tripleDes_; }
     // 3DES copies take the 8-byte salts of the tools the older systems were made to read.
     std::size_t SaltLength() const { return tripleDes_ ? 8 : 16; }
     int Iterations() const { return iterations_; }
-    const EVP_MD* MacDigest() const { return digest_; }
-    const EVP_CIPHER* Cipher() const { return cipher_; }
 
-    // The derivations one encrypted part with `salt` needs: a PBKDF2 key, or a PKCS#12 key and IV.
-    std::vector<KeyRequest> Encryption(Pkcs12Password password,
-                                       const std::vector<unsigned char>& salt) const {
-        const auto keyLength = static_cast<std::size_t>(EVP_CIPHER_get_key_length(cipher_));
-        if (!tripleDes_) return {{KeyKind::Pbkdf2, password, salt, iterations_, digest_, keyLength}};
-        return {{KeyKind::Pkcs12Key, password, salt, iterations_, digest_, keyLength},
-                {KeyKind::Pkcs12Iv, password, salt, iterations_, digest_,
-                 static_cast<std::size_t>(EVP_CIPHER_get_iv_length(cipher_))}};
+    // A part's scheme, its salt still to be chosen; a PBES2 part gets a fresh random IV, and none
+    // when no random bytes could be had.
+    EncryptionScheme Part() const {
+        if (tripleDes_) return TripleDesScheme({}, iterations_);
+        std::vector<unsigned char> iv(static_cast<std::size_t>(EVP_CIPHER_get_iv_length(EVP_aes_256_cbc())));
+        if (RAND_bytes(iv.data(), static_cast<int>(iv.size())) != 1) iv.clear();
+        return Pbes2Scheme(EVP_aes_256_cbc(), NID_hmacWithSHA256, {}, iterations_, std::move(iv));
     }
 
-    KeyRequest Mac(Pkcs12Password password, const std::vector<unsigned char>& salt) const {
-        return {KeyKind::Pkcs12Mac, password, salt,
-                iterations_,        digest_,  static_cast<std::size_t>(EVP_MD_get_size(digest_))};
-    }
-
-    DerivationCost Cost(const KeyRequest& request) const {
-        if (request.kind == KeyKind::Pbkdf2)
-            return Pbkdf2Cost(request.iterations, request.digest, request.length);
-        return Pkcs12KdfCost(request.iterations, request.digest, request.length);
-    }
+    MacScheme Mac() const { return CopyMac(tripleDes_ ? EVP_sha1() : EVP_sha256(), {}, iterations_); }
 
   private:
     bool tripleDes_;
     int iterations_;
-    const EVP_MD* digest_;
-    const EVP_CIPHER* cipher_;
 };
-
-std::vector<unsigned char> Random(std::size_t size) {
-    std::vector<unsigned char> bytes(size);
-    if (RAND_bytes(bytes.data(), static_cast<int>(size)) != 1) bytes.clear();
-    return bytes;
-}
-
-// One encrypted part: its PBES2 AlgorithmIdentifier and ciphertext.
-struct Encrypted {
-    X509AlgorPtr algorithm;
-    Asn1OctetStringPtr data;
-};
-
-bool Encrypt(const Scheme& scheme, const unsigned char* plain, std::size_t length, Pkcs12Password password,
-             const std::vector<unsigned char>& salt, DerivedKeys& keys, Encrypted& out) {
-    const std::vector<KeyRequest> requests = scheme.Encryption(password, salt);
-    const Secret* key = keys.Get(requests.front());
-    if (key == nullptr) return false;
-    std::vector<unsigned char> iv;
-    if (scheme.TripleDes()) {
-        const Secret* derived = keys.Get(requests.back());
-        if (derived == nullptr) return false;
-        iv.assign(derived->data(), derived->data() + derived->size());
-        out.algorithm.reset(PKCS5_pbe_set(NID_pbe_WithSHA1And3_Key_TripleDES_CBC, scheme.Iterations(),
-                                          salt.data(), static_cast<int>(salt.size())));
-    } else {
-        iv = Random(static_cast<std::size_t>(EVP_CIPHER_get_iv_length(scheme.Cipher())));
-        if (iv.empty()) return false;
-        out.algorithm.reset(PKCS5_pbe2_set_iv_ex(
-            scheme.Cipher(), scheme.Iterations(), const_cast<unsigned char*>(salt.data()),
-            static_cast<int>(salt.size()), iv.data(), NID_hmacWithSHA256, nullptr));
-    }
-    Secret ciphertext;
-    if (!out.algorithm || !Crypt(scheme.Cipher(), *key, iv.data(), plain, length, true, ciphertext))
-        return false;
-    out.data.reset(ASN1_OCTET_STRING_new());
-    return out.data &&
-           ASN1_OCTET_STRING_set(out.data.get(), ciphertext.data(), static_cast<int>(ciphertext.size())) == 1;
-}
 
 // The encoding of the key's shrouded bag, with the source bag's attribute bytes.
-std::vector<unsigned char> ShroudedKeyBag(const Scheme& scheme, const Pkcs12Item& item,
-                                          Pkcs12Password password, const std::vector<unsigned char>& salt,
-                                          DerivedKeys& keys) {
+std::vector<unsigned char> ShroudedKeyBag(const EncryptionScheme& scheme, const Pkcs12Item& item,
+                                          Pkcs12Password password, DerivedKeys& keys) {
     const Secret plain = KeyDer(item.key.get());
-    Encrypted encrypted;
-    if (plain.size() == 0 || !Encrypt(scheme, plain.data(), plain.size(), password, salt, keys, encrypted))
+    X509AlgorPtr encryptedWith;
+    Asn1OctetStringPtr ciphertext;
+    if (plain.size() == 0 ||
+        !Encrypt(scheme, {plain.data(), plain.size()}, password, keys, encryptedWith, ciphertext))
         return {};
     X509SigPtr shrouded(X509_SIG_new());
     if (!shrouded) return {};
     X509_ALGOR* algorithm = nullptr;
     ASN1_OCTET_STRING* data = nullptr;
     X509_SIG_getm(shrouded.get(), &algorithm, &data);
-    if (X509_ALGOR_copy(algorithm, encrypted.algorithm.get()) != 1 ||
-        ASN1_STRING_copy(data, encrypted.data.get()) != 1) {
+    if (X509_ALGOR_copy(algorithm, encryptedWith.get()) != 1 ||
+        ASN1_STRING_copy(data, ciphertext.get()) != 1) {
         return {};
     }
     SafeBagPtr bag(PKCS12_SAFEBAG_create0_pkcs8(shrouded.get()));
@@ -154,19 +101,20 @@ Pkcs7Ptr PlainSafe(const Secret& safeContents) {
 }
 
 // A ContentInfo of type encrypted-data holding `safeContents` encrypted.
-Pkcs7Ptr EncryptedSafe(const Scheme& scheme, const Secret& safeContents, Pkcs12Password password,
-                       const std::vector<unsigned char>& salt, DerivedKeys& keys) {
-    Encrypted encrypted;
-    if (safeContents.size() == 0 ||
-        !Encrypt(scheme, safeContents.data(), safeContents.size(), password, salt, keys, encrypted))
+Pkcs7Ptr EncryptedSafe(const EncryptionScheme& scheme, const Secret& safeContents, Pkcs12Password password,
+                       DerivedKeys& keys) {
+    X509AlgorPtr encryptedWith;
+    Asn1OctetStringPtr ciphertext;
+    if (safeContents.size() == 0 || !Encrypt(scheme, {safeContents.data(), safeContents.size()}, password,
+                                             keys, encryptedWith, ciphertext))
         return nullptr;
     Pkcs7Ptr safe(PKCS7_new());
     if (!safe || !PKCS7_set_type(safe.get(), NID_pkcs7_encrypted)) return nullptr;
     PKCS7_ENC_CONTENT* content = safe->d.encrypted->enc_data;
     ASN1_OCTET_STRING_free(content->enc_data);
-    content->enc_data = encrypted.data.release();
+    content->enc_data = ciphertext.release();
     X509_ALGOR_free(content->algorithm);
-    content->algorithm = encrypted.algorithm.release();
+    content->algorithm = encryptedWith.release();
     return safe;
 }
 
@@ -174,7 +122,7 @@ Pkcs7Ptr EncryptedSafe(const Scheme& scheme, const Secret& safeContents, Pkcs12P
 struct OutputSafe {
     bool keys = false;
     std::vector<const Pkcs12Item*> items;
-    std::vector<std::vector<unsigned char>> salts;  // one per key, or the safe's own
+    std::vector<EncryptionScheme> schemes;  // one per key, or the safe's own
 };
 
 std::vector<OutputSafe> LayoutOf(const Pkcs12Contents& contents) {
@@ -188,31 +136,23 @@ std::vector<OutputSafe> LayoutOf(const Pkcs12Contents& contents) {
     return layout;
 }
 
-bool EncodeDer(const PKCS12* p12, std::vector<unsigned char>& der) {
-    const int length = i2d_PKCS12(p12, nullptr);
-    if (length <= 0) return false;
-    der.resize(static_cast<std::size_t>(length));
-    unsigned char* out = der.data();
-    return i2d_PKCS12(p12, &out) == length;
-}
-
 }  // namespace
 
 CallResult CopyRefusal(const Pkcs12Contents& contents, const SaveOptions& options) {
     const std::string problem = SaveOptionsProblem(options);
     if (!problem.empty())
         return CallResult::Failure("The copy cannot be protected that way: " + problem + ".");
-    const Scheme scheme(options);
+    const CopySchemes schemes(options);
     std::size_t encryptions = 0;  // a key each, and one for each safe of other bags
     for (const OutputSafe& safe : LayoutOf(contents)) encryptions += safe.keys ? safe.items.size() : 1;
     // A file of many tiny keys would otherwise keep the window busy for minutes.
-    const std::vector<KeyRequest> each = scheme.Encryption({}, {});
-    std::uint64_t rounds = scheme.Cost(scheme.Mac({}, {})).rounds;
-    for (const KeyRequest& request : each) rounds += encryptions * scheme.Cost(request).rounds;
+    const EncryptionScheme part = schemes.Part();
+    const MacScheme mac = schemes.Mac();
+    const std::uint64_t rounds = encryptions * part.cost.rounds + mac.cost.rounds;
     if (rounds > kDerivationBudget) {
         return CallResult::Failure("The file holds too many keys and parts to protect in one save: " +
-                                   Grouped(encryptions * each.size() + 1) + " key derivations of " +
-                                   Grouped(static_cast<std::uint64_t>(scheme.Iterations())) +
+                                   Grouped(encryptions * part.Keys({}).size() + 1) + " key derivations of " +
+                                   Grouped(static_cast<std::uint64_t>(schemes.Iterations())) +
                                    " iterations would take more than " + Grouped(kDerivationBudget) +
                                    " hash rounds.");
     }
@@ -223,7 +163,7 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
                         DerivedKeys& keys, std::vector<unsigned char>& der) {
     OpenSslErrors::Clear();
     if (CallResult refused = CopyRefusal(contents, options); !refused.ok) return refused;
-    const Scheme scheme(options);
+    const CopySchemes schemes(options);
     const auto failed = [](const std::string& sentence) {
         return CallResult::Failure(WithDetails(sentence, OpenSslErrors::Take()));
     };
@@ -235,13 +175,15 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
     std::vector<KeyRequest> requests;
     for (OutputSafe& safe : layout) {
         for (std::size_t i = 0; i < (safe.keys ? safe.items.size() : 1); ++i) {
-            safe.salts.push_back(keys.NewSalt(scheme.Encryption(password, {}).front(), scheme.SaltLength()));
-            for (KeyRequest& request : scheme.Encryption(password, safe.salts.back()))
-                requests.push_back(std::move(request));
+            EncryptionScheme& scheme = safe.schemes.emplace_back(schemes.Part());
+            if (scheme.pbes2 && scheme.iv.empty()) return failed("No random numbers are available.");
+            scheme.salt = keys.NewSalt(scheme.Keys(password).front(), schemes.SaltLength());
+            for (KeyRequest& request : scheme.Keys(password)) requests.push_back(std::move(request));
         }
     }
-    const std::vector<unsigned char> macSalt = keys.NewSalt(scheme.Mac(password, {}), scheme.SaltLength());
-    requests.push_back(scheme.Mac(password, macSalt));
+    MacScheme mac = schemes.Mac();
+    mac.salt = keys.NewSalt(mac.Key(password), schemes.SaltLength());
+    requests.push_back(mac.Key(password));
     for (const KeyRequest& request : requests) {
         if (request.salt.empty()) return failed("No random numbers are available.");
     }
@@ -253,7 +195,7 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
         if (part.keys) {
             std::vector<std::vector<unsigned char>> keyBags;
             for (std::size_t i = 0; i < part.items.size(); ++i) {
-                keyBags.push_back(ShroudedKeyBag(scheme, *part.items[i], password, part.salts[i], keys));
+                keyBags.push_back(ShroudedKeyBag(part.schemes[i], *part.items[i], password, keys));
                 if (keyBags.back().empty()) return failed("A private key could not be encrypted.");
             }
             safe = PlainSafe(SequenceOf({keyBags.begin(), keyBags.end()}));
@@ -261,7 +203,7 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
         } else {
             std::vector<std::span<const unsigned char>> bags;
             for (const Pkcs12Item* item : part.items) bags.emplace_back(item->der.data(), item->der.size());
-            safe = EncryptedSafe(scheme, SequenceOf(bags), password, part.salts.front(), keys);
+            safe = EncryptedSafe(part.schemes.front(), SequenceOf(bags), password, keys);
             if (!safe) return failed("The certificates could not be encrypted.");
         }
         if (!sk_PKCS7_push(safes.get(), safe.get())) return failed("Out of memory.");
@@ -270,25 +212,9 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
     Pkcs12Ptr p12(PKCS12_add_safes(safes.get(), 0));
     if (!p12) return failed("The PKCS#12 structure could not be built.");
 
-    const Secret* macKey = keys.Get(scheme.Mac(password, macSalt));
-    std::span<const unsigned char> authSafe;
-    unsigned char mac[EVP_MAX_MD_SIZE];
-    unsigned int macLength = 0;
-    const ASN1_OCTET_STRING* digest = nullptr;
-    if (macKey == nullptr ||
-        !PKCS12_setup_mac(p12.get(), scheme.Iterations(), const_cast<unsigned char*>(macSalt.data()),
-                          static_cast<int>(macSalt.size()), scheme.MacDigest()) ||
-        !EncodeDer(p12.get(), der) || !AuthSafeContents(der, authSafe) ||
-        !Hmac(scheme.MacDigest(), *macKey, authSafe, mac, macLength)) {
+    const Secret* macKey = keys.Get(mac.Key(password));
+    if (macKey == nullptr || !WriteMac(p12.get(), mac, *macKey, der))
         return failed("The integrity check could not be computed.");
-    }
-    PKCS12_get0_mac(&digest, nullptr, nullptr, nullptr, p12.get());
-    // OpenSSL only hands the digest out as const; it is p12's own, writable object.
-    if (digest == nullptr || ASN1_OCTET_STRING_set(const_cast<ASN1_OCTET_STRING*>(digest), mac,
-                                                   static_cast<int>(macLength)) != 1) {
-        return failed("The integrity check could not be computed.");
-    }
-    if (!EncodeDer(p12.get(), der)) return failed("The PKCS#12 file could not be encoded.");
     return CallResult::Success();
 }
 

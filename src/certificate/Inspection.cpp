@@ -11,8 +11,8 @@
 #include "certificate/OpenSslErrors.h"
 #include "certificate/OpenSslHandles.h"
 #include "certificate/Pkcs12Bags.h"
-#include "certificate/SourceFile.h"
 #include "filesystem/PathText.h"
+#include "filesystem/SourceFile.h"
 
 namespace kiv::certificate {
 namespace {
@@ -103,12 +103,12 @@ CertificateSummary Summary(const Secret& bagDer) {
     return summary;
 }
 
-Inspection Inspect(const std::string& path) {
+Inspection Inspect(filesystem::FileSystem& files, const std::string& path) {
     OpenSslErrors::Clear();
     LegacyProviderAvailable();
-    SourceFile source;
+    filesystem::SourceFile source;
     Pkcs12Contents contents;
-    const ReadResult result = ReadSourcePkcs12(path, PasswordLess(), source, contents);
+    const ReadResult result = ReadSourcePkcs12(files, path, PasswordLess(), source, contents);
     if (result.failure == ReadFailure::WrongPassword)
         return OfKind(Inspection::Kind::Protected, result.description);
     if (!result.ok()) return OfKind(Inspection::Kind::Unreadable, result.description);
@@ -126,9 +126,9 @@ Inspection Inspect(const std::string& path) {
 
 }  // namespace
 
-Inspection InspectFile(const std::string& path) {
+Inspection InspectFile(filesystem::FileSystem& files, const std::string& path) {
     try {
-        return Inspect(path);
+        return Inspect(files, path);
     } catch (const std::bad_alloc&) {
         OpenSslErrors::Clear();
         return OfKind(Inspection::Kind::Unreadable, "Out of memory.");

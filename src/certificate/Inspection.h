@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "filesystem/FileSystem.h"
+
 namespace kiv::certificate {
 
 struct KeySummary {
@@ -34,8 +36,8 @@ struct Inspection {
     std::vector<CertificateSummary> certificates;  // X.509 certificates, in file order
 };
 
-// Reads the file at `path` as Load reads a password-less source: the read limit of SourceFile.h,
-// the iteration ceiling and the work budget of WorkLimits.h. Never throws.
-Inspection InspectFile(const std::string& path);
+// Reads the file at `path` through `files` as Load reads a password-less source: the read limit of
+// SourceFile.h, the iteration ceiling and the work budget of WorkLimits.h. Never throws.
+Inspection InspectFile(filesystem::FileSystem& files, const std::string& path);
 
 }  // namespace kiv::certificate

@@ -8,13 +8,13 @@
 #include <new>
 
 #include "certificate/Certificate.h"
-#include "certificate/NewFileWriter.h"
 #include "certificate/OpenSslErrors.h"
 #include "certificate/OpenSslHandles.h"
 #include "certificate/Pkcs12Bags.h"
-#include "certificate/SourceFile.h"
 #include "certificate/WorkLimits.h"
+#include "filesystem/NewFileWriter.h"
 #include "filesystem/PathText.h"
+#include "filesystem/SourceFile.h"
 
 namespace kiv::certificate {
 namespace {
@@ -34,13 +34,15 @@ bool LooksLikePem(const Secret& bytes) {
 
 }  // namespace
 
-ReadResult ReadSourcePkcs12(const std::string& path, const std::vector<Pkcs12Password>& passwords,
-                            SourceFile& file, Pkcs12Contents& contents) {
-    const SourceRead read = ReadSourceFile(path, file);
+ReadResult ReadSourcePkcs12(filesystem::FileSystem& files, const std::string& path,
+                            const std::vector<Pkcs12Password>& passwords, filesystem::SourceFile& file,
+                            Pkcs12Contents& contents) {
+    Secret bytes;
+    const filesystem::SourceRead read = filesystem::ReadSourceFile(files, path, file, bytes);
     if (!read.ok()) return {ReadFailure::Unreadable, read.description};
-    ReadResult result = ReadPkcs12(file.bytes.data(), file.bytes.size(), passwords, contents);
+    ReadResult result = ReadPkcs12(bytes.data(), bytes.size(), passwords, contents);
     OpenSslErrors::Clear();
-    if (result.failure == ReadFailure::NotPkcs12 && LooksLikePem(file.bytes))
+    if (result.failure == ReadFailure::NotPkcs12 && LooksLikePem(bytes))
         result.description = "The file holds PEM text, not a PKCS#12 file.";
     return result;
 }
@@ -51,7 +53,8 @@ static_assert(kMostSaveIterations == kIterationCeiling, "a copy must stay within
 
 class OpenSslCertificate final : public Certificate {
   public:
-    explicit OpenSslCertificate(const SaveOptions& options) : options_(options) {}
+    OpenSslCertificate(const SaveOptions& options, filesystem::FileSystem& files)
+        : options_(options), files_(files) {}
 
     CallResult Load(const std::string& path, const std::string& password, int, int) override {
         try {
@@ -104,11 +107,12 @@ class OpenSslCertificate final : public Certificate {
         OpenSslErrors::Clear();
         if (!loaded_) return CallResult::Failure("No certificate has been loaded.");
         if (password.empty() || password.size() > INT_MAX) return CallResult::Failure(kWrongPasswordText);
-        SourceFile file;
-        const SourceRead read = ReadSourceFile(path, file, false);
+        filesystem::SourceFile file;
+        Secret bytes;
+        const filesystem::SourceRead read = filesystem::ReadSourceFile(files_, path, file, bytes, false);
         if (!read.ok()) return CallResult::Failure(read.description);
         Pkcs12Contents copy;
-        const ReadResult result = ReadPkcs12(file.bytes.data(), file.bytes.size(),
+        const ReadResult result = ReadPkcs12(bytes.data(), bytes.size(),
                                              {{password.data(), static_cast<int>(password.size())}}, copy);
         OpenSslErrors::Clear();
         if (!result.ok()) return CallResult::Failure(result.description);
@@ -130,9 +134,9 @@ class OpenSslCertificate final : public Certificate {
         } else {
             passwords = {{password.data(), static_cast<int>(password.size())}};
         }
-        SourceFile source;
+        filesystem::SourceFile source;
         Pkcs12Contents contents;
-        const ReadResult result = ReadSourcePkcs12(path, passwords, source, contents);
+        const ReadResult result = ReadSourcePkcs12(files_, path, passwords, source, contents);
         if (!result.ok()) return CallResult::Failure(result.description);
         if (contents.CertificateCount() == 0) return CallResult::Failure("The file holds no certificate.");
         contents_ = std::move(contents);
@@ -166,16 +170,18 @@ class OpenSslCertificate final : public Certificate {
         if (!encoded.ok) return encoded;
 
         const auto sameAsSource = [&](std::span<const unsigned char> written) {
-            return CheckWrittenPkcs12(written, key, keys, contents_);
+            return CheckWrittenPkcs12(written, key, keys, contents_).description;
         };
-        NewFileOptions options;
+        filesystem::NewFileOptions options;
         options.group = sourceGroup_;
-        CallResult written = WriteNewFile(path, der, sourceMode_, sameAsSource, options);
+        const filesystem::WriteResult written =
+            filesystem::WriteNewFile(files_, path, der, sourceMode_, sameAsSource, options);
         OpenSslErrors::Clear();
-        return written;
+        return {written.ok, written.description, written.targetExists};
     }
 
     SaveOptions options_;
+    filesystem::FileSystem& files_;
     Pkcs12Contents contents_;  // its keys are wiped when freed
     mode_t sourceMode_ = 0600;
     gid_t sourceGroup_ = static_cast<gid_t>(-1);
@@ -196,9 +202,9 @@ std::string SaveOptionsProblem(const SaveOptions& options) {
 }
 
 CertificateFactory OpenSslCertificateFactory(SaveOptions options) {
-    return [options]() -> std::unique_ptr<Certificate> {
+    return [options](filesystem::FileSystem& files) -> std::unique_ptr<Certificate> {
         try {
-            return std::make_unique<OpenSslCertificate>(options);
+            return std::make_unique<OpenSslCertificate>(options, files);
         } catch (...) {
             return nullptr;
         }

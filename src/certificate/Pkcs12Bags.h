@@ -1,8 +1,9 @@
 #pragma once
 
-// The PKCS#12 work of the certificate object, in memory: read a password-less source
-// (PasswordlessReader.cpp), encode the protected copy (CopyEncoder.cpp) and check the written file
-// (WrittenFileCheck.cpp).
+// The PKCS#12 work of the certificate object, in memory: read a file with the passwords it may be
+// keyed with (Pkcs12Reader.cpp), encode the protected copy (CopyEncoder.cpp) and check the written
+// file (WrittenFileCheck.cpp). They share the walk over the safes (Pkcs12Safes.h) and the schemes of
+// the encrypted parts (EncryptionScheme.h) and of the MAC (MacScheme.h).
 
 #include <cstddef>
 #include <span>
@@ -13,6 +14,7 @@
 #include "certificate/DerivedKeys.h"
 #include "certificate/OpenSslHandles.h"
 #include "certificate/WorkLimits.h"
+#include "filesystem/SourceFile.h"
 
 namespace kiv::certificate {
 
@@ -57,6 +59,10 @@ struct ReadResult {
     bool ok() const { return failure == ReadFailure::None; }
 };
 
+inline ReadResult Failure(ReadFailure failure, std::string description) {
+    return {failure, std::move(description)};
+}
+
 // What a password-less file is keyed with: the empty password, or none at all.
 inline std::vector<Pkcs12Password> PasswordLess() {
     return {{"", 0}, {nullptr, 0}};
@@ -78,13 +84,12 @@ ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
 // derivation work than one save may cause (WorkLimits.h). Needs no password.
 CallResult CopyRefusal(const Pkcs12Contents& contents, const SaveOptions& options);
 
-struct SourceFile;
-
-// Reads the source file at `path` (ReadSourceFile) and opens it with `passwords` (ReadPkcs12), as
-// Load does: the one reading of a source, so that Load and inspect give the same reason for a file
-// they cannot read. A file of PEM text is told as such.
-ReadResult ReadSourcePkcs12(const std::string& path, const std::vector<Pkcs12Password>& passwords,
-                            SourceFile& file, Pkcs12Contents& contents);
+// Reads the source file at `path` (filesystem::ReadSourceFile) and opens it with `passwords`
+// (ReadPkcs12), as Load does: the one reading of a source, so that Load and inspect give the same
+// reason for a file they cannot read. A file of PEM text is told as such.
+ReadResult ReadSourcePkcs12(filesystem::FileSystem& files, const std::string& path,
+                            const std::vector<Pkcs12Password>& passwords, filesystem::SourceFile& file,
+                            Pkcs12Contents& contents);
 
 // Encodes `contents` protected with `password`, safe by safe as the source had them: keys in shrouded
 // bags inside plain safes and every other bag inside encrypted safes, and a MAC, each with the

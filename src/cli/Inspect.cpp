@@ -87,11 +87,8 @@ void PrintJson(const std::string& path, const Inspection& inspection, bool first
 }  // namespace
 
 int RunInspect(const std::vector<std::string>& paths, bool json, std::FILE* out, std::FILE* err) {
-    FoundFiles found;
-    {
-        const auto files = filesystem::CreateLocalFileSystem();
-        found = FindFiles(paths, *files, true);
-    }
+    const auto files = filesystem::CreateLocalFileSystem();
+    const FoundFiles found = FindFiles(paths, *files, true);
     if (found.interrupted) return InterruptExitStatus(InterruptSignal());
     if (found.files.empty()) std::fprintf(err, "kivpfx: no .pfx or .p12 files found\n");
     int status = 0;
@@ -99,7 +96,7 @@ int RunInspect(const std::vector<std::string>& paths, bool json, std::FILE* out,
     bool first = true;
     for (const std::string& path : found.files) {
         if (InterruptSignal() != 0) break;
-        const Inspection inspection = certificate::InspectFile(path);
+        const Inspection inspection = certificate::InspectFile(*files, path);
         if (inspection.kind == Inspection::Kind::Unreadable) status = 1;
         if (json) {
             PrintJson(path, inspection, first, out);

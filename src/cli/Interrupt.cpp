@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "certificate/NewFileWriter.h"
+#include "filesystem/NewFileWriter.h"
 
 namespace kiv::cli {
 namespace {
@@ -28,7 +28,7 @@ extern "C" void OnStopSignal(int signal) {
     if (MarkStop(signal)) return;
     // Asked twice: the files in flight are not waited for. A nameless output in progress goes with
     // the process; a named one is removed. Only async-signal-safe calls from here.
-    certificate::RemoveUnfinishedFiles();
+    filesystem::RemoveUnfinishedFiles();
     const int fd = terminalFd.load();
     if (fd >= 0) ::tcsetattr(fd, TCSANOW, &terminalSettings);
     static const char kSaid[] = "\nkivpfx: stopped at once\n";

@@ -13,7 +13,6 @@
 #include <thread>
 #include <utility>
 
-#include "certificate/NewFileWriter.h"
 #include "cli/FindFiles.h"
 #include "cli/Interrupt.h"
 #include "cli/Report.h"
@@ -47,11 +46,8 @@ unsigned CoreCount() {
 
 int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certificatesFor, std::FILE* out,
                std::FILE* err, const FileSystemMaker& fileSystems) {
-    FoundFiles found;
-    {
-        const auto files = fileSystems();
-        found = FindFiles(options.paths, *files, false, options.shard);
-    }
+    const auto disk = fileSystems();
+    FoundFiles found = FindFiles(options.paths, *disk, false, options.shard);
     if (!found.problems.empty()) {
         for (const std::string& problem : found.problems) std::fprintf(err, "kivpfx: %s\n", problem.c_str());
         return 2;
@@ -62,8 +58,8 @@ int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certi
                      filesystem::Quoted(folder).c_str());
 
     // A dry run needs the password only to tell whether outputs already there are this run's copies.
-    const auto outputTaken = [](const std::string& source) {
-        return certificate::CheckNewFile(engine::OutputPathFor(source, engine::Naming::Pkcs12)).targetExists;
+    const auto outputTaken = [&](const std::string& source) {
+        return engine::OutputNameTaken(disk.get(), engine::OutputPathFor(source, engine::Naming::Pkcs12));
     };
     Secret password;
     if (!found.files.empty() &&

@@ -4,8 +4,8 @@
 #include <cctype>
 #include <memory>
 
-#include "certificate/NewFileWriter.h"
 #include "engine/SearchFolder.h"
+#include "filesystem/NewFileWriter.h"
 #include "filesystem/PathText.h"
 
 namespace kiv::engine {
@@ -29,10 +29,10 @@ FileResult LoadFailure(const std::string& description) {
 }
 
 // How a save that failed, or the writer's test before one, ends the file.
-FileResult SaveFailure(const certificate::CallResult& saved, const std::string& output) {
+FileResult SaveFailure(bool targetExists, const std::string& description, const std::string& output) {
     // A file that appeared at the output path in the meantime is left alone.
-    if (saved.targetExists) return OutputTaken(output);
-    return Result(Outcome::SaveError, "Error Saving : " + filesystem::Quoted(saved.description));
+    if (targetExists) return OutputTaken(output);
+    return Result(Outcome::SaveError, "Error Saving : " + filesystem::Quoted(description));
 }
 
 // Makes a certificate object and loads `source`, which must be there, into it as a password-less file.
@@ -47,7 +47,7 @@ FileResult LoadWithEmptyPassword(filesystem::FileSystem* files,
         return what.empty() ? Result(Outcome::NotFound, "File not found") : LoadFailure(what);
     }
     try {
-        if (certificates) certificate = certificates();
+        if (certificates) certificate = certificates(*files);
     } catch (...) {
         certificate.reset();
     }
@@ -101,7 +101,7 @@ FileResult ProtectFile(filesystem::FileSystem* files, const certificate::Certifi
     if (loaded.outcome != Outcome::Ok) return loaded;
     const certificate::CallResult saved = certificate->Save(output, password, 0, 1);
     certificate.reset();
-    if (!saved.ok) return SaveFailure(saved, output);
+    if (!saved.ok) return SaveFailure(saved.targetExists, saved.description, output);
     if (files->FileExists(output)) return Result(Outcome::Ok, "OK");
     return UnknownFailure();
 }
@@ -118,10 +118,14 @@ FileResult CheckFile(filesystem::FileSystem* files, const certificate::Certifica
     // What the save itself would refuse comes before the writer's tests, as in the save.
     const certificate::CallResult savable = certificate->CheckSave(0, 1);
     certificate.reset();
-    if (!savable.ok) return SaveFailure(savable, output);
-    const certificate::CallResult writable = certificate::CheckNewFile(output);
-    if (!writable.ok) return SaveFailure(writable, output);
+    if (!savable.ok) return SaveFailure(savable.targetExists, savable.description, output);
+    const filesystem::WriteResult writable = filesystem::CheckNewFile(*files, output);
+    if (!writable.ok) return SaveFailure(writable.targetExists, writable.description, output);
     return Result(Outcome::Ready, "Ready");
+}
+
+bool OutputNameTaken(filesystem::FileSystem* files, const std::string& output) {
+    return files != nullptr && filesystem::CheckNewFile(*files, output).targetExists;
 }
 
 }  // namespace kiv::engine

@@ -60,6 +60,10 @@ FileResult LoadSource(filesystem::FileSystem* files, const certificate::Certific
 FileResult CheckFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
                      const std::string& source, const std::string& output);
 
+// True when the output name is taken by anything at all (a file, a folder, a link that leads
+// nowhere), as the file writer sees it; for a run that must know before it asks for a password.
+bool OutputNameTaken(filesystem::FileSystem* files, const std::string& output);
+
 // kivpfx's look at an output name that is taken, where the window only reports it: OutputExists when
 // the file there is a protected copy of `source` under `password` (a run before made it), and
 // NotItsCopy with the reason otherwise. A source that does not load gives that load's outcome.

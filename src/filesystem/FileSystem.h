@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "filesystem/SystemCalls.h"
+
 namespace kiv::filesystem {
 
 struct FileEntry {
@@ -29,10 +31,14 @@ struct Listing {
     std::vector<T> items;
 };
 
-// The program's view of the disk. Paths and names are the file system's bytes (PathText.h turns
-// them into the list's text and back). A folder's files and its subfolders each come in name order
-// (NameLess in NameOrder.h: letter case aside, then by the exact bytes), so two listings of an
-// unchanged folder agree.
+// The program's one view of the disk, handed down by each program to the engine and from there to
+// the certificate object, so that a test can stand in for all of it in one place. It lists folders
+// and tells what is there; the certificate object reads each source whole (SourceFile.h) and writes
+// each copy (NewFileWriter.h) through its Calls(). Paths and names are the file system's bytes
+// (PathText.h turns them into the list's text and back). A folder's files and its subfolders each
+// come in name order (NameLess in NameOrder.h: letter case aside, then by the exact bytes), so two
+// listings of an unchanged folder agree. One object serves one thread at a time (kivpfx makes one
+// per job).
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
@@ -52,6 +58,8 @@ class FileSystem {
     virtual std::optional<FolderId> Identity(const std::string& folder) = 0;
     // The device and inode of the file (not a folder) at the path; nothing when there is none.
     virtual std::optional<FolderId> FileIdentity(const std::string& path) = 0;
+    // The calls that read and write files: the system's own unless a file system names others.
+    virtual const SystemCalls& Calls() { return RealSystemCalls(); }
 };
 
 // The real file system, over std::filesystem.

@@ -24,17 +24,14 @@ using kiv::testing::WriteFile;
 // A fresh folder per test, removed afterwards.
 class CertificateFolderTest : public kiv::testing::TempFolderTest {
   protected:
-    std::set<std::string> Entries() const {
-        std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
+    std::set<std::string> Entries() const { return temp_.Tree(); }
+
+    std::unique_ptr<Certificate> Make(const SaveOptions& options = {}) {
+        return OpenSslCertificateFactory(options)(*files_);
     }
 
-    static std::unique_ptr<Certificate> Make() { return OpenSslCertificateFactory()(); }
-
     const std::string folder_ = Root();
+    const std::unique_ptr<filesystem::FileSystem> files_ = filesystem::CreateLocalFileSystem();
 };
 
 }  // namespace kiv::certificate::testing

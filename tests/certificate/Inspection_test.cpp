@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "certificate/CertificateTestFolder.h"
-#include "certificate/SourceFile.h"
+#include "filesystem/SourceFile.h"
 #include "support/pkcs12/Pkcs12Maker.h"
 
 namespace kiv::certificate::testing {
@@ -22,7 +22,7 @@ TEST_F(InspectionTest, PasswordLessFilesOfEveryFormShowWhatTheyHold) {
                                PfxVariant::UnencryptedBags, PfxVariant::Pbes2Aes, PfxVariant::Legacy}) {
         const std::string path = Path(kiv::testing::VariantName(variant) + ".pfx");
         ASSERT_TRUE(WritePfx(path, variant));
-        const Inspection inspection = InspectFile(path);
+        const Inspection inspection = InspectFile(*files_, path);
         EXPECT_EQ(inspection.kind, Inspection::Kind::PasswordLess) << path << ": " << inspection.detail;
         ASSERT_EQ(inspection.keys.size(), 1u) << path;
         EXPECT_EQ(inspection.keys[0].algorithm, "RSA 2048 bits") << path;
@@ -38,11 +38,11 @@ TEST_F(InspectionTest, PasswordLessFilesOfEveryFormShowWhatTheyHold) {
 TEST_F(InspectionTest, KeyAlgorithmAndFriendlyNames) {
     ASSERT_TRUE(WritePfx(Path("ec.pfx"), PfxVariant::EcKey));
     ASSERT_TRUE(WritePfx(Path("named.pfx"), PfxVariant::ExtraAttributes));
-    const Inspection ec = InspectFile(Path("ec.pfx"));
+    const Inspection ec = InspectFile(*files_, Path("ec.pfx"));
     ASSERT_EQ(ec.keys.size(), 1u);
     EXPECT_EQ(ec.keys[0].algorithm, "EC prime256v1 256 bits");
     EXPECT_EQ(ec.keys[0].friendlyName, "");
-    const Inspection named = InspectFile(Path("named.pfx"));
+    const Inspection named = InspectFile(*files_, Path("named.pfx"));
     ASSERT_EQ(named.keys.size(), 1u);
     EXPECT_EQ(named.keys[0].friendlyName, "Kiv Leaf Key \xc3\xbc");
     ASSERT_EQ(named.certificates.size(), 3u);
@@ -58,7 +58,8 @@ TEST_F(InspectionTest, FilesThatAreNotPasswordLessAreToldApart) {
     ASSERT_TRUE(WritePfx(Path("hostile.pfx"), PfxVariant::HugeMacCount));
     WriteFile(Path("text.pfx"), "-----BEGIN CERTIFICATE-----\n");
     WriteFile(Path("empty.pfx"), "");
-    WriteFile(Path("large.pfx"), std::string(static_cast<std::size_t>(kLargestSource) + 1, '\x30'));
+    WriteFile(Path("large.pfx"),
+              std::string(static_cast<std::size_t>(filesystem::kLargestSource) + 1, '\x30'));
     ASSERT_EQ(::mkfifo(Path("fifo.pfx").c_str(), 0600), 0);
     ASSERT_EQ(::symlink("loop.pfx", Path("loop.pfx").c_str()), 0);  // opening it fails, as a socket's does
 
@@ -82,7 +83,7 @@ TEST_F(InspectionTest, FilesThatAreNotPasswordLessAreToldApart) {
         {"", Inspection::Kind::Unreadable, "The path names a folder, not a file."},
     };
     for (const Case& c : cases) {
-        const Inspection inspection = InspectFile(Path(c.name));
+        const Inspection inspection = InspectFile(*files_, Path(c.name));
         EXPECT_EQ(inspection.kind, c.kind) << c.name << ": " << inspection.detail;
         EXPECT_EQ(inspection.detail.rfind(c.detail, 0), 0u) << c.name << ": " << inspection.detail;
         if (c.kind != Inspection::Kind::PasswordLess) {
@@ -90,7 +91,7 @@ TEST_F(InspectionTest, FilesThatAreNotPasswordLessAreToldApart) {
             EXPECT_EQ(Make()->Load(Path(c.name), "", 1, 0).description, inspection.detail) << c.name;
         }
     }
-    const Inspection certs = InspectFile(Path("certs.p12"));
+    const Inspection certs = InspectFile(*files_, Path("certs.p12"));
     EXPECT_TRUE(certs.keys.empty());
     EXPECT_EQ(certs.certificates.size(), 3u);
 }

@@ -136,7 +136,7 @@ class InteropMatrixTest : public CertificateFolderTest {
         for (const Input& input : inputs) {
             SCOPED_TRACE(input.form);
             const std::string copy = CopyOf(input);
-            auto certificate = OpenSslCertificateFactory(options)();
+            auto certificate = Make(options);
             const CallResult loaded = certificate->Load(input.path, "", 1, 0);
             EXPECT_TRUE(loaded.ok) << loaded.description;
             const CallResult saved = loaded.ok ? certificate->Save(copy, kPassword, 0, 1) : loaded;

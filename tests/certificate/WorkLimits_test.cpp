@@ -114,7 +114,7 @@ TEST_P(CeilingTest, LargestCountIsRefusedNamingThePartTheCountAndTheCeiling) {
     ASSERT_FALSE(loaded.ok);
     EXPECT_EQ(loaded.description, refusal);
     // Inspecting the file reads it within the same limits.
-    const Inspection inspection = InspectFile(path);
+    const Inspection inspection = InspectFile(*files_, path);
     EXPECT_EQ(inspection.kind, Inspection::Kind::Unreadable);
     EXPECT_EQ(inspection.detail, refusal);
 

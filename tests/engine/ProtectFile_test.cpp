@@ -31,7 +31,7 @@ class ProtectFileTest : public kiv::testing::TempFolderTest {
         files_ = filesystem::CreateLocalFileSystem();
     }
     FileResult Run(certificate::CallResult load, certificate::CallResult save) {
-        certificate::CertificateFactory factory = [=] {
+        certificate::CertificateFactory factory = [=](filesystem::FileSystem&) {
             auto made = std::make_unique<ScriptedCertificate>();
             made->load = load;
             made->save = save;
@@ -102,11 +102,11 @@ TEST_F(ProtectFileTest, MissingSourceAndMissingComponent) {
     EXPECT_EQ(r.status, "Error Loading : The path names a device, not a file.");
     fs::remove(source_);
     std::ofstream(source_) << "source";
-    certificate::CertificateFactory none = [] { return std::unique_ptr<certificate::Certificate>(); };
+    certificate::CertificateFactory none = [](auto&) { return std::unique_ptr<certificate::Certificate>(); };
     r = ProtectFile(files_.get(), none, source_, OutputPathFor(source_), "pw");
     EXPECT_EQ(r.outcome, Outcome::NoComponent);
     EXPECT_EQ(r.status, "Can't create ActiveX object");
-    certificate::CertificateFactory throws = []() -> std::unique_ptr<certificate::Certificate> {
+    certificate::CertificateFactory throws = [](auto&) -> std::unique_ptr<certificate::Certificate> {
         throw std::runtime_error("no");
     };
     EXPECT_EQ(ProtectFile(files_.get(), throws, source_, OutputPathFor(source_), "pw").outcome,
@@ -115,7 +115,7 @@ TEST_F(ProtectFileTest, MissingSourceAndMissingComponent) {
 
 TEST_F(ProtectFileTest, LoadSourceHandsOverTheLoadedObjectOnlyWhenItLoaded) {
     std::unique_ptr<certificate::Certificate> loaded;
-    certificate::CertificateFactory factory = [] {
+    certificate::CertificateFactory factory = [](auto&) {
         auto made = std::make_unique<ScriptedCertificate>();
         made->load = certificate::CallResult::Failure("The specified password is not correct.");
         return made;
@@ -124,7 +124,7 @@ TEST_F(ProtectFileTest, LoadSourceHandsOverTheLoadedObjectOnlyWhenItLoaded) {
     EXPECT_EQ(r.outcome, Outcome::AlreadyProtected);
     EXPECT_EQ(loaded, nullptr);
 
-    factory = [] { return std::make_unique<ScriptedCertificate>(); };
+    factory = [](auto&) { return std::make_unique<ScriptedCertificate>(); };
     r = LoadSource(files_.get(), factory, source_, OutputPathFor(source_), loaded);
     EXPECT_EQ(r.outcome, Outcome::Ok);
     EXPECT_TRUE(r.status.empty());
@@ -137,7 +137,7 @@ TEST_F(ProtectFileTest, ASaveThatLeavesNoFileIsNotOk) {
         certificate::CallResult Load(const std::string&, const std::string&, int, int) override { return {}; }
         certificate::CallResult Save(const std::string&, const std::string&, int, int) override { return {}; }
     };
-    certificate::CertificateFactory silent = [] { return std::make_unique<Silent>(); };
+    certificate::CertificateFactory silent = [](auto&) { return std::make_unique<Silent>(); };
     const FileResult r = ProtectFile(files_.get(), silent, source_, OutputPathFor(source_), "pw");
     EXPECT_EQ(r.outcome, Outcome::Unknown);
     EXPECT_EQ(r.status, "Failed : Unknown Error");

@@ -21,8 +21,8 @@
 #include <set>
 #include <tuple>
 
-#include "certificate/SystemCalls.h"
 #include "cli/Protect.h"
+#include "filesystem/SystemCalls.h"
 #include "platform/grid/FlexGrid.h"
 #include "support/MainWindowHarness.h"
 #include "support/pkcs12/Pkcs12Maker.h"
@@ -31,7 +31,7 @@ namespace kiv::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using certificate::SystemCalls;
+using filesystem::SystemCalls;
 
 constexpr const char* kPassword = "Fault-Table 1";
 constexpr const char* kFiles[] = {"a.pfx", "b.pfx", "c.pfx", "sub/d.pfx"};  // in the order found
@@ -164,7 +164,7 @@ struct Injection {
 Injection* injection = nullptr;
 
 const SystemCalls& Real() {
-    return certificate::RealSystemCalls();
+    return filesystem::RealSystemCalls();
 }
 
 ssize_t Transfer(Step step, int fd, int watched, void* buffer, std::size_t size,
@@ -240,8 +240,8 @@ const SystemCalls kInjected = {
     },
 };
 
-// The disk as the program sees it; the walk's listing of the top folder's subfolders is where the
-// Listing step strikes.
+// The disk as the program sees it: the walk's listing of the top folder's subfolders is where the
+// Listing step strikes, and while a fault is in force every read and write goes through kInjected.
 class WatchedFileSystem final : public filesystem::FileSystem {
   public:
     explicit WatchedFileSystem(std::string top) : top_(std::move(top)) {}
@@ -262,6 +262,7 @@ class WatchedFileSystem final : public filesystem::FileSystem {
     std::optional<filesystem::FolderId> FileIdentity(const std::string& path) override {
         return local_->FileIdentity(path);
     }
+    const SystemCalls& Calls() override { return injection ? kInjected : Real(); }
 
   private:
     std::string top_;
@@ -318,7 +319,6 @@ class FileSystemFaultsTest : public TempFolderTest,
         }
     }
     void TearDown() override {
-        certificate::UseSystemCalls(nullptr);
         injection = nullptr;
         locked_.reset();
         window_.reset();
@@ -500,7 +500,6 @@ TEST_P(FileSystemFaultsTest, StatusIsRightNothingStrayIsLeftAndASecondRunComplet
     struck.a = In("a.pfx");
     struck.act = ActOf(fault().act);
     injection = &struck;
-    certificate::UseSystemCalls(&kInjected);
 
     Statuses first = {{"a.pfx", "OK"}, {"b.pfx", fault().status}};
     const std::string after = fault().lasting ? fault().status : "OK";
@@ -516,7 +515,6 @@ TEST_P(FileSystemFaultsTest, StatusIsRightNothingStrayIsLeftAndASecondRunComplet
 
     // Once the fault is gone, a second run writes every copy still missing; the copies themselves
     // are found by the search too, and have a password.
-    certificate::UseSystemCalls(nullptr);
     injection = nullptr;
     Undo(fault().act);
     Statuses second;

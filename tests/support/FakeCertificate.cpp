@@ -48,7 +48,7 @@ class FakeCertificate final : public certificate::Certificate {
 }  // namespace
 
 certificate::CertificateFactory FakeCertificates::Factory() {
-    return [this]() -> std::unique_ptr<certificate::Certificate> {
+    return [this](filesystem::FileSystem&) -> std::unique_ptr<certificate::Certificate> {
         if (refuse) return nullptr;
         ++made;
         return std::make_unique<FakeCertificate>(*this);

@@ -70,6 +70,16 @@ inline unsigned Mode(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
+// Sets the process umask while it lives.
+class UmaskScope {
+  public:
+    explicit UmaskScope(mode_t mask) : previous_(::umask(mask)) {}
+    ~UmaskScope() { ::umask(previous_); }
+
+  private:
+    mode_t previous_;
+};
+
 // A test case with a fresh folder of its own.
 class TempFolderTest : public ::testing::Test {
   protected:

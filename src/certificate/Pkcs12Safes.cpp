@@ -1,7 +1,6 @@
-#include "certificate/Pkcs12Parts.h"
+#include "certificate/Pkcs12Safes.h"
 
 #include <openssl/asn1.h>
-#include <openssl/hmac.h>
 #include <openssl/objects.h>
 
 #include <climits>
@@ -26,6 +25,34 @@ Secret Der(const T* object, Encode encode) {
     return der;
 }
 
+// The bags of one file as a reader takes them, safe by safe: shrouded keys are numbered in file
+// order across all safes.
+class BagTaker {
+  public:
+    BagTaker(const PartOpeners& open, Pkcs12Contents& contents, bool bagsOnly)
+        : open_(open), contents_(contents), bagsOnly_(bagsOnly) {}
+
+    // Takes the bags of one SafeContents encoding, keeping each bag's own bytes where the encoding
+    // is DER; `safe` is the number of the file's safe they came from.
+    ReadResult Take(std::span<const unsigned char> safeContents, std::size_t safe, int depth = 0);
+
+  private:
+    ReadResult OpenKey(const PKCS12_SAFEBAG* bag, Pkcs8Ptr& key) {
+        EncryptedPart part;
+        part.name = "private key " + std::to_string(++keyNumber_);
+        part.bag = bag;
+        if (const X509_SIG* shrouded = PKCS12_SAFEBAG_get0_pkcs8(bag))
+            X509_SIG_get0(shrouded, &part.algorithm, &part.data);
+        part.scheme = ParseEncryption(part.algorithm);
+        return open_.key(part, key);
+    }
+
+    const PartOpeners& open_;
+    Pkcs12Contents& contents_;
+    const bool bagsOnly_;
+    std::size_t keyNumber_ = 0;
+};
+
 }  // namespace
 
 Secret BagDer(const PKCS12_SAFEBAG* bag) {
@@ -35,42 +62,7 @@ Secret KeyDer(const PKCS8_PRIV_KEY_INFO* key) {
     return Der(key, i2d_PKCS8_PRIV_KEY_INFO);
 }
 
-ReadResult PlainSafe(const PKCS7* safe, Secret& plain) {
-    if (safe->d.data == nullptr) return Failure(ReadFailure::Damaged, "A part of the file is damaged.");
-    plain.Resize(static_cast<std::size_t>(safe->d.data->length));
-    if (plain.size() > 0) std::memcpy(plain.data(), safe->d.data->data, plain.size());
-    return ReadResult{};
-}
-
-std::string AlgorithmName(const X509_ALGOR* algorithm) {
-    if (algorithm == nullptr) return "an unknown algorithm";
-    const ASN1_OBJECT* object = nullptr;
-    int parameterType = 0;
-    const void* parameter = nullptr;
-    X509_ALGOR_get0(&object, &parameterType, &parameter, algorithm);
-    char name[128] = {};
-    OBJ_obj2txt(name, sizeof name, object, 0);
-    std::string text = name;
-    if (OBJ_obj2nid(object) == NID_pbes2 && parameterType == V_ASN1_SEQUENCE) {
-        ASN1_TYPE* wrapped = ASN1_TYPE_new();
-        if (wrapped != nullptr) {
-            ASN1_TYPE_set1(wrapped, parameterType, parameter);
-            if (auto* pbe2 =
-                    static_cast<PBE2PARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM), wrapped))) {
-                char cipher[128] = {};
-                OBJ_obj2txt(cipher, sizeof cipher, pbe2->encryption->algorithm, 0);
-                text += std::string(" with ") + cipher;
-                PBE2PARAM_free(pbe2);
-            }
-            ASN1_TYPE_free(wrapped);
-        }
-    }
-    return text;
-}
-
-// Takes the bags of one SafeContents encoding, keeping each bag's own bytes where the encoding is DER.
-ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener& openKey,
-                    Pkcs12Contents& contents, std::size_t safe, int depth, bool bagsOnly) {
+ReadResult BagTaker::Take(std::span<const unsigned char> safeContents, std::size_t safe, int depth) {
     const unsigned char* in = safeContents.data();
     SafeBagStackPtr bags(
         safeContents.empty() || safeContents.size() > LONG_MAX
@@ -107,19 +99,19 @@ ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener
                 break;
             }
             case NID_pkcs8ShroudedKeyBag: {
-                ReadResult opened = openKey(bag, item.key);
+                ReadResult opened = OpenKey(bag, item.key);
                 if (!opened.ok()) return opened;
                 break;
             }
             case NID_safeContentsBag: {
                 if (depth >= kMaxNesting)
                     return Failure(ReadFailure::Damaged, "The file's safe contents nest too deep.");
-                ReadResult nested = TakeBags(value, openKey, contents, safe, depth + 1, bagsOnly);
+                ReadResult nested = Take(value, safe, depth + 1);
                 if (!nested.ok()) return nested;
                 continue;
             }
             default:
-                if (bagsOnly) {
+                if (bagsOnly_) {
                     item.der = std::move(der);
                     break;
                 }
@@ -136,34 +128,58 @@ ReadResult TakeBags(std::span<const unsigned char> safeContents, const KeyOpener
                 break;
         }
         if (item.IsKey()) item.keyAttributes.assign(attributes.begin(), attributes.end());
-        contents.items.push_back(std::move(item));
+        contents_.items.push_back(std::move(item));
     }
     return {};
 }
 
-bool Crypt(const EVP_CIPHER* cipher, const Secret& key, const unsigned char* iv, const unsigned char* in,
-           std::size_t length, bool encrypt, Secret& out) {
-    if (length > INT_MAX / 2 || key.size() != static_cast<std::size_t>(EVP_CIPHER_get_key_length(cipher)))
-        return false;
-    CipherCtxPtr context(EVP_CIPHER_CTX_new());
-    if (!context || EVP_CipherInit_ex(context.get(), cipher, nullptr, key.data(), iv, encrypt ? 1 : 0) != 1)
-        return false;
-    out.Resize(length + static_cast<std::size_t>(EVP_CIPHER_get_block_size(cipher)));
-    int done = 0;
-    int last = 0;
-    if (EVP_CipherUpdate(context.get(), out.data(), &done, in, static_cast<int>(length)) != 1 ||
-        EVP_CipherFinal_ex(context.get(), out.data() + done, &last) != 1) {
-        out.Wipe();
-        return false;
+ReadResult ForEachSafe(const PKCS12* p12, const std::function<ReadResult(const Safe&)>& visit) {
+    Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12));
+    if (!safes) {
+        return Failure(ReadFailure::Damaged,
+                       WithDetails("The contents of the file are damaged or use public-key protection.",
+                                   OpenSslErrors::Take()));
     }
-    out.Resize(static_cast<std::size_t>(done + last));
-    return true;
+    for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
+        const PKCS7* p7 = sk_PKCS7_value(safes.get(), i);
+        Safe safe;
+        safe.index = static_cast<std::size_t>(i);
+        EncryptedPart part;
+        const int type = OBJ_obj2nid(p7->type);
+        if (type == NID_pkcs7_data) {
+            if (p7->d.data == nullptr) return Failure(ReadFailure::Damaged, "A part of the file is damaged.");
+            safe.plain = p7->d.data;
+        } else if (type == NID_pkcs7_encrypted) {
+            const PKCS7_ENC_CONTENT* content =
+                p7->d.encrypted != nullptr ? p7->d.encrypted->enc_data : nullptr;
+            if (content == nullptr || content->enc_data == nullptr)
+                return Failure(ReadFailure::Damaged, "An encrypted part of the file is empty.");
+            part.name = "encrypted part " + std::to_string(i + 1);
+            part.algorithm = content->algorithm;
+            part.scheme = ParseEncryption(content->algorithm);
+            part.data = content->enc_data;
+            safe.encrypted = &part;
+        } else {
+            return Failure(ReadFailure::UnsupportedAlgorithm,
+                           "A part of the file uses public-key encryption, which this program cannot open.");
+        }
+        if (ReadResult visited = visit(safe); !visited.ok()) return visited;
+    }
+    return {};
 }
 
-bool Hmac(const EVP_MD* digest, const Secret& key, std::span<const unsigned char> data, unsigned char* mac,
-          unsigned int& macLength) {
-    return HMAC(digest, key.data(), static_cast<int>(key.size()), data.data(), data.size(), mac,
-                &macLength) != nullptr;
+ReadResult ReadSafes(const PKCS12* p12, const PartOpeners& open, Pkcs12Contents& contents, bool bagsOnly) {
+    BagTaker taker(open, contents, bagsOnly);
+    return ForEachSafe(p12, [&](const Safe& safe) {
+        Secret plain;
+        if (safe.encrypted != nullptr) {
+            if (ReadResult opened = open.safe(*safe.encrypted, plain); !opened.ok()) return opened;
+        } else {
+            plain.Resize(static_cast<std::size_t>(safe.plain->length));
+            if (plain.size() > 0) std::memcpy(plain.data(), safe.plain->data, plain.size());
+        }
+        return taker.Take({plain.data(), plain.size()}, safe.index);
+    });
 }
 
 }  // namespace kiv::certificate

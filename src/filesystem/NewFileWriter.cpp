@@ -1,7 +1,7 @@
-#include "certificate/NewFileWriter.h"
+#include "filesystem/NewFileWriter.h"
 
 #include <fcntl.h>
-#include <openssl/rand.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,24 +10,21 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
-#include <system_error>
 #include <vector>
 
-#include "certificate/SystemCalls.h"
-
-namespace kiv::certificate {
+namespace kiv::filesystem {
 namespace {
 
-std::string SystemMessage(int error) {
-    return std::error_code(error, std::generic_category()).message();
+WriteResult SystemFailure(const std::string& what, int error) {
+    return WriteResult::Failure(what + ": " + SystemMessage(error) + ".");
 }
 
-CallResult SystemFailure(const std::string& what, int error) {
-    return CallResult::Failure(what + ": " + SystemMessage(error) + ".");
-}
-
-CallResult AlreadyExists() {
+WriteResult AlreadyExists() {
     return {false, "The file already exists.", true};
+}
+
+WriteResult Success() {
+    return {};
 }
 
 class Descriptor {
@@ -105,65 +102,53 @@ class NameGuard {
     std::atomic<const char*>* slot_ = nullptr;
 };
 
-bool WriteAll(int fd, std::span<const unsigned char> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = System().write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+bool WriteAll(const SystemCalls& calls, int fd, std::span<const unsigned char> bytes) {
+    if (Fully(bytes.size(), [&](std::size_t done) {
+            return calls.write(fd, bytes.data() + done, bytes.size() - done);
+        }) == bytes.size())
+        return true;
+    if (errno == 0) errno = EIO;  // a write that took nothing
+    return false;
 }
 
-bool ReadBack(int fd, std::vector<unsigned char>& bytes) {
+bool ReadBack(const SystemCalls& calls, int fd, std::vector<unsigned char>& bytes) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return false;
     bytes.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            System().pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    if (Fully(bytes.size(), [&](std::size_t done) {
+            return calls.pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        }) == bytes.size())
+        return true;
+    if (errno == 0) errno = EIO;  // the file ended early
+    return false;
 }
 
 // For file systems that can neither rename without replacing nor hard-link: create the name
 // exclusively and write into it. Not atomic, but it still never replaces anything.
-CallResult SetOwnership(int fd, mode_t mode, const NewFileOptions& options);
+WriteResult SetOwnership(int fd, mode_t mode, const NewFileOptions& options);
 
-CallResult WriteUnderFinalName(int folder, const std::string& folderPath, const std::string& name,
-                               std::span<const unsigned char> bytes, mode_t mode,
-                               const NewFileOptions& options, struct stat& identity) {
+WriteResult WriteUnderFinalName(const SystemCalls& calls, int folder, const std::string& folderPath,
+                                const std::string& name, std::span<const unsigned char> bytes, mode_t mode,
+                                const NewFileOptions& options, struct stat& identity) {
     Descriptor fd(
-        System().openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        calls.openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (fd.get() < 0) {
         if (errno == EEXIST) return AlreadyExists();
         return SystemFailure("The output file cannot be created", errno);
     }
     NameGuard created(folder, folderPath);
     created.Set(name);
-    if (!WriteAll(fd.get(), bytes)) return SystemFailure("The output file cannot be written", errno);
-    if (System().fsync(fd.get()) != 0)
-        return SystemFailure("The output file cannot be flushed to disk", errno);
-    CallResult owned = SetOwnership(fd.get(), mode, options);
+    if (!WriteAll(calls, fd.get(), bytes)) return SystemFailure("The output file cannot be written", errno);
+    if (calls.fsync(fd.get()) != 0) return SystemFailure("The output file cannot be flushed to disk", errno);
+    WriteResult owned = SetOwnership(fd.get(), mode, options);
     if (!owned.ok) return owned;
     if (::fstat(fd.get(), &identity) != 0) return SystemFailure("The output file cannot be examined", errno);
     created.Release();
-    return CallResult::Success();
+    return Success();
 }
 
 // Gives the file its group and mode before anyone can see it by name.
-CallResult SetOwnership(int fd, mode_t mode, const NewFileOptions& options) {
+WriteResult SetOwnership(int fd, mode_t mode, const NewFileOptions& options) {
     // Only the group: a user may hand a file to a group of their own, and root to any. Refused, the
     // file keeps the group it was created with.
     if (options.group != static_cast<gid_t>(-1) && ::fchown(fd, static_cast<uid_t>(-1), options.group) != 0 &&
@@ -172,27 +157,34 @@ CallResult SetOwnership(int fd, mode_t mode, const NewFileOptions& options) {
     }
     if (::fchmod(fd, mode & 0666 & ~ProcessUmask()) != 0)
         return SystemFailure("The output file's permissions cannot be set", errno);
-    return CallResult::Success();
+    return Success();
 }
 
-CallResult WriteAndCheck(int fd, std::span<const unsigned char> bytes, const WrittenFileCheck& check,
-                         std::vector<unsigned char>& written) {
-    if (!WriteAll(fd, bytes)) return SystemFailure("The output file cannot be written", errno);
-    if (System().fsync(fd) != 0) return SystemFailure("The output file cannot be flushed to disk", errno);
+// Writes, flushes, reads back and checks the file `fd` that has no final name yet, then gives it its
+// group and mode; `identity` is the file's own.
+WriteResult WriteAndCheck(const SystemCalls& calls, int fd, std::span<const unsigned char> bytes,
+                          const WrittenFileCheck& check, mode_t mode, const NewFileOptions& options,
+                          std::vector<unsigned char>& written, struct stat& identity) {
+    if (!WriteAll(calls, fd, bytes)) return SystemFailure("The output file cannot be written", errno);
+    if (calls.fsync(fd) != 0) return SystemFailure("The output file cannot be flushed to disk", errno);
     // What the disk gives back through this very descriptor is what gets the name.
-    if (!ReadBack(fd, written)) return SystemFailure("The output file cannot be read back", errno);
+    if (!ReadBack(calls, fd, written)) return SystemFailure("The output file cannot be read back", errno);
     // A disk that gives back other bytes than it took is named as such, not left to the check to
     // report as a file that does not open.
     if (!std::equal(written.begin(), written.end(), bytes.begin(), bytes.end()))
-        return CallResult::Failure("The output file reads back differently from what was written.");
-    if (check) return check(written);
-    return CallResult::Success();
+        return WriteResult::Failure("The output file reads back differently from what was written.");
+    const std::string problem = check ? check(written) : std::string();
+    if (!problem.empty()) return WriteResult::Failure(problem);
+    WriteResult owned = SetOwnership(fd, mode, options);
+    if (!owned.ok) return owned;
+    if (::fstat(fd, &identity) != 0) return SystemFailure("The output file cannot be examined", errno);
+    return Success();
 }
 
 // A nameless file in the folder: gone with its descriptor unless it is linked in. Returns -1 with
 // errno set, EOPNOTSUPP and the like meaning the file system cannot.
-int OpenAnonymous(int folder) {
-    return System().openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+int OpenAnonymous(const SystemCalls& calls, int folder) {
+    return calls.openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 }
 
 bool NoAnonymousFiles(int error) {
@@ -200,14 +192,13 @@ bool NoAnonymousFiles(int error) {
 }
 
 // Links the nameless file in under `name`; linkat never replaces an existing name.
-CallResult LinkAnonymous(int fd, int folder, const std::string& name) {
+WriteResult LinkAnonymous(const SystemCalls& calls, int fd, int folder, const std::string& name) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (System().linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-        return CallResult::Success();
+    if (calls.linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return Success();
     if (errno == EEXIST) return AlreadyExists();
     const int error = errno;
     // Without /proc, AT_EMPTY_PATH does the same where the process may use it.
-    if (System().linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return CallResult::Success();
+    if (calls.linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return Success();
     if (errno == EEXIST) return AlreadyExists();
     return SystemFailure("The output file cannot be created", error);
 }
@@ -215,12 +206,12 @@ CallResult LinkAnonymous(int fd, int folder, const std::string& name) {
 // Makes the new name `name` of the file `identity` durable. Until the folder reaches the disk a
 // crash can still take the name away, so a folder that cannot be flushed fails the save and the
 // name is taken back, if it still names that file.
-CallResult FlushFolder(int folder, const std::string& name, const struct stat& identity) {
-    int flushed = System().fsync(folder);
-    while (flushed != 0 && errno == EINTR) flushed = System().fsync(folder);
+WriteResult FlushFolder(const SystemCalls& calls, int folder, const std::string& name,
+                        const struct stat& identity) {
+    int flushed = calls.fsync(folder);
+    while (flushed != 0 && errno == EINTR) flushed = calls.fsync(folder);
     // Some file systems cannot flush a folder at all: nothing there says the name is at risk.
-    if (flushed == 0 || errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP)
-        return CallResult::Success();
+    if (flushed == 0 || errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP) return Success();
     const int error = errno;
     struct stat named {};
     if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -233,16 +224,16 @@ CallResult FlushFolder(int folder, const std::string& name, const struct stat& i
 constexpr const char* kNoTemporary = "A temporary file cannot be created in the output folder";
 
 // Opens the folder `path` is to be made in and tests that its name is free and allowed there.
-CallResult OpenOutputFolder(const std::string& path, Descriptor& folder, std::string& folderPath,
-                            std::string& name) {
+WriteResult OpenOutputFolder(const SystemCalls& calls, const std::string& path, Descriptor& folder,
+                             std::string& folderPath, std::string& name) {
     const std::size_t slash = path.rfind('/');
     folderPath = slash == std::string::npos ? std::string(".")
                                             : (slash == 0 ? std::string("/") : path.substr(0, slash));
     name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (name.empty() || name == "." || name == "..")
-        return CallResult::Failure("The output path does not name a file.");
+        return WriteResult::Failure("The output path does not name a file.");
 
-    folder.reset(System().open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    folder.reset(calls.open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
     if (folder.get() < 0) return SystemFailure("The output folder cannot be opened", errno);
 
     const long nameMax = ::fpathconf(folder.get(), _PC_NAME_MAX);
@@ -252,7 +243,7 @@ CallResult OpenOutputFolder(const std::string& path, Descriptor& folder, std::st
     struct stat existing {};
     if (::fstatat(folder.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) return AlreadyExists();
     if (errno != ENOENT) return SystemFailure("The output file cannot be created", errno);
-    return CallResult::Success();
+    return Success();
 }
 
 }  // namespace
@@ -268,14 +259,14 @@ void RemoveUnfinishedFiles() noexcept {
     }
 }
 
-CallResult CheckNewFile(const std::string& path) {
+WriteResult CheckNewFile(FileSystem& files, const std::string& path) {
     Descriptor folder;
     std::string folderPath, name;
-    CallResult open = OpenOutputFolder(path, folder, folderPath, name);
+    WriteResult open = OpenOutputFolder(files.Calls(), path, folder, folderPath, name);
     if (!open.ok) return open;
     if (::faccessat(folder.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
         return SystemFailure(kNoTemporary, errno);
-    return CallResult::Success();
+    return Success();
 }
 
 mode_t ProcessUmask() {
@@ -294,27 +285,25 @@ mode_t ProcessUmask() {
     return mask;
 }
 
-CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> bytes, mode_t mode,
-                        const WrittenFileCheck& check, const NewFileOptions& options) {
+WriteResult WriteNewFile(FileSystem& files, const std::string& path, std::span<const unsigned char> bytes,
+                         mode_t mode, const WrittenFileCheck& check, const NewFileOptions& options) {
+    const SystemCalls& calls = files.Calls();
     Descriptor folder;
     std::string folderPath, name;
-    CallResult open = OpenOutputFolder(path, folder, folderPath, name);
+    WriteResult open = OpenOutputFolder(calls, path, folder, folderPath, name);
     if (!open.ok) return open;
 
     std::vector<unsigned char> written;
+    struct stat identity {};
     if (options.anonymousTemporary) {
-        Descriptor file(OpenAnonymous(folder.get()));
+        Descriptor file(OpenAnonymous(calls, folder.get()));
         if (file.get() >= 0) {
-            CallResult checked = WriteAndCheck(file.get(), bytes, check, written);
+            WriteResult checked =
+                WriteAndCheck(calls, file.get(), bytes, check, mode, options, written, identity);
             if (!checked.ok) return checked;
-            CallResult owned = SetOwnership(file.get(), mode, options);
-            if (!owned.ok) return owned;
-            struct stat identity {};
-            if (::fstat(file.get(), &identity) != 0)
-                return SystemFailure("The output file cannot be examined", errno);
-            CallResult linked = LinkAnonymous(file.get(), folder.get(), name);
+            WriteResult linked = LinkAnonymous(calls, file.get(), folder.get(), name);
             if (!linked.ok) return linked;
-            return FlushFolder(folder.get(), name, identity);
+            return FlushFolder(calls, folder.get(), name, identity);
         }
         if (!NoAnonymousFiles(errno)) return SystemFailure(kNoTemporary, errno);
     }
@@ -323,13 +312,13 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
     Descriptor file;
     for (int attempt = 0; attempt < 16 && file.get() < 0; ++attempt) {
         unsigned char random[8];
-        if (RAND_bytes(random, sizeof random) != 1)
-            return CallResult::Failure("No random numbers are available.");
+        if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+            return WriteResult::Failure("No random numbers are available.");
         char candidate[40];
         std::snprintf(candidate, sizeof candidate, ".kivpfx-%02x%02x%02x%02x%02x%02x%02x%02x.tmp", random[0],
                       random[1], random[2], random[3], random[4], random[5], random[6], random[7]);
-        file.reset(System().openat(folder.get(), candidate,
-                                   O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        file.reset(
+            calls.openat(folder.get(), candidate, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (file.get() >= 0) {
             temporary.Set(candidate);
         } else if (errno != EEXIST) {
@@ -338,13 +327,8 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
     }
     if (file.get() < 0) return SystemFailure(kNoTemporary, EEXIST);
 
-    CallResult checked = WriteAndCheck(file.get(), bytes, check, written);
+    WriteResult checked = WriteAndCheck(calls, file.get(), bytes, check, mode, options, written, identity);
     if (!checked.ok) return checked;
-    CallResult owned = SetOwnership(file.get(), mode, options);
-    if (!owned.ok) return owned;
-    struct stat identity {};
-    if (::fstat(file.get(), &identity) != 0)
-        return SystemFailure("The output file cannot be examined", errno);
     file.reset(-1);
 
     if (::renameat2(folder.get(), temporary.name().c_str(), folder.get(), name.c_str(), RENAME_NOREPLACE) ==
@@ -354,20 +338,20 @@ CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> 
         return AlreadyExists();
     } else if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP || errno == EOPNOTSUPP) {
         // No RENAME_NOREPLACE here: a hard link never replaces either, then the temporary name goes.
-        if (System().linkat(folder.get(), temporary.name().c_str(), folder.get(), name.c_str(), 0) != 0) {
+        if (calls.linkat(folder.get(), temporary.name().c_str(), folder.get(), name.c_str(), 0) != 0) {
             if (errno == EEXIST) return AlreadyExists();
             if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS &&
                 errno != EMLINK) {
                 return SystemFailure("The output file cannot be created", errno);
             }
-            CallResult direct =
-                WriteUnderFinalName(folder.get(), folderPath, name, written, mode, options, identity);
+            WriteResult direct =
+                WriteUnderFinalName(calls, folder.get(), folderPath, name, written, mode, options, identity);
             if (!direct.ok) return direct;
         }
     } else {
         return SystemFailure("The output file cannot be created", errno);
     }
-    return FlushFolder(folder.get(), name, identity);
+    return FlushFolder(calls, folder.get(), name, identity);
 }
 
-}  // namespace kiv::certificate
+}  // namespace kiv::filesystem

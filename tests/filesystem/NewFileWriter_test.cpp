@@ -1,25 +1,32 @@
 // The file writer on a real folder: nothing left behind, nothing replaced, permissions a user expects.
 
-#include "certificate/NewFileWriter.h"
+#include "filesystem/NewFileWriter.h"
 
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
-#include "certificate/CertificateTestFolder.h"
-#include "support/pkcs12/Pkcs12Maker.h"
+#include "support/TempFolder.h"
 
-namespace kiv::certificate::testing {
+namespace kiv::filesystem {
 namespace {
 
+using kiv::testing::Mode;
+using kiv::testing::ReadFile;
+using kiv::testing::UmaskScope;
+using kiv::testing::WriteFile;
+
+class NewFileWriterTest : public kiv::testing::TempFolderTest {
+  protected:
+    std::set<std::string> Entries() const { return temp_.Tree(); }
+    const std::unique_ptr<FileSystem> files_ = CreateLocalFileSystem();
+};
+
 // The same cases with the nameless temporary file and with the named one used where there is none.
-class WriterTest : public CertificateFolderTest, public ::testing::WithParamInterface<bool> {
+class WriterTest : public NewFileWriterTest, public ::testing::WithParamInterface<bool> {
   protected:
     NewFileOptions Options() const {
         NewFileOptions options;
@@ -30,11 +37,11 @@ class WriterTest : public CertificateFolderTest, public ::testing::WithParamInte
 
 TEST_P(WriterTest, NameTakenJustBeforeLinkingIsNeverReplaced) {
     const std::string target = Path("out.pfx");
-    const CallResult written = WriteNewFile(
-        target, std::vector<unsigned char>{1, 2, 3}, 0600,
+    const WriteResult written = WriteNewFile(
+        *files_, target, std::vector<unsigned char>{1, 2, 3}, 0600,
         [&](std::span<const unsigned char>) {
             WriteFile(target, "racer");
-            return CallResult::Success();
+            return std::string();
         },
         Options());
     EXPECT_FALSE(written.ok);
@@ -47,12 +54,12 @@ TEST_P(WriterTest, CheckSeesTheBytesOnDiskAndItsFailureLeavesNothing) {
     const std::vector<unsigned char> bytes = {9, 8, 7, 6};
     std::vector<unsigned char> seen;
     std::set<std::string> during;
-    const CallResult failed = WriteNewFile(
-        Path("out.pfx"), bytes, 0600,
+    const WriteResult failed = WriteNewFile(
+        *files_, Path("out.pfx"), bytes, 0600,
         [&](std::span<const unsigned char> back) {
             seen.assign(back.begin(), back.end());
             during = Entries();
-            return CallResult::Failure("no");
+            return std::string("no");
         },
         Options());
     EXPECT_FALSE(failed.ok);
@@ -62,7 +69,7 @@ TEST_P(WriterTest, CheckSeesTheBytesOnDiskAndItsFailureLeavesNothing) {
     // The nameless file cannot be seen, or opened by name, while it is checked.
     EXPECT_EQ(during.empty(), GetParam());
 
-    ASSERT_TRUE(WriteNewFile(Path("out.pfx"), bytes, 0600, {}, Options()).ok);
+    ASSERT_TRUE(WriteNewFile(*files_, Path("out.pfx"), bytes, 0600, {}, Options()).ok);
     EXPECT_EQ(ReadFile(Path("out.pfx")), std::string(bytes.begin(), bytes.end()));
     EXPECT_EQ(Entries(), std::set<std::string>{"out.pfx"});
 }
@@ -71,12 +78,12 @@ TEST_P(WriterTest, CheckSeesTheBytesOnDiskAndItsFailureLeavesNothing) {
 // the process, a named one is removed.
 TEST_P(WriterTest, EndingAtOnceRemovesAFileBeingWritten) {
     std::set<std::string> after;
-    const CallResult written = WriteNewFile(
-        Path("out.pfx"), std::vector<unsigned char>{1, 2, 3}, 0600,
+    const WriteResult written = WriteNewFile(
+        *files_, Path("out.pfx"), std::vector<unsigned char>{1, 2, 3}, 0600,
         [&](std::span<const unsigned char>) {
             RemoveUnfinishedFiles();
             after = Entries();
-            return CallResult::Success();
+            return std::string();
         },
         Options());
     EXPECT_TRUE(after.empty());
@@ -88,7 +95,29 @@ TEST_P(WriterTest, EndingAtOnceRemovesAFileBeingWritten) {
 INSTANTIATE_TEST_SUITE_P(Temporaries, WriterTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Nameless" : "Named"; });
 
-using NewFileWriterTest = CertificateFolderTest;
+// Output paths that cannot take a new file, refused before anything is written in the words the
+// check before a write uses too; a name that is taken, even by a link to nothing, is left alone.
+TEST_F(NewFileWriterTest, PathsThatCannotTakeANewFileAreRefusedAndNothingIsCreated) {
+    WriteFile(Path("file"), "x");
+    ASSERT_EQ(::symlink(Path("elsewhere").c_str(), Path("dangling.pfx").c_str()), 0);
+    const struct {
+        std::string path;
+        const char* said;
+    } cases[] = {
+        {Path("dangling.pfx"), "The file already exists."},
+        {Path("no-such-folder/out.pfx"), "The output folder cannot be opened: No such file or directory."},
+        {Path("file/out.pfx"), "The output folder cannot be opened: Not a directory."},
+        {Path(std::string(300, 'n') + ".pfx"), "The output file cannot be created: File name too long."},
+    };
+    for (const auto& c : cases) {
+        const WriteResult written = WriteNewFile(*files_, c.path, std::vector<unsigned char>{1}, 0600, {});
+        EXPECT_FALSE(written.ok);
+        EXPECT_EQ(written.description, c.said);
+        EXPECT_EQ(written.targetExists, c.path == Path("dangling.pfx")) << c.path;
+        EXPECT_EQ(CheckNewFile(*files_, c.path).description, c.said);
+    }
+    EXPECT_EQ(Entries(), (std::set<std::string>{"dangling.pfx", "file"}));
+}
 
 // A save killed while its file is written and checked leaves no file at all.
 TEST_F(NewFileWriterTest, KilledSaveLeavesNothingBehind) {
@@ -99,11 +128,11 @@ TEST_F(NewFileWriterTest, KilledSaveLeavesNothingBehind) {
     if (child == 0) {
         ::close(ready[0]);
         const std::vector<unsigned char> bytes(64 * 1024, 0x5a);
-        WriteNewFile(Path("out.pfx"), bytes, 0600, [&](std::span<const unsigned char>) {
+        WriteNewFile(*files_, Path("out.pfx"), bytes, 0600, [&](std::span<const unsigned char>) {
             const char mark = 'x';
             if (::write(ready[1], &mark, 1) != 1) ::_exit(2);
             for (;;) ::pause();  // killed here, between the check and the link
-            return CallResult::Success();
+            return std::string();
         });
         ::_exit(1);
     }
@@ -121,21 +150,12 @@ TEST_F(NewFileWriterTest, KilledSaveLeavesNothingBehind) {
 
 TEST_F(NewFileWriterTest, RelativeNameGoesIntoTheCurrentFolder) {
     const std::string previous = std::filesystem::current_path();
-    std::filesystem::current_path(folder_);
-    const CallResult written = WriteNewFile("plain.pfx", std::vector<unsigned char>{1}, 0640, {});
+    std::filesystem::current_path(Root());
+    const WriteResult written = WriteNewFile(*files_, "plain.pfx", std::vector<unsigned char>{1}, 0640, {});
     std::filesystem::current_path(previous);
     EXPECT_TRUE(written.ok) << written.description;
     EXPECT_EQ(Mode(Path("plain.pfx")), 0640u & ~ProcessUmask());
 }
-
-class UmaskScope {
-  public:
-    explicit UmaskScope(mode_t mask) : previous_(::umask(mask)) {}
-    ~UmaskScope() { ::umask(previous_); }
-
-  private:
-    mode_t previous_;
-};
 
 TEST_F(NewFileWriterTest, ModeIsTheSourcesNarrowedByTheUmask) {
     EXPECT_EQ(ProcessUmask(), [] {
@@ -146,56 +166,19 @@ TEST_F(NewFileWriterTest, ModeIsTheSourcesNarrowedByTheUmask) {
     {
         UmaskScope scope(077);
         EXPECT_EQ(ProcessUmask(), 077u);
-        ASSERT_TRUE(WriteNewFile(Path("private.pfx"), std::vector<unsigned char>{1}, 0644, {}).ok);
-        ASSERT_TRUE(WriteNewFile(Path("named.pfx"), std::vector<unsigned char>{1}, 0644, {},
+        ASSERT_TRUE(WriteNewFile(*files_, Path("private.pfx"), std::vector<unsigned char>{1}, 0644, {}).ok);
+        ASSERT_TRUE(WriteNewFile(*files_, Path("named.pfx"), std::vector<unsigned char>{1}, 0644, {},
                                  NewFileOptions{static_cast<gid_t>(-1), false})
                         .ok);
     }
     UmaskScope scope(022);
-    ASSERT_TRUE(WriteNewFile(Path("shared.pfx"), std::vector<unsigned char>{1}, 0666, {}).ok);
-    ASSERT_TRUE(WriteNewFile(Path("group.pfx"), std::vector<unsigned char>{1}, 0640, {}).ok);
+    ASSERT_TRUE(WriteNewFile(*files_, Path("shared.pfx"), std::vector<unsigned char>{1}, 0666, {}).ok);
+    ASSERT_TRUE(WriteNewFile(*files_, Path("group.pfx"), std::vector<unsigned char>{1}, 0640, {}).ok);
     EXPECT_EQ(Mode(Path("private.pfx")), 0600u);
     EXPECT_EQ(Mode(Path("named.pfx")), 0600u);
     EXPECT_EQ(Mode(Path("shared.pfx")), 0644u);
     EXPECT_EQ(Mode(Path("group.pfx")), 0640u);
 }
 
-// Groups this process may give a file: its own, its supplementary ones, any when it is root.
-bool MayUseGroup(gid_t group) {
-    if (::geteuid() == 0 || ::getegid() == group) return true;
-    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
-    const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
-    return count > 0 && std::count(groups.begin(), groups.begin() + count, group) > 0;
-}
-
-gid_t Group(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_gid : static_cast<gid_t>(-1);
-}
-
-// A 0640 source in another group, in a setgid folder of a third group: the copy is 0640 and in the
-// source's group when the user may set it, else in the group it was created with (the folder's).
-TEST_F(NewFileWriterTest, CopyTakesTheSourcesGroupInASetgidFolder) {
-    const gid_t sourceGroup = ::geteuid() == 0 ? 4242 : ::getegid();
-    const gid_t folderGroup = ::geteuid() == 0 ? 4343 : static_cast<gid_t>(-1);
-    if (folderGroup != static_cast<gid_t>(-1)) {
-        ASSERT_EQ(::chown(folder_.c_str(), -1, folderGroup), 0);
-    }
-    ASSERT_EQ(::chmod(folder_.c_str(), 02775), 0);
-    UmaskScope scope(022);
-
-    const std::string source = Path("server.pfx");
-    ASSERT_TRUE(kiv::testing::WritePfx(source, kiv::testing::PfxVariant::Pbes2Aes));
-    ASSERT_EQ(::chown(source.c_str(), -1, sourceGroup), 0) << std::strerror(errno);
-    ASSERT_EQ(::chmod(source.c_str(), 0640), 0);
-    auto certificate = Make();
-    ASSERT_TRUE(certificate->Load(source, "", 1, 0).ok);
-    const CallResult saved = certificate->Save(Path("server_Password.Pfx"), "pw", 0, 1);
-    ASSERT_TRUE(saved.ok) << saved.description;
-
-    EXPECT_EQ(Mode(Path("server_Password.Pfx")), 0640u);
-    EXPECT_EQ(Group(Path("server_Password.Pfx")), MayUseGroup(sourceGroup) ? sourceGroup : Group(folder_));
-}
-
 }  // namespace
-}  // namespace kiv::certificate::testing
+}  // namespace kiv::filesystem

@@ -7,28 +7,38 @@
 #include <span>
 #include <string>
 
-#include "certificate/Certificate.h"
+#include "filesystem/FileSystem.h"
 
-namespace kiv::certificate {
+namespace kiv::filesystem {
 
-// Given the bytes as they were read back from the new file; a failure abandons the file.
-using WrittenFileCheck = std::function<CallResult(std::span<const unsigned char>)>;
+// How writing a new file, or the test before it, ended: ok, or a description the user is shown.
+struct WriteResult {
+    bool ok = true;
+    std::string description;
+    bool targetExists = false;  // a file was already at the path, and it was left alone
+
+    static WriteResult Failure(std::string text) { return {false, std::move(text), false}; }
+};
+
+// Given the bytes as they were read back from the new file: empty when they are what was meant,
+// otherwise why not, which abandons the file with that description.
+using WrittenFileCheck = std::function<std::string(std::span<const unsigned char>)>;
 
 struct NewFileOptions {
     gid_t group = static_cast<gid_t>(-1);  // taken when the user may set it; -1 leaves the group as created
     bool anonymousTemporary = true;        // false: always the named temporary file (as without O_TMPFILE)
 };
 
-// The file writer: writes `bytes` to a file that does not exist yet at `path`, with permission bits
-// `mode` narrowed by the process umask. The bytes go to a nameless temporary file in the same folder
-// (a named one where the file system cannot make nameless files), are flushed to disk, read back
+// The file writer: writes `bytes` through `files` to a file that does not exist yet at `path`, with
+// permission bits `mode` narrowed by the process umask. The bytes go to a nameless temporary file in the same
+// folder (a named one where the file system cannot make nameless files), are flushed to disk, read back
 // through the same descriptor and checked, and only then get the final name, and only if that name
 // is still free; then the folder is flushed, and a folder that cannot be flushed takes the name back
 // and fails. Nothing is ever replaced: a name taken in the meantime gives targetExists. On failure,
 // and when the process dies, no file is left behind (a named temporary file only survives a kill,
 // not RemoveUnfinishedFiles).
-CallResult WriteNewFile(const std::string& path, std::span<const unsigned char> bytes, mode_t mode,
-                        const WrittenFileCheck& check, const NewFileOptions& options = {});
+WriteResult WriteNewFile(FileSystem& files, const std::string& path, std::span<const unsigned char> bytes,
+                         mode_t mode, const WrittenFileCheck& check, const NewFileOptions& options = {});
 
 // Removes every file WriteNewFile is writing under a name (the named temporary file, or the output
 // itself where neither renaming without replacing nor linking is possible), for a program that is
@@ -37,9 +47,9 @@ void RemoveUnfinishedFiles() noexcept;
 
 // What WriteNewFile tests before it writes, and that the folder takes new files; writes nothing.
 // Answers as WriteNewFile would: targetExists for a name that is taken, its description otherwise.
-CallResult CheckNewFile(const std::string& path);
+WriteResult CheckNewFile(FileSystem& files, const std::string& path);
 
 // The process umask, read without changing it.
 mode_t ProcessUmask();
 
-}  // namespace kiv::certificate
+}  // namespace kiv::filesystem

@@ -232,8 +232,32 @@ class ToolReader {
     ToolRead result_;
 };
 
-// Whether a part's SafeContents is followed by more bytes within the part: OpenSSL reads the first
-// element and passes over the rest, and with it whatever bags it holds.
+// A part's plaintext with the empty password, then none; empty when neither opens it.
+Bytes Decrypted(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data, WorkBudget& budget) {
+    for (const char* password : {"", static_cast<const char*>(nullptr)}) {
+        std::string unused;
+        if (data == nullptr || !budget.Charge(ParseEncryption(algorithm).cost, "part", unused)) return {};
+        unsigned char* out = nullptr;
+        int length = 0;
+        if (PKCS12_pbe_crypt(algorithm, password, -1, data->data, data->length, &out, &length, 0) !=
+            nullptr) {
+            Bytes plain(out, out + length);
+            OPENSSL_clear_free(out, static_cast<std::size_t>(length));
+            return plain;
+        }
+    }
+    return {};
+}
+
+// Whether more follows the first element of `plain` than the reader takes for padding: any byte
+// in a part that is not encrypted, 16 or more in a decrypted one. OpenSSL reads the first element
+// and passes over the rest, and with it whatever bags it holds.
+bool MoreThanPadding(const Bytes& plain, const unsigned char* end, bool decrypted) {
+    const std::size_t extra = static_cast<std::size_t>(plain.data() + plain.size() - end);
+    return decrypted ? extra >= 16 : extra > 0;
+}
+
+// Whether a part (a safe, or a shrouded key in one) holds more after its contents than padding.
 bool PartWithTrailingBytes(PKCS12* p12) {
     WorkBudget budget(2 * kDerivationBudget);
     Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12));
@@ -245,26 +269,25 @@ bool PartWithTrailingBytes(PKCS12* p12) {
         if (type == NID_pkcs7_data && safe->d.data != nullptr) {
             plain.assign(safe->d.data->data, safe->d.data->data + safe->d.data->length);
         } else if (type == NID_pkcs7_encrypted && safe->d.encrypted != nullptr &&
-                   safe->d.encrypted->enc_data != nullptr &&
-                   safe->d.encrypted->enc_data->enc_data != nullptr) {
+                   safe->d.encrypted->enc_data != nullptr) {
             const PKCS7_ENC_CONTENT* content = safe->d.encrypted->enc_data;
-            for (const char* password : {"", static_cast<const char*>(nullptr)}) {
-                std::string unused;
-                if (!budget.Charge(ParseEncryption(content->algorithm).cost, "part", unused)) return false;
-                unsigned char* out = nullptr;
-                int length = 0;
-                if (PKCS12_pbe_crypt(content->algorithm, password, -1, content->enc_data->data,
-                                     content->enc_data->length, &out, &length, 0) != nullptr) {
-                    plain.assign(out, out + length);
-                    OPENSSL_clear_free(out, static_cast<std::size_t>(length));
-                    break;
-                }
-            }
+            plain = Decrypted(content->algorithm, content->enc_data, budget);
         }
         const unsigned char* p = plain.data();
         SafeBagStackPtr bags(static_cast<STACK_OF(PKCS12_SAFEBAG)*>(static_cast<void*>(
             ASN1_item_d2i(nullptr, &p, static_cast<long>(plain.size()), ASN1_ITEM_rptr(PKCS12_SAFEBAGS)))));
-        trailing = bags && p != plain.data() + plain.size();
+        trailing = bags && MoreThanPadding(plain, p, type == NID_pkcs7_encrypted);
+        for (int b = 0; bags && !trailing && b < sk_PKCS12_SAFEBAG_num(bags.get()); ++b) {
+            const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags.get(), b);
+            if (PKCS12_SAFEBAG_get_nid(bag) != NID_pkcs8ShroudedKeyBag) continue;
+            const X509_ALGOR* algorithm = nullptr;
+            const ASN1_OCTET_STRING* data = nullptr;
+            X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), &algorithm, &data);
+            const Bytes key = Decrypted(algorithm, data, budget);
+            const unsigned char* k = key.data();
+            Pkcs8Ptr decoded(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &k, static_cast<long>(key.size())));
+            trailing = decoded && MoreThanPadding(key, k, true);
+        }
     }
     ERR_clear_error();
     return trailing;
@@ -369,7 +392,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool toolRead = tool.verdict == ToolRead::Verdict::Read;
     if (!ours.ok()) {
         // Documented refusals of what OpenSSL passes over: a part encrypted to a public key, safe
-        // contents nested deeper than any tool writes, and bytes after a part's SafeContents.
+        // contents nested deeper than any tool writes, and more than padding after a part's contents.
         const bool explained =
             (tool.skippedSafe && ours.failure == ReadFailure::UnsupportedAlgorithm) ||
             (ours.failure == ReadFailure::Damaged && (tool.deepNesting || PartWithTrailingBytes(p12.get())));

@@ -40,6 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
+    // As Load gives keys without an ID their certificate's.
+    PairKeysWithCertificates(contents);
     static constexpr char kPassword[] = "Fuzz-Pa55";
     const Pkcs12Password password{kPassword, static_cast<int>(sizeof kPassword - 1)};
     DerivedKeys keys;

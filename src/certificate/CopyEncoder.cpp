@@ -19,25 +19,6 @@
 namespace kiv::certificate {
 namespace {
 
-// The bag's encoding with `attributes` (an encoded SET, or nothing) after its value.
-std::vector<unsigned char> WithAttributes(const PKCS12_SAFEBAG* bag,
-                                          std::span<const unsigned char> attributes) {
-    const Secret der = BagDer(bag);
-    const unsigned char* p = der.data();
-    const unsigned char* end = der.data() + der.size();
-    long length = 0;
-    if (der.size() == 0 || !Header(p, end, length)) return {};
-    const long contentLength = length + static_cast<long>(attributes.size());
-    const int total = ASN1_object_size(1, contentLength, V_ASN1_SEQUENCE);
-    if (total <= 0) return {};
-    std::vector<unsigned char> joined(static_cast<std::size_t>(total));
-    unsigned char* out = joined.data();
-    ASN1_put_object(&out, 1, contentLength, V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
-    std::memcpy(out, p, static_cast<std::size_t>(length));
-    if (!attributes.empty()) std::memcpy(out + length, attributes.data(), attributes.size());
-    return joined;
-}
-
 // The schemes one save writes its parts and its MAC with, from its options.
 class CopySchemes {
   public:
@@ -86,7 +67,8 @@ std::vector<unsigned char> ShroudedKeyBag(const EncryptionScheme& scheme, const 
     SafeBagPtr bag(PKCS12_SAFEBAG_create0_pkcs8(shrouded.get()));
     if (!bag) return {};
     shrouded.release();  // now owned by `bag`
-    return WithAttributes(bag.get(), item.keyAttributes);
+    const Secret der = BagDer(bag.get());
+    return WithAttributes({der.data(), der.size()}, item.keyAttributes);
 }
 
 // A ContentInfo of type data holding `safeContents` as they are.

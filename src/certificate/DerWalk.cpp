@@ -48,20 +48,30 @@ bool BagParts(std::span<const unsigned char> bag, std::span<const unsigned char>
     return true;
 }
 
-Secret SequenceOf(const std::vector<std::span<const unsigned char>>& elements) {
+Secret SequenceOf(const std::vector<std::span<const unsigned char>>& elements, int tag) {
     std::size_t contentLength = 0;
     for (const auto& element : elements) contentLength += element.size();
     if (contentLength > INT_MAX / 2) return {};
-    const int total = ASN1_object_size(1, static_cast<long>(contentLength), V_ASN1_SEQUENCE);
+    const int total = ASN1_object_size(1, static_cast<long>(contentLength), tag);
     if (total <= 0) return {};
     Secret der(static_cast<std::size_t>(total));
     unsigned char* out = der.data();
-    ASN1_put_object(&out, 1, static_cast<long>(contentLength), V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
+    ASN1_put_object(&out, 1, static_cast<long>(contentLength), tag, V_ASN1_UNIVERSAL);
     for (const auto& element : elements) {
         if (!element.empty()) std::memcpy(out, element.data(), element.size());
         out += element.size();
     }
     return der;
+}
+
+std::vector<unsigned char> WithAttributes(std::span<const unsigned char> bag,
+                                          std::span<const unsigned char> attributes) {
+    std::span<const unsigned char> value, old;
+    const unsigned char* p = bag.data();
+    long length = 0;
+    if (!BagParts(bag, value, old) || !Header(p, bag.data() + bag.size(), length)) return {};
+    const Secret joined = SequenceOf({{p, static_cast<std::size_t>(old.data() - p)}, attributes});
+    return {joined.data(), joined.data() + joined.size()};
 }
 
 bool Expect(const unsigned char*& p, const unsigned char* end, int xclass, int tag, bool constructed,

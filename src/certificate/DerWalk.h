@@ -3,6 +3,8 @@
 // The small DER walk: just enough of the encoding to keep bags and attribute sets as their bytes and
 // to find what a MAC covers. Every function checks lengths against the end it is given.
 
+#include <openssl/asn1.h>
+
 #include <cstddef>
 #include <span>
 #include <vector>
@@ -34,8 +36,13 @@ bool BagParts(std::span<const unsigned char> bag, std::span<const unsigned char>
 // extensions), but the public key, which is left as the bits of its BIT STRING.
 bool CertBagHoldsCertificate(std::span<const unsigned char> certBag);
 
-// SEQUENCE OF with these elements, as SafeContents are encoded; empty when too large.
-Secret SequenceOf(const std::vector<std::span<const unsigned char>>& elements);
+// SEQUENCE OF with these elements, as SafeContents are encoded (with V_ASN1_SET, SET OF, as an
+// attribute set); empty when too large.
+Secret SequenceOf(const std::vector<std::span<const unsigned char>>& elements, int tag = V_ASN1_SEQUENCE);
+
+// The safe bag `bag` with `attributes` (an encoded SET, or nothing) in place of the attributes it has.
+std::vector<unsigned char> WithAttributes(std::span<const unsigned char> bag,
+                                          std::span<const unsigned char> attributes);
 
 // The contents of the authSafe's OCTET STRING in a PFX, exactly as the file holds them.
 bool AuthSafeContents(std::span<const unsigned char> der, std::span<const unsigned char>& contents);

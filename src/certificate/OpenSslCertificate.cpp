@@ -116,6 +116,8 @@ class OpenSslCertificate final : public Certificate {
                                              {{password.data(), static_cast<int>(password.size())}}, copy);
         OpenSslErrors::Clear();
         if (!result.ok()) return CallResult::Failure(result.description);
+        // A copy written before keys were paired with their certificates holds the source as it was.
+        PairKeysWithCertificates(copy);
         if (!SameContents(contents_, copy))
             return CallResult::Failure("It holds other keys or certificates than the source.");
         return CallResult::Success();
@@ -139,6 +141,7 @@ class OpenSslCertificate final : public Certificate {
         const ReadResult result = ReadSourcePkcs12(files_, path, passwords, source, contents);
         if (!result.ok()) return CallResult::Failure(result.description);
         if (contents.CertificateCount() == 0) return CallResult::Failure("The file holds no certificate.");
+        PairKeysWithCertificates(contents);
         contents_ = std::move(contents);
         sourceMode_ = source.mode;
         sourceGroup_ = source.group;

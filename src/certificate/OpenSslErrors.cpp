@@ -38,6 +38,17 @@ bool OpenSslErrors::UnsupportedAlgorithm() const {
     return false;
 }
 
+bool OpenSslErrors::BadDecrypt() const {
+    for (unsigned long code : codes_) {
+        const int lib = ERR_GET_LIB(code);
+        const int reason = ERR_GET_REASON(code);
+        if (!(lib == ERR_LIB_EVP && reason == EVP_R_BAD_DECRYPT) &&
+            !(lib == ERR_LIB_PKCS12 && reason == PKCS12_R_PKCS12_CIPHERFINAL_ERROR))
+            return false;
+    }
+    return !codes_.empty();
+}
+
 std::string OpenSslErrors::Text() const {
     std::string text;
     for (unsigned long code : codes_) {

@@ -14,6 +14,8 @@ class OpenSslErrors {
     bool Empty() const { return codes_.empty(); }
     // An algorithm the file needs is not available (not built in, or its provider is not loaded).
     bool UnsupportedAlgorithm() const;
+    // Decryption ended in bad padding, as a wrong key leaves it, and nothing else went wrong.
+    bool BadDecrypt() const;
     // "reason (library); reason (library)", or empty.
     std::string Text() const;
 

@@ -91,6 +91,12 @@ ReadResult ReadSourcePkcs12(filesystem::FileSystem& files, const std::string& pa
                             const std::vector<Pkcs12Password>& passwords, filesystem::SourceFile& file,
                             Pkcs12Contents& contents);
 
+// Gives each key without a localKeyID whose certificate is in `contents` (the one with the key's
+// public key) the localKeyID OpenSSL's writer would, the SHA-1 of that certificate, and the
+// certificate the same one; a certificate with an ID already lends its own to the key. The ID goes
+// last in each attribute set; nothing else changes.
+void PairKeysWithCertificates(Pkcs12Contents& contents);
+
 // Encodes `contents` protected with `password`, safe by safe as the source had them: keys in shrouded
 // bags inside plain safes and every other bag inside encrypted safes, and a MAC, each with the
 // iterations of `options` and its own random salt. The algorithms are those `options` names: PBES2

@@ -19,21 +19,28 @@
 namespace kiv::certificate {
 namespace {
 
-// Runs `attempt` with each password until one works, each attempt charged to `budget` first. When
-// none works, tells a wrong password from an algorithm that cannot be used.
+// What one password made of a part: nothing when it did not open it, a wrong key's doing;
+// otherwise what the part's contents gave, read or refused.
+using Attempt = std::function<std::optional<ReadResult>(Pkcs12Password)>;
+
+// Runs `attempt` with each password until one opens the part, each attempt charged to `budget`
+// first. When none does, tells a wrong password (every try ended in bad padding or in no contents)
+// from an algorithm that cannot be used and from a part that cannot be decrypted at all.
 ReadResult TryPasswords(const std::vector<Pkcs12Password>& passwords, const EncryptedPart& part,
-                        WorkBudget& budget, const std::function<bool(Pkcs12Password)>& attempt) {
+                        WorkBudget& budget, const Attempt& attempt) {
     OpenSslErrors errors;
+    bool undecryptable = false;
     for (const Pkcs12Password& password : passwords) {
         std::string refused;
         if (!budget.Charge(part.scheme.cost, part.name, refused))
             return Failure(ReadFailure::TooMuchWork, refused);
         OpenSslErrors::Clear();
-        if (attempt(password)) {
+        if (const std::optional<ReadResult> opened = attempt(password)) {
             OpenSslErrors::Clear();
-            return {};
+            return *opened;
         }
         errors = OpenSslErrors::Take();
+        undecryptable = undecryptable || (!errors.Empty() && !errors.BadDecrypt());
         if (errors.UnsupportedAlgorithm()) break;
         // PBKDF2 and scrypt take the empty password and no password alike: another try is the same.
         if (part.scheme.pbes2) break;
@@ -45,7 +52,30 @@ ReadResult TryPasswords(const std::vector<Pkcs12Password>& passwords, const Encr
         }
         return Failure(ReadFailure::UnsupportedAlgorithm, WithDetails(text, errors));
     }
+    if (undecryptable)
+        return Failure(ReadFailure::Damaged,
+                       WithDetails("The " + part.name + " cannot be decrypted.", errors));
     return Failure(ReadFailure::WrongPassword, kWrongPasswordText);
+}
+
+// Fewer bytes than this after a decrypted part's contents are padding: a library that pads for a
+// block cipher pads for a stream cipher too, and the widest block of a PKCS#12 cipher is AES's.
+constexpr std::size_t kPaddingBelow = 16;
+
+// Where the contents of a decrypted part end: nothing when it does not start with a SEQUENCE that
+// fits in it, as a wrong key leaves it; otherwise at `length`, refused when more than padding
+// follows.
+std::optional<ReadResult> Contents(const Secret& plain, const std::string& part, std::size_t& length) {
+    const unsigned char* p = plain.data();
+    long inner = 0;
+    if (plain.size() == 0 || plain.data()[0] != (V_ASN1_CONSTRUCTED | V_ASN1_SEQUENCE) ||
+        !Header(p, plain.data() + plain.size(), inner))
+        return std::nullopt;
+    length = static_cast<std::size_t>(p - plain.data() + inner);
+    const std::size_t extra = plain.size() - length;
+    if (extra < kPaddingBelow) return ReadResult{};
+    return Failure(ReadFailure::Damaged,
+                   "The " + part + " holds " + Grouped(extra) + " bytes after its contents.");
 }
 
 // What an attempt by the fast path tells: true it worked, false the password is wrong, nothing when
@@ -154,46 +184,52 @@ ReadResult ReadParts(const PKCS12* p12, std::vector<Pkcs12Password> passwords, W
         });
         if (at != passwords.end()) std::rotate(passwords.begin(), at, at + 1);
     };
+    // The part under `password` by the program's own decryption, or OpenSSL's where that cannot
+    // tell; false when the key is wrong or OpenSSL could not decrypt it (its queue says why).
+    const auto decrypt = [&](const EncryptedPart& part, Pkcs12Password password, Secret& plain) {
+        const std::optional<bool> fast = FastDecrypt(part, password, keys, plain);
+        if (fast) return *fast;
+        unsigned char* out = nullptr;
+        int outLength = 0;
+        if (PKCS12_pbe_crypt(part.algorithm, password.data, password.length, part.data->data,
+                             part.data->length, &out, &outLength, 0) == nullptr)
+            return false;
+        plain.Resize(static_cast<std::size_t>(outLength));
+        if (outLength > 0) std::memcpy(plain.data(), out, plain.size());
+        OPENSSL_clear_free(out, static_cast<std::size_t>(outLength));
+        return true;
+    };
     PartOpeners open;
     open.key = [&](const EncryptedPart& part, Pkcs8Ptr& key) {
-        return TryPasswords(passwords, part, budget, [&](Pkcs12Password password) {
-            key.reset();
-            Secret plain;
-            const std::optional<bool> fast = FastDecrypt(part, password, keys, plain);
-            if (fast == true) {
+        if (part.algorithm == nullptr || part.data == nullptr)
+            return Failure(ReadFailure::Damaged, "An encrypted part of the file is empty.");
+        return TryPasswords(
+            passwords, part, budget, [&](Pkcs12Password password) -> std::optional<ReadResult> {
+                Secret plain;
+                std::size_t length = 0;
+                if (!decrypt(part, password, plain)) return std::nullopt;
+                std::optional<ReadResult> held = Contents(plain, part.name, length);
+                if (!held || !held->ok()) return held;
                 const unsigned char* p = plain.data();
-                key.reset(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(plain.size())));
-                OpenSslErrors::Clear();
-            }
-            // A key that would not decode goes to OpenSSL, which decides.
-            if (!key && fast != false)
-                key.reset(PKCS12_decrypt_skey(part.bag, password.data, password.length));
-            if (key) opened(password);
-            return key != nullptr;
-        });
+                key.reset(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(length)));
+                if (!key)
+                    return Failure(ReadFailure::Damaged, "The " + part.name + " in the file is damaged.");
+                opened(password);
+                return ReadResult{};
+            });
     };
     open.safe = [&](const EncryptedPart& part, Secret& plain) {
-        return TryPasswords(passwords, part, budget, [&](Pkcs12Password password) {
-            const std::optional<bool> fast = FastDecrypt(part, password, keys, plain);
-            if (fast == false) return false;
-            if (!fast) {
-                unsigned char* out = nullptr;
-                int outLength = 0;
-                if (PKCS12_pbe_crypt(part.algorithm, password.data, password.length, part.data->data,
-                                     part.data->length, &out, &outLength, 0) == nullptr)
-                    return false;
-                plain.Resize(static_cast<std::size_t>(outLength));
-                if (outLength > 0) std::memcpy(plain.data(), out, plain.size());
-                OPENSSL_clear_free(out, static_cast<std::size_t>(outLength));
-            }
-            // A wrong key now and then leaves valid padding; only a whole SafeContents counts.
-            const unsigned char* p = plain.data();
-            const unsigned char* end = p + plain.size();
-            long length = 0;
-            const bool whole = plain.size() > 0 && Header(p, end, length) && p + length == end;
-            if (whole) opened(password);
-            return whole;
-        });
+        return TryPasswords(passwords, part, budget,
+                            [&](Pkcs12Password password) -> std::optional<ReadResult> {
+                                std::size_t length = 0;
+                                if (!decrypt(part, password, plain)) return std::nullopt;
+                                std::optional<ReadResult> held = Contents(plain, part.name, length);
+                                if (held && held->ok()) {
+                                    plain.Resize(length);
+                                    opened(password);
+                                }
+                                return held;
+                            });
     };
     return ReadSafes(p12, open, contents);
 }

@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     kiv::main_window::Services services;
     services.prompts = &prompts;
     services.fonts = &fonts;
-    services.certificates = kiv::certificate::OpenSslCertificateFactory();
+    services.certificatesFor = kiv::certificate::OpenSslCertificateFactory;
     services.yield = &yield;
     services.endProgram = [] {};
     QString error;

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "certificate/Certificate.h"
+#include "certificate/FileFormat.h"
 #include "certificate/NewFileWriter.h"
 #include "certificate/OpenSslErrors.h"
 #include "certificate/OpenSslHandles.h"
@@ -88,6 +89,12 @@ class OpenSslCertificate final : public Certificate {
         if (!result.ok()) return CallResult::Failure(result.description);
         if (!SameContents(contents_, copy))
             return CallResult::Failure("It holds other keys or certificates than the source.");
+        // A copy in the other format does not open where this run's copies are meant to go.
+        const FileFormat format = FormatOf({file.bytes.data(), file.bytes.size()});
+        if (format.algorithms != options_.algorithms) {
+            return CallResult::Failure("It is protected with " + format.description + ", not as " +
+                                       FormatName(options_.algorithms) + " copies are.");
+        }
         return CallResult::Success();
     }
 
@@ -144,7 +151,7 @@ class OpenSslCertificate final : public Certificate {
         if (!encoded.ok) return encoded;
 
         const auto sameAsSource = [&](std::span<const unsigned char> written) {
-            return CheckWrittenPkcs12(written, key, keys, contents_);
+            return CheckWrittenPkcs12(written, key, keys, contents_, options_.algorithms);
         };
         NewFileOptions options;
         options.group = sourceGroup_;
@@ -171,6 +178,10 @@ std::string SaveOptionsProblem(const SaveOptions& options) {
                Grouped(kMostSaveIterations);
     }
     return {};
+}
+
+const char* FormatName(SaveOptions::Algorithms algorithms) {
+    return algorithms == SaveOptions::Algorithms::TripleDesSha1 ? "3DES" : "AES-256";
 }
 
 CertificateFactory OpenSslCertificateFactory(SaveOptions options) {

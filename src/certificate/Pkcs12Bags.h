@@ -80,9 +80,11 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
 ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Password password, DerivedKeys& keys,
                                Pkcs12Contents& contents, bool bagsOnly = false);
 
-// Succeeds when `written` opens that way with `password` and holds the same as `source`.
+// Succeeds when `written` opens that way with `password`, holds the same as `source` and is
+// protected in the format `algorithms` names.
 CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Password password,
-                              DerivedKeys& keys, const Pkcs12Contents& source);
+                              DerivedKeys& keys, const Pkcs12Contents& source,
+                              SaveOptions::Algorithms algorithms);
 
 // True when both hold the same keys, bags and attributes in the same order.
 bool SameContents(const Pkcs12Contents& a, const Pkcs12Contents& b);

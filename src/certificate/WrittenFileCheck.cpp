@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "certificate/DerWalk.h"
+#include "certificate/FileFormat.h"
 #include "certificate/OpenSslErrors.h"
 #include "certificate/Pkcs12Bags.h"
 #include "certificate/Pkcs12Parts.h"
@@ -227,7 +228,8 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
 }
 
 CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Password password,
-                              DerivedKeys& keys, const Pkcs12Contents& source) {
+                              DerivedKeys& keys, const Pkcs12Contents& source,
+                              SaveOptions::Algorithms algorithms) {
     Pkcs12Contents reread;
     // Only bag bytes are compared, so the certificates need not be decoded again.
     const ReadResult result = ReadProtectedPkcs12(written, password, keys, reread, true);
@@ -237,6 +239,11 @@ CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Pass
     if (!SameContents(source, reread)) {
         return CallResult::Failure(
             "The written file does not hold the same keys and certificates as the source.");
+    }
+    const FileFormat format = FormatOf(written);
+    if (format.algorithms != algorithms) {
+        return CallResult::Failure("The written file is protected with " + format.description + ", not as " +
+                                   FormatName(algorithms) + " copies are.");
     }
     return CallResult::Success();
 }

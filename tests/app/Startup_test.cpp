@@ -24,7 +24,7 @@ class StartupTest : public ::testing::Test {
         services.measureDisplay = [this] { ++measured; };
         services.window.prompts = &prompts;
         services.window.fonts = &fonts;
-        services.window.certificates = certificates.Factory();
+        services.window.certificatesFor = certificates.FactoryFor();
         services.window.yield = &yield;
         services.window.endProgram = [] {};
     }

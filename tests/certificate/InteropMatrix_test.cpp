@@ -8,6 +8,8 @@
 #include <openssl/x509.h>
 #include <sys/wait.h>
 
+#include <QApplication>
+#include <QComboBox>
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -19,6 +21,7 @@
 #include "certificate/CertificateTestFolder.h"
 #include "certificate/OpenSslHandles.h"
 #include "certificate/ToolShell.h"
+#include "support/MainWindowHarness.h"
 #include "support/pkcs12/Pkcs12Maker.h"
 
 namespace kiv::certificate::testing {
@@ -129,17 +132,49 @@ class InteropMatrixTest : public CertificateFolderTest {
         return input.path.substr(0, input.path.size() - 4) + "_Password.Pfx";
     }
 
-    // Protects every input with this program, saving with `options`, then lets every reader open
-    // every copy.
-    void ProtectAndReadAll(const std::vector<Input>& inputs, const SaveOptions& options = {}) {
+    // The main window's run over every input, with the format `options` names chosen in the window
+    // unless it is the one the window starts with; each row's status as a result.
+    static std::vector<CallResult> ProtectThroughWindow(const std::vector<Input>& inputs,
+                                                        const SaveOptions& options) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        int argc = 1;
+        char name[] = "InteropMatrix_test";
+        char* argv[] = {name, nullptr};
+        QApplication application(argc, argv);
+        kiv::testing::MainWindowHarness harness;
+        harness.Show();
+        if (options.algorithms == SaveOptions::Algorithms::TripleDesSha1)
+            harness.Control<QComboBox>("cboformat")->setCurrentIndex(1);
+        harness.SetPasswords(kPassword, kPassword);
+        for (const Input& input : inputs) harness.AddThroughDialog(QString::fromStdString(input.path));
+        harness.ProceedConfirmed();
+        std::vector<CallResult> results;
+        for (std::size_t row = 1; row <= inputs.size(); ++row) {
+            const std::string status = harness.Status(static_cast<int>(row)).toStdString();
+            results.push_back(status == "OK" ? CallResult::Success() : CallResult::Failure(status));
+        }
+        return results;
+    }
+
+    // Protects every input with this program, saving with `options` (through the main window when
+    // `throughWindow`), then lets every reader open every copy.
+    void ProtectAndReadAll(const std::vector<Input>& inputs, const SaveOptions& options = {},
+                           bool throughWindow = false) {
         std::vector<std::pair<const Input*, std::string>> copies;
+        const std::vector<CallResult> byWindow =
+            throughWindow ? ProtectThroughWindow(inputs, options) : std::vector<CallResult>();
         for (const Input& input : inputs) {
             SCOPED_TRACE(input.form);
             const std::string copy = CopyOf(input);
-            auto certificate = OpenSslCertificateFactory(options)();
-            const CallResult loaded = certificate->Load(input.path, "", 1, 0);
-            EXPECT_TRUE(loaded.ok) << loaded.description;
-            const CallResult saved = loaded.ok ? certificate->Save(copy, kPassword, 0, 1) : loaded;
+            CallResult saved;
+            if (throughWindow) {
+                saved = byWindow[static_cast<std::size_t>(&input - inputs.data())];
+            } else {
+                auto certificate = OpenSslCertificateFactory(options)();
+                const CallResult loaded = certificate->Load(input.path, "", 1, 0);
+                EXPECT_TRUE(loaded.ok) << loaded.description;
+                saved = loaded.ok ? certificate->Save(copy, kPassword, 0, 1) : loaded;
+            }
             EXPECT_TRUE(saved.ok) << saved.description;
             Cell(input, "this program", saved.ok ? "OK" : "FAILED: " + saved.description);
             if (saved.ok) copies.emplace_back(&input, copy);
@@ -484,7 +519,8 @@ TEST_F(InteropMatrixTest, JavaKeyStore) {
 }
 
 // The copies for older systems (3DES, HMAC-SHA1) and a copy with its own iteration count, from an
-// RSA and an EC source.
+// RSA and an EC source, and the copies of the main window in the format it starts with and in the
+// one chosen there.
 TEST_F(InteropMatrixTest, CompatibleAndIterationCopies) {
     REQUIRE_TOOLS("openssl");
     struct Form {
@@ -493,12 +529,15 @@ TEST_F(InteropMatrixTest, CompatibleAndIterationCopies) {
         bool compat;
         int iterations;
         const char* expected;  // in openssl's listing of the copy
+        bool window = false;
     };
     const Form forms[] = {
         {"--compat", false, true, 10000, "pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 10000"},
         {"--compat ec", true, true, 10000, "pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 10000"},
         {"--compat --iterations 2048", false, true, 2048, "pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 2048"},
         {"--iterations 25000", false, false, 25000, "AES-256-CBC, Iteration 25000"},
+        {"window", false, false, 10000, "AES-256-CBC, Iteration 10000", true},
+        {"window 3DES", false, true, 10000, "pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 10000", true},
     };
     for (const Form& form : forms) {
         SCOPED_TRACE(form.name);
@@ -516,7 +555,7 @@ TEST_F(InteropMatrixTest, CompatibleAndIterationCopies) {
         SaveOptions options;
         if (form.compat) options.algorithms = SaveOptions::Algorithms::TripleDesSha1;
         options.iterations = form.iterations;
-        ProtectAndReadAll({input}, options);
+        ProtectAndReadAll({input}, options, form.window);
 
         const Outcome listed = Shell("openssl pkcs12 -in " + Quoted(CopyOf(input)) +
                                      " -passin pass:" + Quoted(kPassword) + " -noout -info");

@@ -164,14 +164,15 @@ TEST(CopyLayoutTest, TheCopyKeepsTheSourceOrderOfSafesAndBags) {
         std::vector<unsigned char> copy;
         ASSERT_TRUE(EncodePkcs12(source, password, SaveOptions{}, keys, copy).ok);
         EXPECT_EQ(Layout(copy, kPassword), c.copy);
-        const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source);
+        const CallResult checked =
+            CheckWrittenPkcs12(copy, password, keys, source, SaveOptions::Algorithms::Aes256);
         EXPECT_TRUE(checked.ok) << checked.description;
 
         // The check is exact: the same bags in another order are refused.
         Pkcs12Contents swapped;
         ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, swapped).ok());
         std::swap(swapped.items.front(), swapped.items.back());
-        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped).ok);
+        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped, SaveOptions::Algorithms::Aes256).ok);
     }
 }
 
@@ -313,16 +314,23 @@ TEST(CopyEncoderTest, TripleDesCopyPassesTheWrittenFileCheckAndRefusesAWrongPass
         const CallResult encoded = EncodePkcs12(source, password, options, keys, copy);
         ASSERT_TRUE(encoded.ok) << encoded.description;
         EXPECT_EQ(keys.Derivations(), 5u);  // key and IV for the key and for the certificates, the MAC
-        const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source);
+        const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source, options.algorithms);
         EXPECT_TRUE(checked.ok) << checked.description;
         EXPECT_EQ(keys.Derivations(), 5u);
+        // A copy that came out in the other format than asked is no copy to publish.
+        const CallResult asAes =
+            CheckWrittenPkcs12(copy, password, keys, source, SaveOptions::Algorithms::Aes256);
+        EXPECT_EQ(asAes.description,
+                  "The written file is protected with 3DES (pbeWithSHAAnd3-KeyTripleDES-CBC, HMAC-SHA1), "
+                  "not as AES-256 copies are.");
 
         DerivedKeys fresh;
-        const CallResult again = CheckWrittenPkcs12(copy, password, fresh, source);
+        const CallResult again = CheckWrittenPkcs12(copy, password, fresh, source, options.algorithms);
         EXPECT_TRUE(again.ok) << again.description;
         EXPECT_EQ(fresh.Derivations(), 5u);
         DerivedKeys other;
-        const CallResult wrong = CheckWrittenPkcs12(copy, {"Correct Horse 8", 15}, other, source);
+        const CallResult wrong =
+            CheckWrittenPkcs12(copy, {"Correct Horse 8", 15}, other, source, options.algorithms);
         EXPECT_FALSE(wrong.ok);
         EXPECT_NE(wrong.description.find(kWrongPasswordText), std::string::npos) << wrong.description;
 
@@ -330,7 +338,7 @@ TEST(CopyEncoderTest, TripleDesCopyPassesTheWrittenFileCheckAndRefusesAWrongPass
         Pkcs12Contents swapped;
         ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, swapped).ok());
         std::swap(swapped.items.front(), swapped.items.back());
-        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped).ok);
+        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped, options.algorithms).ok);
     }
 }
 
@@ -712,7 +720,7 @@ class WrittenFileCheckTest : public CertificateFolderTest {
     }
 
     CallResult Check(const std::vector<unsigned char>& bytes) {
-        return CheckWrittenPkcs12(bytes, password_, keys_, source_);
+        return CheckWrittenPkcs12(bytes, password_, keys_, source_, SaveOptions::Algorithms::Aes256);
     }
 
     // A valid MAC over altered contents, so that only decryption can notice.
@@ -763,9 +771,9 @@ TEST_F(WrittenFileCheckTest, UnchangedFilePassesWithoutDerivingAgain) {
     EXPECT_EQ(keys_.Derivations(), 3u);
 
     DerivedKeys fresh;  // the same check with nothing known derives every key itself
-    EXPECT_TRUE(CheckWrittenPkcs12(der_, password_, fresh, source_).ok);
+    EXPECT_TRUE(CheckWrittenPkcs12(der_, password_, fresh, source_, SaveOptions::Algorithms::Aes256).ok);
     EXPECT_EQ(fresh.Derivations(), 3u);
-    EXPECT_FALSE(CheckWrittenPkcs12(der_, {"wrong", 5}, fresh, source_).ok);
+    EXPECT_FALSE(CheckWrittenPkcs12(der_, {"wrong", 5}, fresh, source_, SaveOptions::Algorithms::Aes256).ok);
 
     const CallResult remaced = Check(WithNewMac(der_));  // the helper below leaves good files good
     EXPECT_TRUE(remaced.ok) << remaced.description;

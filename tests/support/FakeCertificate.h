@@ -26,9 +26,11 @@ class FakeCertificates {
     int made = 0;
     int alive = 0;
     int maxAlive = 0;
-    bool refuse = false;  // the factory gives nothing
+    bool refuse = false;                                        // the factory gives nothing
+    std::vector<certificate::SaveOptions::Algorithms> formats;  // what each FactoryFor was asked for
 
     certificate::CertificateFactory Factory();
+    certificate::CertificateFactoryFor FactoryFor();
 };
 
 }  // namespace kiv::testing

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <algorithm>
 #include <cmath>
 
@@ -211,6 +212,15 @@ FlexGrid::FlexGrid(int cols, int keyColumn, QWidget* parent)
 int FlexGrid::Row() const {
     const QModelIndex current = currentIndex();
     return current.isValid() ? current.row() + 1 : -1;
+}
+
+void FlexGrid::ShowRow(int row) {
+    const int column = columnAt(0);
+    if (row < 1 || row >= Rows() || column < 0) return;
+    // A column cut at the left edge would draw the view sideways too.
+    const int across = horizontalScrollBar()->value();
+    scrollTo(model_.index(row - 1, column), QAbstractItemView::EnsureVisible);
+    horizontalScrollBar()->setValue(across);
 }
 
 void FlexGrid::SetRow(int row) {

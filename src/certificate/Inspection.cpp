@@ -119,14 +119,18 @@ Inspection Inspect(const std::string& path) {
             break;
         case ReadFailure::NotPkcs12:
             return OfKind(Inspection::Kind::NotPkcs12, result.description);
-        case ReadFailure::WrongPassword:
-            return OfKind(Inspection::Kind::Protected, result.description);
+        case ReadFailure::WrongPassword: {
+            Inspection inspection = OfKind(Inspection::Kind::Protected, result.description);
+            inspection.format = FormatOf({source.bytes.data(), source.bytes.size()});
+            return inspection;
+        }
         case ReadFailure::UnsupportedAlgorithm:
         case ReadFailure::Damaged:
         case ReadFailure::TooMuchWork:
             return OfKind(Inspection::Kind::Unreadable, result.description);
     }
     Inspection inspection = OfKind(Inspection::Kind::PasswordLess);
+    inspection.format = FormatOf({source.bytes.data(), source.bytes.size()});
     for (const Pkcs12Item& item : contents.items) {
         if (item.IsKey()) {
             inspection.keys.push_back({KeyAlgorithm(item.key.get()), FriendlyName(item.keyAttributes)});

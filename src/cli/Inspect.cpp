@@ -29,7 +29,8 @@ const char* KindWord(Inspection::Kind kind) {
 void PrintText(const std::string& path, const Inspection& inspection, std::FILE* out) {
     switch (inspection.kind) {
         case Inspection::Kind::Protected:
-            std::fprintf(out, "%s: protected by a password\n", path.c_str());
+            std::fprintf(out, "%s: protected by a password\n  format: %s\n", path.c_str(),
+                         inspection.format.description.c_str());
             return;
         case Inspection::Kind::NotPkcs12:
             std::fprintf(out, "%s: not a PKCS#12 file\n", path.c_str());
@@ -43,6 +44,7 @@ void PrintText(const std::string& path, const Inspection& inspection, std::FILE*
     std::fprintf(out, "%s: password-less PKCS#12 file, %zu key%s, %zu certificate%s\n", path.c_str(),
                  inspection.keys.size(), inspection.keys.size() == 1 ? "" : "s",
                  inspection.certificates.size(), inspection.certificates.size() == 1 ? "" : "s");
+    std::fprintf(out, "  format: %s\n", inspection.format.description.c_str());
     for (const KeySummary& key : inspection.keys) {
         std::fprintf(out, "  key: %s\n", key.algorithm.c_str());
         if (!key.friendlyName.empty()) std::fprintf(out, "    friendly name: %s\n", key.friendlyName.c_str());
@@ -62,6 +64,12 @@ void PrintJson(const std::string& path, const Inspection& inspection, bool first
                  KindWord(inspection.kind));
     if (inspection.kind == Inspection::Kind::Unreadable)
         std::fprintf(out, ", \"detail\": %s", JsonString(inspection.detail).c_str());
+    if (inspection.kind == Inspection::Kind::PasswordLess || inspection.kind == Inspection::Kind::Protected) {
+        const auto& algorithms = inspection.format.algorithms;
+        std::fprintf(out, ", \"format\": %s, \"protection\": %s",
+                     algorithms ? JsonString(certificate::FormatName(*algorithms)).c_str() : "null",
+                     JsonString(inspection.format.description).c_str());
+    }
     if (inspection.kind == Inspection::Kind::PasswordLess) {
         std::fprintf(out, ", \"keys\": [");
         for (std::size_t i = 0; i < inspection.keys.size(); ++i) {

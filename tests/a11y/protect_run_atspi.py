@@ -9,7 +9,6 @@ On Wayland it also reads, from the compositor's protocol log, what the program t
 compositor: the window's title and app id (the desktop file's name, which is how the compositor
 finds the icon), and that it draws at the output's scale."""
 
-import json
 import os
 import re
 import shutil
@@ -24,11 +23,9 @@ from main_window_atspi import Failure, children, press, pyatspi, showing, wait_f
 APP_ID = "io.github.kivpfx.KivPfxUtility"
 PASSWORD = "Wayland-Run.7"
 REFUSAL = "A Previous Instance of Application is already Running."
-REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 # The main window's design size in twips (15 to a pixel at 96 dpi), laid out for 800 x 600.
-with open(os.path.join(REPO, "resources", "forms", "frmmain.json"), encoding="utf-8") as _form:
-    _design = json.load(_form)
-FORM_TWIPS = (_design["width"], _design["height"])
+FORM_TWIPS = (11520, 7755)
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 def design_size(screen):

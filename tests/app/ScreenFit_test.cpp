@@ -96,10 +96,9 @@ QStringList CutControls(forms::FormHost& host) {
                            .arg(box.height());
             }
         } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-            if (combo->sizeHint().width() > box.width() || combo->sizeHint().height() > box.height()) {
-                cut << QStringLiteral("combo box %1 needs %2 for its longest item but has %3")
+            if (combo->sizeHint().width() > box.width() || combo->sizeHint().height() > box.height())
+                cut << QStringLiteral("combo box %1 needs %2 but has %3")
                            .arg(name, Describe(combo->sizeHint()), Describe(box.size()));
-            }
         } else if (auto* grid = qobject_cast<grid::FlexGrid*>(widget)) {
             const int line = grid->fontMetrics().height();
             if (grid->verticalHeader()->defaultSectionSize() < line)

@@ -55,11 +55,4 @@ certificate::CertificateFactory FakeCertificates::Factory() {
     };
 }
 
-certificate::CertificateFactoryFor FakeCertificates::FactoryFor() {
-    return [this](const certificate::SaveOptions& options) {
-        formats.push_back(options.algorithms);
-        return Factory();
-    };
-}
-
 }  // namespace kiv::testing

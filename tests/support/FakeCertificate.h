@@ -26,11 +26,9 @@ class FakeCertificates {
     int made = 0;
     int alive = 0;
     int maxAlive = 0;
-    bool refuse = false;                                        // the factory gives nothing
-    std::vector<certificate::SaveOptions::Algorithms> formats;  // what each FactoryFor was asked for
+    bool refuse = false;  // the factory gives nothing
 
     certificate::CertificateFactory Factory();
-    certificate::CertificateFactoryFor FactoryFor();
 };
 
 }  // namespace kiv::testing

@@ -5,7 +5,6 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include "main_window/ListPath.h"
 #include "main_window/frmmain.h"
 
 namespace kiv::main_window {

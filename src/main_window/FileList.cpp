@@ -1,6 +1,5 @@
 // The file list: one row per .pfx file under a fixed header row, its duplicate test and deletes.
 #include "engine/SameFile.h"
-#include "main_window/ListPath.h"
 #include "main_window/frmmain.h"
 #include "platform/grid/FlexGrid.h"
 

@@ -7,7 +7,6 @@
 #include "certificate/Secret.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "engine/ProtectFile.h"
-#include "main_window/ListPath.h"
 #include "main_window/frmmain.h"
 #include "platform/grid/FlexGrid.h"
 

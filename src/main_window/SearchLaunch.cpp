@@ -2,7 +2,6 @@
 // tidy the list afterwards.
 #include "controls/KivBtn/KivBtn.h"
 #include "filesystem/ShownPath.h"
-#include "main_window/ListPath.h"
 #include "main_window/frmmain.h"
 #include "platform/grid/FlexGrid.h"
 #include "search/BrowseForFolder.h"

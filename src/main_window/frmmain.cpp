@@ -15,7 +15,6 @@
 #include "controls/KivBtn/KivBtn.h"
 #include "engine/SameFile.h"
 #include "filesystem/ShownPath.h"
-#include "main_window/ListPath.h"
 #include "platform/formhost/StandardControls.h"
 #include "platform/formhost/WindowAccessible.h"
 #include "platform/forms/FormDescription.h"

@@ -9,6 +9,7 @@
 #include "certificate/Certificate.h"
 #include "filesystem/FileSystem.h"
 #include "platform/formhost/FormHost.h"
+#include "platform/formhost/ListPath.h"
 #include "platform/formhost/Yield.h"
 #include "platform/prompts/Prompts.h"
 
@@ -29,6 +30,10 @@ class FlexGrid;
 }
 
 namespace kiv::main_window {
+
+using forms::ListTextToPath;
+using forms::PathToListText;
+using forms::ShownText;
 
 // What the main window needs from the rest of the program; tests hand in doubles.
 struct Services {

@@ -11,7 +11,7 @@
 #include "app/scaling/FormScaler.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "engine/SearchFolder.h"
-#include "main_window/ListPath.h"
+#include "platform/formhost/ListPath.h"
 #include "platform/formhost/StandardControls.h"
 #include "platform/formhost/WindowAccessible.h"
 #include "platform/forms/FormDescription.h"
@@ -160,16 +160,15 @@ void frmsearch::SearchFolder(const QString& folder) {
     hooks.stopRequested = [this] { return lblmainTag_ == kStopRequested; };
     hooks.enteringFolder = [this](const std::string& path) {
         ShowCaption(lblfld_, folderCaption_,
-                    QLatin1Char('[') + main_window::PathToListText(path) + QLatin1Char(']'));
+                    QLatin1Char('[') + forms::PathToListText(path) + QLatin1Char(']'));
     };
     hooks.yield = [this] { (*yield_)(); };
     hooks.addFile = [this](const std::string& path, const std::string& name) {
         // A path already listed is skipped without a word.
-        if (services_.addFile)
-            services_.addFile(main_window::PathToListText(path), main_window::PathToListText(name));
+        if (services_.addFile) services_.addFile(forms::PathToListText(path), forms::PathToListText(name));
     };
     engine::SearchFolder(services_.fileSystem ? services_.fileSystem() : nullptr,
-                         main_window::ListTextToPath(folder), hooks);
+                         forms::ListTextToPath(folder), hooks);
 }
 
 void frmsearch::Unload() {

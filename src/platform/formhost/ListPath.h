@@ -6,7 +6,7 @@
 
 #include "filesystem/PathText.h"
 
-namespace kiv::main_window {
+namespace kiv::forms {
 
 // Where a path crosses between the file system and the list: its bytes as the list's text and back,
 // through the one pair in PathText.h, so every name on disk survives the trip.
@@ -25,4 +25,4 @@ inline std::string ListTextToPath(const QString& text) {
     return filesystem::TextToPath(ShownText(text));
 }
 
-}  // namespace kiv::main_window
+}  // namespace kiv::forms

@@ -277,6 +277,8 @@ std::optional<Measure> Window(const fs::path& folder, int n, Inside& inside) {
     kiv::forms::QtFontSystem fonts;
     kiv::Yield yield;
     kiv::main_window::Services services;
+    const auto files = kiv::filesystem::CreateLocalFileSystem();
+    services.fileSystem = [&files] { return files.get(); };
     services.prompts = &prompts;
     services.fonts = &fonts;
     services.certificatesFor = [&](const kiv::certificate::SaveOptions& options) {

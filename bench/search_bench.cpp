@@ -100,6 +100,8 @@ int main(int argc, char** argv) {
     kiv::forms::QtFontSystem fonts;
     kiv::Yield yield;
     kiv::main_window::Services services;
+    const auto fileSystem = kiv::filesystem::CreateLocalFileSystem();
+    services.fileSystem = [&fileSystem] { return fileSystem.get(); };
     services.prompts = &prompts;
     services.fonts = &fonts;
     services.certificatesFor = kiv::certificate::OpenSslCertificateFactory;

@@ -217,9 +217,14 @@ int FlexGrid::Row() const {
 void FlexGrid::ShowRow(int row) {
     const int column = columnAt(0);
     if (row < 1 || row >= Rows() || column < 0) return;
-    // A column cut at the left edge would draw the view sideways too.
+    const QModelIndex index = model_.index(row - 1, column);
+    const QRect shown = visualRect(index);
+    if (shown.top() >= 0 && shown.bottom() < viewport()->height()) return;
+    // To the middle, so that a walk down the list scrolls (and repaints the list) once every half
+    // page, with the rows just done above it; a column cut at the left edge would move the view
+    // sideways too.
     const int across = horizontalScrollBar()->value();
-    scrollTo(model_.index(row - 1, column), QAbstractItemView::EnsureVisible);
+    scrollTo(index, QAbstractItemView::PositionAtCenter);
     horizontalScrollBar()->setValue(across);
 }
 

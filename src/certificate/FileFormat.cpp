@@ -64,7 +64,7 @@ struct Uses {
 }  // namespace
 
 FileFormat FormatOf(std::span<const unsigned char> der) {
-    FileFormat format;
+    FileFormat format{std::nullopt, "an unknown format"};
     if (der.empty() || der.size() > LONG_MAX) return format;
     const unsigned char* in = der.data();
     const Pkcs12Ptr p12(d2i_PKCS12(nullptr, &in, static_cast<long>(der.size())));

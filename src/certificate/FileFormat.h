@@ -19,7 +19,7 @@ struct FileFormat {
     std::string description;
 };
 
-// The format of the DER-encoded file `der`; an empty description when it is no PKCS#12 file.
+// The format of the DER-encoded file `der`; "an unknown format" when it is no PKCS#12 file.
 FileFormat FormatOf(std::span<const unsigned char> der);
 
 }  // namespace kiv::certificate

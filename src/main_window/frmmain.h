@@ -13,9 +13,9 @@
 #include "platform/formhost/Yield.h"
 #include "platform/prompts/Prompts.h"
 
+class QComboBox;
 class QDragEnterEvent;
 class QDragMoveEvent;
-class QComboBox;
 class QDropEvent;
 class QLabel;
 class QMimeData;

@@ -32,6 +32,7 @@ complete -c kivpfx -n $protect -l files-from -r -F -d 'Also take the paths liste
 complete -c kivpfx -n $protect -s 0 -l null -d 'The file list is NUL-separated'
 complete -c kivpfx -n $protect -l shard -x -a '0/2 1/2 0/4 1/4 2/4 3/4' -d 'Keep only part K of N of the files'
 complete -c kivpfx -n $either -l json -d 'Print one JSON report'
+complete -c kivpfx -n $protect -s z -l zero -d 'End each report line with NUL, names as they are'
 complete -c kivpfx -n $either -s h -l help -d 'Show the usage'
 complete -c kivpfx -n $protect -a '(__kivpfx_pfx_paths)'
 complete -c kivpfx -n '__fish_seen_subcommand_from inspect' -F

@@ -29,6 +29,14 @@ class Certificate {
     // saveType 0: PKCS#12; includeOption 1: the whole chain. Never replaces an existing file.
     virtual CallResult Save(const std::string& path, const std::string& password, int saveType,
                             int includeOption) = 0;
+    // What Save would refuse of the loaded file before it writes anything, told without a password
+    // and without the disk: the save type, the include option, the work its copy would take. (The
+    // file writer's own tests of the output name are CheckNewFile's.)
+    virtual CallResult CheckSave(int saveType, int includeOption) {
+        (void)saveType;
+        (void)includeOption;
+        return CallResult::Success();
+    }
     // Succeeds when the file at `path` is a protected copy of the loaded file as Save writes it: a
     // regular file (not a link) that opens with `password`, holds the same keys and certificates with
     // their attributes, in the same order, and is protected in the format Save uses. Otherwise the

@@ -170,6 +170,24 @@ Pkcs7Ptr EncryptedSafe(const Scheme& scheme, const Secret& safeContents, Pkcs12P
     return safe;
 }
 
+// One output safe per run of like bags within a source safe.
+struct OutputSafe {
+    bool keys = false;
+    std::vector<const Pkcs12Item*> items;
+    std::vector<std::vector<unsigned char>> salts;  // one per key, or the safe's own
+};
+
+std::vector<OutputSafe> LayoutOf(const Pkcs12Contents& contents) {
+    std::vector<OutputSafe> layout;
+    for (const Pkcs12Item& item : contents.items) {
+        if (layout.empty() || layout.back().keys != item.IsKey() ||
+            layout.back().items.front()->safe != item.safe)
+            layout.push_back({item.IsKey(), {}, {}});
+        layout.back().items.push_back(&item);
+    }
+    return layout;
+}
+
 bool EncodeDer(const PKCS12* p12, std::vector<unsigned char>& der) {
     const int length = i2d_PKCS12(p12, nullptr);
     if (length <= 0) return false;
@@ -180,12 +198,31 @@ bool EncodeDer(const PKCS12* p12, std::vector<unsigned char>& der) {
 
 }  // namespace
 
-CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password, const SaveOptions& options,
-                        DerivedKeys& keys, std::vector<unsigned char>& der) {
-    OpenSslErrors::Clear();
+CallResult CopyRefusal(const Pkcs12Contents& contents, const SaveOptions& options) {
     const std::string problem = SaveOptionsProblem(options);
     if (!problem.empty())
         return CallResult::Failure("The copy cannot be protected that way: " + problem + ".");
+    const Scheme scheme(options);
+    std::size_t encryptions = 0;  // a key each, and one for each safe of other bags
+    for (const OutputSafe& safe : LayoutOf(contents)) encryptions += safe.keys ? safe.items.size() : 1;
+    // A file of many tiny keys would otherwise keep the window busy for minutes.
+    const std::vector<KeyRequest> each = scheme.Encryption({}, {});
+    std::uint64_t rounds = scheme.Cost(scheme.Mac({}, {})).rounds;
+    for (const KeyRequest& request : each) rounds += encryptions * scheme.Cost(request).rounds;
+    if (rounds > kDerivationBudget) {
+        return CallResult::Failure("The file holds too many keys and parts to protect in one save: " +
+                                   Grouped(encryptions * each.size() + 1) + " key derivations of " +
+                                   Grouped(static_cast<std::uint64_t>(scheme.Iterations())) +
+                                   " iterations would take more than " + Grouped(kDerivationBudget) +
+                                   " hash rounds.");
+    }
+    return CallResult::Success();
+}
+
+CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password, const SaveOptions& options,
+                        DerivedKeys& keys, std::vector<unsigned char>& der) {
+    OpenSslErrors::Clear();
+    if (CallResult refused = CopyRefusal(contents, options); !refused.ok) return refused;
     const Scheme scheme(options);
     const auto failed = [](const std::string& sentence) {
         return CallResult::Failure(WithDetails(sentence, OpenSslErrors::Take()));
@@ -193,22 +230,11 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
     Pkcs7StackPtr safes(sk_PKCS7_new_null());
     if (!safes) return failed("Out of memory.");
 
-    // One output safe per run of like bags within a source safe. Every salt is chosen first so that
-    // all keys can be derived at once.
-    struct OutputSafe {
-        bool keys = false;
-        std::vector<const Pkcs12Item*> items;
-        std::vector<std::vector<unsigned char>> salts;  // one per key, or the safe's own
-    };
-    std::vector<OutputSafe> layout;
+    // Every salt is chosen first so that all keys can be derived at once.
+    std::vector<OutputSafe> layout = LayoutOf(contents);
     std::vector<KeyRequest> requests;
-    for (const Pkcs12Item& item : contents.items) {
-        if (layout.empty() || layout.back().keys != item.IsKey() ||
-            layout.back().items.front()->safe != item.safe)
-            layout.push_back({item.IsKey(), {}, {}});
-        OutputSafe& safe = layout.back();
-        safe.items.push_back(&item);
-        if (safe.keys || safe.salts.empty()) {
+    for (OutputSafe& safe : layout) {
+        for (std::size_t i = 0; i < (safe.keys ? safe.items.size() : 1); ++i) {
             safe.salts.push_back(keys.NewSalt(scheme.Encryption(password, {}).front(), scheme.SaltLength()));
             for (KeyRequest& request : scheme.Encryption(password, safe.salts.back()))
                 requests.push_back(std::move(request));
@@ -218,15 +244,6 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
     requests.push_back(scheme.Mac(password, macSalt));
     for (const KeyRequest& request : requests) {
         if (request.salt.empty()) return failed("No random numbers are available.");
-    }
-    // A file of many tiny keys would otherwise keep the window busy for minutes.
-    std::uint64_t rounds = 0;
-    for (const KeyRequest& request : requests) rounds += scheme.Cost(request).rounds;
-    if (rounds > kDerivationBudget) {
-        return CallResult::Failure(
-            "The file holds too many keys and parts to protect in one save: " + Grouped(requests.size()) +
-            " key derivations of " + Grouped(static_cast<std::uint64_t>(scheme.Iterations())) +
-            " iterations would take more than " + Grouped(kDerivationBudget) + " hash rounds.");
     }
     if (!keys.Prepare(requests, options.parallelDerivations))
         return failed("The keys could not be derived from the password.");

@@ -107,28 +107,14 @@ Inspection Inspect(const std::string& path) {
     OpenSslErrors::Clear();
     LegacyProviderAvailable();
     SourceFile source;
-    const SourceRead read = ReadSourceFile(path, source);
-    if (read.problem == SourceRead::Problem::NotPkcs12)
-        return OfKind(Inspection::Kind::NotPkcs12, read.description);
-    if (!read.ok()) return OfKind(Inspection::Kind::Unreadable, read.description);
-
     Pkcs12Contents contents;
-    const ReadResult result = ReadPkcs12(source.bytes.data(), source.bytes.size(), PasswordLess(), contents);
-    switch (result.failure) {
-        case ReadFailure::None:
-            break;
-        case ReadFailure::NotPkcs12:
-            return OfKind(Inspection::Kind::NotPkcs12, result.description);
-        case ReadFailure::WrongPassword: {
-            Inspection inspection = OfKind(Inspection::Kind::Protected, result.description);
-            inspection.format = FormatOf({source.bytes.data(), source.bytes.size()});
-            return inspection;
-        }
-        case ReadFailure::UnsupportedAlgorithm:
-        case ReadFailure::Damaged:
-        case ReadFailure::TooMuchWork:
-            return OfKind(Inspection::Kind::Unreadable, result.description);
+    const ReadResult result = ReadSourcePkcs12(path, PasswordLess(), source, contents);
+    if (result.failure == ReadFailure::WrongPassword) {
+        Inspection inspection = OfKind(Inspection::Kind::Protected, result.description);
+        inspection.format = FormatOf({source.bytes.data(), source.bytes.size()});
+        return inspection;
     }
+    if (!result.ok()) return OfKind(Inspection::Kind::Unreadable, result.description);
     Inspection inspection = OfKind(Inspection::Kind::PasswordLess);
     inspection.format = FormatOf({source.bytes.data(), source.bytes.size()});
     for (const Pkcs12Item& item : contents.items) {

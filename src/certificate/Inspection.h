@@ -25,10 +25,11 @@ struct CertificateSummary {
 
 struct Inspection {
     // PasswordLess: keyed with the empty password or none, as the protection run loads it.
-    // Protected: keyed with some other password. NotPkcs12: empty, too large, or no PKCS#12 file.
-    // Unreadable: it could not be read through (missing, damaged, an algorithm that is not
-    // available, more key derivation than one file may cause); `detail` says why.
-    enum class Kind { PasswordLess, Protected, NotPkcs12, Unreadable };
+    // Protected: keyed with some other password. Unreadable: it could not be read through (missing,
+    // no regular file, empty, too large, damaged or no PKCS#12 file at all, an algorithm that is
+    // not available, more key derivation than one file may cause); `detail` says why, in the words
+    // the protection run's load uses.
+    enum class Kind { PasswordLess, Protected, Unreadable };
     Kind kind = Kind::Unreadable;
     std::string detail;  // the reader's description of why it is not password-less
     FileFormat format;   // of a password-less or a protected file

@@ -33,6 +33,21 @@ bool LooksLikePem(const Secret& bytes) {
     return bytes.size() - i >= markerLength && std::memcmp(bytes.data() + i, kMarker, markerLength) == 0;
 }
 
+}  // namespace
+
+ReadResult ReadSourcePkcs12(const std::string& path, const std::vector<Pkcs12Password>& passwords,
+                            SourceFile& file, Pkcs12Contents& contents) {
+    const SourceRead read = ReadSourceFile(path, file);
+    if (!read.ok()) return {ReadFailure::Unreadable, read.description};
+    ReadResult result = ReadPkcs12(file.bytes.data(), file.bytes.size(), passwords, contents);
+    OpenSslErrors::Clear();
+    if (result.failure == ReadFailure::NotPkcs12 && LooksLikePem(file.bytes))
+        result.description = "The file holds PEM text, not a PKCS#12 file.";
+    return result;
+}
+
+namespace {
+
 static_assert(kMostSaveIterations == kIterationCeiling, "a copy must stay within what the check can open");
 
 class OpenSslCertificate final : public Certificate {
@@ -57,6 +72,17 @@ class OpenSslCertificate final : public Certificate {
                     int includeOption) override {
         try {
             return DoSave(path, password, saveType, includeOption);
+        } catch (const std::bad_alloc&) {
+            return CallResult::Failure("Out of memory.");
+        } catch (...) {
+            return CallResult::Failure("The file could not be saved.");
+        }
+    }
+
+    CallResult CheckSave(int saveType, int includeOption) override {
+        try {
+            const CallResult refused = Refusal(saveType, includeOption);
+            return refused.ok ? CopyRefusal(contents_, options_) : refused;
         } catch (const std::bad_alloc&) {
             return CallResult::Failure("Out of memory.");
         } catch (...) {
@@ -105,26 +131,16 @@ class OpenSslCertificate final : public Certificate {
         LegacyProviderAvailable();
         if (password.size() > INT_MAX) return CallResult::Failure(kWrongPasswordText);
 
-        SourceFile source;
-        const SourceRead read = ReadSourceFile(path, source);
-        if (!read.ok()) return CallResult::Failure(read.description);
-        const Secret& bytes = source.bytes;
-
         std::vector<Pkcs12Password> passwords;
         if (password.empty()) {
             passwords = PasswordLess();
         } else {
             passwords = {{password.data(), static_cast<int>(password.size())}};
         }
+        SourceFile source;
         Pkcs12Contents contents;
-        const ReadResult result = ReadPkcs12(bytes.data(), bytes.size(), passwords, contents);
-        OpenSslErrors::Clear();
-        if (!result.ok()) {
-            if (result.failure == ReadFailure::NotPkcs12 && LooksLikePem(bytes)) {
-                return CallResult::Failure("The file holds PEM text, not a PKCS#12 file.");
-            }
-            return CallResult::Failure(result.description);
-        }
+        const ReadResult result = ReadSourcePkcs12(path, passwords, source, contents);
+        if (!result.ok()) return CallResult::Failure(result.description);
         if (contents.CertificateCount() == 0) return CallResult::Failure("The file holds no certificate.");
         contents_ = std::move(contents);
         sourceMode_ = source.mode;
@@ -133,12 +149,18 @@ class OpenSslCertificate final : public Certificate {
         return CallResult::Success();
     }
 
-    CallResult DoSave(const std::string& path, const std::string& password, int saveType, int includeOption) {
-        OpenSslErrors::Clear();
+    // What Save refuses whatever the password and the contents.
+    CallResult Refusal(int saveType, int includeOption) const {
         if (!loaded_) return CallResult::Failure("No certificate has been loaded.");
         if (saveType != 0) return CallResult::Failure("Only the PKCS#12 save type (0) is supported.");
         if (includeOption != 1)
             return CallResult::Failure("Only the whole certificate chain (include option 1) can be saved.");
+        return CallResult::Success();
+    }
+
+    CallResult DoSave(const std::string& path, const std::string& password, int saveType, int includeOption) {
+        OpenSslErrors::Clear();
+        if (CallResult refused = Refusal(saveType, includeOption); !refused.ok) return refused;
         if (password.size() > INT_MAX) return CallResult::Failure("The password is too long.");
         if (!filesystem::IsValidUtf8(password))
             return CallResult::Failure("The password is not valid UTF-8 text.");

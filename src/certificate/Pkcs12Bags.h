@@ -39,7 +39,16 @@ struct Pkcs12Contents {
 
 // Why reading failed, for the caller to pick its wording.
 // TooMuchWork: an iteration count above the ceiling, or more derivation work than one file may cause.
-enum class ReadFailure { None, NotPkcs12, WrongPassword, UnsupportedAlgorithm, Damaged, TooMuchWork };
+// Unreadable: the file itself could not be read (ReadSourceFile).
+enum class ReadFailure {
+    None,
+    NotPkcs12,
+    WrongPassword,
+    UnsupportedAlgorithm,
+    Damaged,
+    TooMuchWork,
+    Unreadable
+};
 
 struct ReadResult {
     ReadFailure failure = ReadFailure::None;
@@ -64,6 +73,18 @@ ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
 ReadResult ReadPkcs12(const unsigned char* der, std::size_t length,
                       const std::vector<Pkcs12Password>& passwords, Pkcs12Contents& contents,
                       WorkBudget& budget);
+
+// What EncodePkcs12 refuses before it derives anything: options it cannot use, or more key
+// derivation work than one save may cause (WorkLimits.h). Needs no password.
+CallResult CopyRefusal(const Pkcs12Contents& contents, const SaveOptions& options);
+
+struct SourceFile;
+
+// Reads the source file at `path` (ReadSourceFile) and opens it with `passwords` (ReadPkcs12), as
+// Load does: the one reading of a source, so that Load and inspect give the same reason for a file
+// they cannot read. A file of PEM text is told as such.
+ReadResult ReadSourcePkcs12(const std::string& path, const std::vector<Pkcs12Password>& passwords,
+                            SourceFile& file, Pkcs12Contents& contents);
 
 // Encodes `contents` protected with `password`, safe by safe as the source had them: keys in shrouded
 // bags inside plain safes and every other bag inside encrypted safes, and a MAC, each with the

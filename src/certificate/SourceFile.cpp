@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "certificate/SystemCalls.h"
+#include "filesystem/FileSystem.h"
 
 namespace kiv::certificate {
 namespace {
@@ -34,6 +35,8 @@ SourceRead ReadSourceFile(const std::string& path, SourceFile& file, bool follow
         const int error = errno;
         if (error == ENOENT) return Unreadable("The file does not exist.");
         if (error == ELOOP && !followLinks) return Unreadable("The path is a symbolic link.");
+        // A socket or a loop of links fails to open; say what is there, as for a FIFO or a device.
+        if (std::string what = filesystem::WhyNotAFileAt(path); !what.empty()) return Unreadable(what);
         return Unreadable("The file cannot be opened: " + SystemMessage(error) + ".");
     }
     struct Closer {
@@ -44,8 +47,7 @@ SourceRead ReadSourceFile(const std::string& path, SourceFile& file, bool follow
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return Unreadable("The file cannot be examined: " + SystemMessage(errno) + ".");
-    if (S_ISDIR(st.st_mode)) return Unreadable("The path names a folder, not a file.");
-    if (!S_ISREG(st.st_mode)) return Unreadable("The path does not name a regular file.");
+    if (!S_ISREG(st.st_mode)) return Unreadable(filesystem::WhyNotAFile(st.st_mode));
     if (st.st_size == 0) return NotPkcs12("The file is empty.");
     if (st.st_size > kLargestSource) {
         return NotPkcs12("The file is too large to be a PKCS#12 file (" + std::to_string(st.st_size) +

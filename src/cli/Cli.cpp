@@ -13,6 +13,7 @@
 #include "cli/Inspect.h"
 #include "cli/Interrupt.h"
 #include "cli/Protect.h"
+#include "filesystem/PathText.h"
 
 #ifndef KIV_VERSION
 #define KIV_VERSION "unknown"
@@ -56,20 +57,25 @@ constexpr const char* kHelp =
     "                            file's path below the folder named (or of its path as listed), so N\n"
     "                            runs on N machines share the work whatever the mount point\n"
     "      --json                print one JSON report on standard output\n"
+    "  -z, --zero                end each report line with a NUL byte instead of a newline, and\n"
+    "                            write each name as it is (for scripts)\n"
     "  -q, --quiet               print failures only\n"
     "Without --password-file or --password-fd the password is asked twice on the terminal. It is\n"
     "never taken from the command line, where other users could read it.\n"
     "\n"
     "Without --json, each file gets a line STATUS<TAB>PATH on standard output, in the order the files\n"
     "were found; on a terminal only failures get one, and a progress line is kept on standard error.\n"
+    "A name (or status) holding a control character, or beginning with ', is written quoted as the\n"
+    "shell reads it back: 'evil'$'\\n''OK'. --zero and --json carry every name exactly.\n"
     "\n"
-    "inspect tells for each file whether it is password-less, protected or not PKCS#12 at all, and\n"
-    "in which format (AES-256, 3DES or what each part uses), and lists the keys and certificates of\n"
-    "password-less ones. It reads files within protect's limits.\n"
+    "inspect tells for each file whether it is password-less, protected or unreadable (with the\n"
+    "reason protect gives) and in which format (AES-256, 3DES or what each part uses), and lists the\n"
+    "keys and certificates of password-less ones. It reads files within protect's limits.\n"
     "\n"
-    "Exit status: 0 every file OK, its output already there or already protected; 1 a file failed;\n"
-    "2 bad usage; 130 stopped by Ctrl-C (files in flight are finished, nothing partial is left). A\n"
-    "second Ctrl-C stops at once, abandoning the files in flight; none is left half-written.\n";
+    "Exit status: 0 every file OK, its output already there or already protected; 1 a file failed (for\n"
+    "inspect: could not be read); 2 bad usage; 130 stopped by Ctrl-C (files in flight are finished,\n"
+    "nothing partial is left). A second Ctrl-C stops at once, abandoning the files in flight; none is\n"
+    "left half-written.\n";
 
 // Where a run reads and writes: the process's own streams, or a test's.
 struct Streams {
@@ -81,6 +87,12 @@ struct Streams {
 int UsageError(const Streams& io, const std::string& message) {
     std::fprintf(io.err, "kivpfx: %s\nTry 'kivpfx --help' for more information.\n", message.c_str());
     return kUsage;
+}
+
+// An argument in a message: in quotes, as the shell would quote it when it holds a control character.
+std::string Named(std::string_view argument) {
+    const std::string quoted = filesystem::Quoted(argument);
+    return quoted.starts_with('\'') ? quoted : "'" + quoted + "'";
 }
 
 std::optional<unsigned> Number(std::string_view text) {
@@ -152,6 +164,9 @@ int Protect(int argc, char** argv, const Streams& io) {
         } else if (Is(argument, "--json")) {
             options.json = true;
             args.Skip();
+        } else if (Is(argument, "--zero", "-z")) {
+            options.zero = true;
+            args.Skip();
         } else if (Is(argument, "--quiet", "-q")) {
             options.quiet = true;
             args.Skip();
@@ -209,9 +224,10 @@ int Protect(int argc, char** argv, const Streams& io) {
                 "the password is never taken from the command line, where other users can read it; "
                 "use --password-file FILE, --password-fd N or the terminal prompt");
         } else {
-            return UsageError(io, "unknown option '" + std::string(argument) + "'");
+            return UsageError(io, "unknown option " + Named(argument));
         }
     }
+    if (options.json && options.zero) return UsageError(io, "give either --json or --zero, not both");
     if (passwordFile && passwordFd)
         return UsageError(io, "give either --password-file or --password-fd, not both");
     if (nulSeparated && !filesFrom) return UsageError(io, "--null only applies to a --files-from list");
@@ -247,7 +263,7 @@ int Inspect(int argc, char** argv, const Streams& io) {
         } else if (argument == "--json") {
             json = true;
         } else {
-            return UsageError(io, "unknown option '" + std::string(argument) + "'");
+            return UsageError(io, "unknown option " + Named(argument));
         }
     }
     if (paths.empty()) return UsageError(io, "inspect needs at least one file or folder");
@@ -276,8 +292,7 @@ int Main(int argc, char** argv, int in, std::FILE* out, std::FILE* err) {
     InstallInterruptHandlers();
     if (command == "protect") return Protect(argc, argv, io);
     if (command == "inspect") return Inspect(argc, argv, io);
-    return UsageError(io,
-                      "unknown command '" + std::string(command) + "'; the commands are protect and inspect");
+    return UsageError(io, "unknown command " + Named(command) + "; the commands are protect and inspect");
 }
 
 }  // namespace kiv::cli

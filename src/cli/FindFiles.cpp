@@ -12,6 +12,7 @@
 #include "cli/Interrupt.h"
 #include "engine/SameFile.h"
 #include "engine/SearchFolder.h"
+#include "filesystem/PathText.h"
 
 namespace kiv::cli {
 namespace {
@@ -90,9 +91,9 @@ FoundFiles FindFiles(const std::vector<std::string>& paths, filesystem::FileSyst
         } else if (anyFileName || engine::IsPkcs12Name(BareName(path))) {
             add(path, path);
         } else if (exists || (!path.empty() && ::lstat(path.c_str(), &st) == 0)) {
-            found.problems.push_back(path + ": not a .pfx or .p12 file name");
+            found.problems.push_back(filesystem::Quoted(path) + ": not a .pfx or .p12 file name");
         } else {
-            found.problems.push_back(path + ": no such file or folder");
+            found.problems.push_back(filesystem::Quoted(path) + ": no such file or folder");
         }
     }
     found.interrupted = InterruptSignal() != 0;
@@ -103,9 +104,10 @@ bool ReadPathList(const std::string& path, bool nulSeparated, std::vector<std::s
                   std::string& error, int standardInput) {
     const bool own = path != "-";
     const int fd = own ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : standardInput;
-    const std::string name = own ? path : std::string("standard input");
+    const int openError = errno;
+    const std::string name = own ? filesystem::Quoted(path) : std::string("standard input");
     if (fd < 0) {
-        error = name + ": " + std::error_code(errno, std::generic_category()).message();
+        error = name + ": " + std::error_code(openError, std::generic_category()).message();
         return false;
     }
     const char end = nulSeparated ? '\0' : '\n';

@@ -4,6 +4,7 @@
 #include "cli/FindFiles.h"
 #include "cli/Interrupt.h"
 #include "cli/Text.h"
+#include "filesystem/PathText.h"
 
 namespace kiv::cli {
 namespace {
@@ -11,6 +12,7 @@ namespace {
 using certificate::CertificateSummary;
 using certificate::Inspection;
 using certificate::KeySummary;
+using filesystem::Quoted;
 
 const char* KindWord(Inspection::Kind kind) {
     switch (kind) {
@@ -18,44 +20,42 @@ const char* KindWord(Inspection::Kind kind) {
             return "password-less";
         case Inspection::Kind::Protected:
             return "protected";
-        case Inspection::Kind::NotPkcs12:
-            return "not-pkcs12";
         case Inspection::Kind::Unreadable:
             return "unreadable";
     }
     return "unreadable";
 }
 
+// Everything in the text report but the program's own words comes from the file or its name.
 void PrintText(const std::string& path, const Inspection& inspection, std::FILE* out) {
     switch (inspection.kind) {
         case Inspection::Kind::Protected:
-            std::fprintf(out, "%s: protected by a password\n  format: %s\n", path.c_str(),
-                         inspection.format.description.c_str());
-            return;
-        case Inspection::Kind::NotPkcs12:
-            std::fprintf(out, "%s: not a PKCS#12 file\n", path.c_str());
+            std::fprintf(out, "%s: protected by a password\n  format: %s\n", Quoted(path).c_str(),
+                         Quoted(inspection.format.description).c_str());
             return;
         case Inspection::Kind::Unreadable:
-            std::fprintf(out, "%s: cannot be read: %s\n", path.c_str(), inspection.detail.c_str());
+            std::fprintf(out, "%s: cannot be read: %s\n", Quoted(path).c_str(),
+                         Quoted(inspection.detail).c_str());
             return;
         case Inspection::Kind::PasswordLess:
             break;
     }
-    std::fprintf(out, "%s: password-less PKCS#12 file, %zu key%s, %zu certificate%s\n", path.c_str(),
+    std::fprintf(out, "%s: password-less PKCS#12 file, %zu key%s, %zu certificate%s\n", Quoted(path).c_str(),
                  inspection.keys.size(), inspection.keys.size() == 1 ? "" : "s",
                  inspection.certificates.size(), inspection.certificates.size() == 1 ? "" : "s");
-    std::fprintf(out, "  format: %s\n", inspection.format.description.c_str());
+    std::fprintf(out, "  format: %s\n", Quoted(inspection.format.description).c_str());
     for (const KeySummary& key : inspection.keys) {
-        std::fprintf(out, "  key: %s\n", key.algorithm.c_str());
-        if (!key.friendlyName.empty()) std::fprintf(out, "    friendly name: %s\n", key.friendlyName.c_str());
+        std::fprintf(out, "  key: %s\n", Quoted(key.algorithm).c_str());
+        if (!key.friendlyName.empty())
+            std::fprintf(out, "    friendly name: %s\n", Quoted(key.friendlyName).c_str());
     }
     for (const CertificateSummary& certificate : inspection.certificates) {
-        std::fprintf(out, "  certificate: %s\n", certificate.subject.c_str());
-        std::fprintf(out, "    issuer: %s\n", certificate.issuer.c_str());
-        std::fprintf(out, "    expires: %s%s\n", certificate.notAfter.c_str(),
+        std::fprintf(out, "  certificate: %s\n", Quoted(certificate.subject).c_str());
+        std::fprintf(out, "    issuer: %s\n", Quoted(certificate.issuer).c_str());
+        std::fprintf(out, "    expires: %s%s\n", Quoted(certificate.notAfter).c_str(),
                      certificate.expired ? " (expired)" : "");
         if (!certificate.friendlyName.empty())
-            std::fprintf(out, "    friendly name: %s\n", certificate.friendlyName.c_str());
+            std::fprintf(out, "    friendly name: %s\n", Quoted(certificate.friendlyName).c_str());
     }
 }
 
@@ -101,7 +101,7 @@ int RunInspect(const std::vector<std::string>& paths, bool json, std::FILE* out,
         found = FindFiles(paths, *files, true);
     }
     if (found.interrupted) return InterruptExitStatus(InterruptSignal());
-    if (found.files.empty()) std::fprintf(err, "kivpfx: no .pfx files found\n");
+    if (found.files.empty()) std::fprintf(err, "kivpfx: no .pfx or .p12 files found\n");
     int status = 0;
     if (json) std::fprintf(out, "{\n\"command\": \"inspect\",\n\"files\": [");
     bool first = true;

@@ -181,10 +181,11 @@ PasswordResult ReadPassword(const PasswordSource& source, Secret& password) {
             if (source.file == "-") return FromDescriptor(source.standardInput, "standard input", password);
             const int fd = ::open(source.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
             if (fd < 0) {
-                return Refused("cannot open the password file " + source.file + ": " +
-                               std::error_code(errno, std::generic_category()).message());
+                const int error = errno;
+                return Refused("cannot open the password file " + filesystem::Quoted(source.file) + ": " +
+                               std::error_code(error, std::generic_category()).message());
             }
-            PasswordResult result = FromDescriptor(fd, source.file, password);
+            PasswordResult result = FromDescriptor(fd, filesystem::Quoted(source.file), password);
             ::close(fd);
             return result;
         }

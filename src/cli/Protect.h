@@ -20,6 +20,7 @@ struct ProtectOptions {
     unsigned jobs = 0;  // 0: one per core
     bool dryRun = false;
     bool json = false;
+    bool zero = false;  // report records end with a NUL byte and carry names as they are
     bool quiet = false;
     certificate::SaveOptions save;  // its parallelDerivations is set by the run from the number of jobs
 };

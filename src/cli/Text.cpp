@@ -1,19 +1,10 @@
 #include "cli/Text.h"
 
-#include <cstdint>
 #include <cstdio>
 
 #include "filesystem/PathText.h"
 
 namespace kiv::cli {
-namespace {
-
-// What ForEachPathCharacter gives for a byte that is not part of valid UTF-8.
-bool IsStrayByte(char32_t code) {
-    return code >= 0xDC80 && code <= 0xDCFF;
-}
-
-}  // namespace
 
 std::string JsonString(std::string_view text) {
     std::string out;
@@ -38,8 +29,9 @@ std::string JsonString(std::string_view text) {
                 out += "\\t";
                 break;
             default:
-                // A stray byte is written as the lone surrogate the path text pair gives it.
-                if (code < 0x20 || code == 0x7F || IsStrayByte(code)) {
+                // A stray byte is written as the lone surrogate the path text pair gives it; C1 controls
+                // are escaped too, as a terminal would act on them.
+                if (filesystem::IsControlCharacter(code) || filesystem::IsStrayByte(code)) {
                     std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
                     out += escape;
                 } else {

@@ -6,6 +6,7 @@
 
 #include "certificate/NewFileWriter.h"
 #include "engine/SearchFolder.h"
+#include "filesystem/PathText.h"
 
 namespace kiv::engine {
 
@@ -21,15 +22,17 @@ FileResult Result(Outcome outcome, std::string status) {
     return {outcome, std::move(status)};
 }
 
+// Descriptions may carry text from outside (a name, a system message): quoted so that a status
+// never breaks its row or line.
 FileResult LoadFailure(const std::string& description) {
-    return Result(Outcome::LoadError, "Error Loading : " + description);
+    return Result(Outcome::LoadError, "Error Loading : " + filesystem::Quoted(description));
 }
 
 // How a save that failed, or the writer's test before one, ends the file.
 FileResult SaveFailure(const certificate::CallResult& saved, const std::string& output) {
     // A file that appeared at the output path in the meantime is left alone.
     if (saved.targetExists) return OutputTaken(output);
-    return Result(Outcome::SaveError, "Error Saving : " + saved.description);
+    return Result(Outcome::SaveError, "Error Saving : " + filesystem::Quoted(saved.description));
 }
 
 // Makes a certificate object and loads `source`, which must be there, into it as a password-less file.
@@ -38,7 +41,11 @@ FileResult LoadWithEmptyPassword(filesystem::FileSystem* files,
                                  const std::string& source,
                                  std::unique_ptr<certificate::Certificate>& certificate) {
     if (!files) return LoadFailure("the file system cannot be read");
-    if (!files->FileExists(source)) return Result(Outcome::NotFound, "File not found");
+    if (!files->FileExists(source)) {
+        // Something that is there but is no file (a folder, a FIFO, a device) is not "not found".
+        const std::string what = files->WhyNotAFile(source);
+        return what.empty() ? Result(Outcome::NotFound, "File not found") : LoadFailure(what);
+    }
     try {
         if (certificates) certificate = certificates();
     } catch (...) {
@@ -57,7 +64,7 @@ FileResult LoadWithEmptyPassword(filesystem::FileSystem* files,
 }  // namespace
 
 FileResult OutputTaken(const std::string& output) {
-    return Result(Outcome::OutputExists, "File [" + output + "] already exists");
+    return Result(Outcome::OutputExists, "File [" + filesystem::Quoted(output) + "] already exists");
 }
 
 std::string OutputPathFor(std::string_view source, Naming naming) {
@@ -83,7 +90,8 @@ FileResult CheckTakenOutput(filesystem::FileSystem* files,
     const certificate::CallResult copy = certificate->IsCopyAt(output, password);
     if (copy.ok) return OutputTaken(output);
     return Result(Outcome::NotItsCopy,
-                  OutputTaken(output).status + " and is not this file's protected copy: " + copy.description);
+                  OutputTaken(output).status +
+                      " and is not this file's protected copy: " + filesystem::Quoted(copy.description));
 }
 
 FileResult ProtectFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
@@ -107,7 +115,10 @@ FileResult CheckFile(filesystem::FileSystem* files, const certificate::Certifica
     std::unique_ptr<certificate::Certificate> certificate;
     FileResult loaded = LoadSource(files, certificates, source, output, certificate);
     if (loaded.outcome != Outcome::Ok) return loaded;
+    // What the save itself would refuse comes before the writer's tests, as in the save.
+    const certificate::CallResult savable = certificate->CheckSave(0, 1);
     certificate.reset();
+    if (!savable.ok) return SaveFailure(savable, output);
     const certificate::CallResult writable = certificate::CheckNewFile(output);
     if (!writable.ok) return SaveFailure(writable, output);
     return Result(Outcome::Ready, "Ready");

@@ -13,7 +13,7 @@ namespace kiv::engine {
 enum class Outcome {
     Ok,
     OutputExists,      // the output name was taken: nothing written
-    NotFound,          // no source file
+    NotFound,          // nothing at the source path (something other than a file there is a LoadError)
     AlreadyProtected,  // the source has a password of its own
     NoComponent,       // no certificate object could be made
     LoadError,
@@ -54,9 +54,9 @@ FileResult LoadSource(filesystem::FileSystem* files, const certificate::Certific
                       const std::string& source, const std::string& output,
                       std::unique_ptr<certificate::Certificate>& certificate);
 
-// The dry run of one file: LoadSource, then the file writer's own tests of the output name and
-// folder, so it ends as ProtectFile would up to the save; Ready when nothing is in the way. Writes
-// nothing.
+// The dry run of one file: LoadSource, then what the save would refuse before it writes (the
+// certificate object's CheckSave, then the file writer's own tests of the output name and folder),
+// so it ends as ProtectFile would up to the save; Ready when nothing is in the way. Writes nothing.
 FileResult CheckFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
                      const std::string& source, const std::string& output);
 
@@ -69,7 +69,8 @@ FileResult CheckTakenOutput(filesystem::FileSystem* files,
 
 // Protects one file: tests the output and the source, loads the source with the empty password and
 // saves a copy under `password` at `output`. Paths are the file system's bytes; the status texts
-// carry them as they are. Never throws and never replaces a file.
+// carry them as they are, or quoted (filesystem::Quoted) where they hold a control character, and
+// the same for descriptions. Never throws and never replaces a file.
 FileResult ProtectFile(filesystem::FileSystem* files, const certificate::CertificateFactory& certificates,
                        const std::string& source, const std::string& output, const std::string& password);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,6 +39,9 @@ class FileSystem {
 
     // True exactly when a file (not a folder) exists at the path.
     virtual bool FileExists(const std::string& path) = 0;
+    // Why a path where FileExists is false names no file, as a sentence (WhyNotAFileAt): empty when
+    // nothing is there at all.
+    virtual std::string WhyNotAFile(const std::string& path) = 0;
     // The file's bare name as the file system reports it; nothing when there is no such file.
     virtual std::optional<std::string> FileName(const std::string& path) = 0;
     // The files of a folder. A listing that fails part way keeps what it read and reports !ok.
@@ -51,5 +56,12 @@ class FileSystem {
 
 // The real file system, over std::filesystem.
 std::unique_ptr<FileSystem> CreateLocalFileSystem();
+
+// What is at a path in place of a regular file, as a sentence for a status: "The path names a
+// folder, not a file.", a FIFO, a socket or a device likewise; empty for a regular file.
+std::string WhyNotAFile(mode_t mode);
+// The same for what is at `path`, links followed, with "The path is a loop of symbolic links." for
+// a loop. Empty for a regular file and where nothing is (no such name, or a link to nothing).
+std::string WhyNotAFileAt(const std::string& path);
 
 }  // namespace kiv::filesystem

@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -17,6 +18,8 @@ class LocalFileSystem final : public FileSystem {
         std::error_code ec;
         return !path.empty() && fs::is_regular_file(fs::path(path), ec);
     }
+
+    std::string WhyNotAFile(const std::string& path) override { return WhyNotAFileAt(path); }
 
     std::optional<std::string> FileName(const std::string& path) override {
         if (!FileExists(path)) return std::nullopt;
@@ -81,6 +84,33 @@ class LocalFileSystem final : public FileSystem {
 
 std::unique_ptr<FileSystem> CreateLocalFileSystem() {
     return std::make_unique<LocalFileSystem>();
+}
+
+std::string WhyNotAFile(mode_t mode) {
+    switch (mode & S_IFMT) {
+        case S_IFREG:
+            return {};
+        case S_IFDIR:
+            return "The path names a folder, not a file.";
+        case S_IFIFO:
+            return "The path names a FIFO (a named pipe), not a file.";
+        case S_IFSOCK:
+            return "The path names a socket, not a file.";
+        case S_IFCHR:
+        case S_IFBLK:
+            return "The path names a device, not a file.";
+        default:
+            return "The path does not name a regular file.";
+    }
+}
+
+std::string WhyNotAFileAt(const std::string& path) {
+    struct stat st {};
+    if (!path.empty() && ::stat(path.c_str(), &st) == 0) return WhyNotAFile(st.st_mode);
+    const int error = errno;
+    if (path.empty() || error == ENOENT || error == ENOTDIR) return {};
+    if (error == ELOOP) return "The path is a loop of symbolic links.";
+    return "The file cannot be examined: " + std::error_code(error, std::generic_category()).message() + ".";
 }
 
 }  // namespace kiv::filesystem

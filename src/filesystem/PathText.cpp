@@ -1,5 +1,7 @@
 #include "filesystem/PathText.h"
 
+#include <cstdio>
+
 namespace kiv::filesystem {
 
 std::u16string PathToText(std::string_view bytes) {
@@ -54,6 +56,47 @@ std::string TextToPath(std::u16string_view text) {
         }
     }
     return bytes;
+}
+
+std::string Quoted(std::string_view text) {
+    bool plain = !text.starts_with('\'');
+    ForEachPathCharacter(text, [&](char32_t code) { plain = plain && !IsControlCharacter(code); });
+    if (plain) return std::string(text);
+
+    std::string out;
+    enum class In { Nothing, Quotes, Escapes } in = In::Nothing;
+    const auto enter = [&](In next) {
+        if (in == next) return;
+        if (in != In::Nothing) out += '\'';
+        if (next == In::Quotes) out += '\'';
+        if (next == In::Escapes) out += "$'";
+        in = next;
+    };
+    ForEachPathCharacter(text, [&](char32_t code) {
+        std::string bytes;
+        if (IsStrayByte(code)) {
+            bytes.push_back(static_cast<char>(code - 0xDC00));
+        } else {
+            AppendUtf8(code, bytes);
+        }
+        if (code == '\'') {
+            enter(In::Nothing);
+            out += "\\'";
+        } else if (!IsControlCharacter(code)) {
+            enter(In::Quotes);
+            out += bytes;
+        } else {
+            enter(In::Escapes);
+            for (const char byte : bytes) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\%03o", static_cast<unsigned char>(byte));
+                out += byte == '\n' ? "\\n" : byte == '\t' ? "\\t" : byte == '\r' ? "\\r" : escape;
+            }
+        }
+    });
+    enter(In::Nothing);
+    if (!out.starts_with('\'')) out.insert(0, "''");
+    return out;
 }
 
 }  // namespace kiv::filesystem

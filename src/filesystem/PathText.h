@@ -56,6 +56,17 @@ void ForEachPathCharacter(std::string_view bytes, Visit&& visit) {
     }
 }
 
+// True for what ForEachPathCharacter gives for a byte that is not part of valid UTF-8.
+inline bool IsStrayByte(char32_t code) {
+    return code >= 0xDC80 && code <= 0xDCFF;
+}
+
+// True for a control character as ForEachPathCharacter gives it: C0, DEL and C1, encoded or as a
+// stray byte, since terminals act on C1 controls as on C0 ones.
+inline bool IsControlCharacter(char32_t code) {
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || (code >= 0xDC80 && code <= 0xDC9F);
+}
+
 // Appends `code` (up to U+10FFFF) to `out` as UTF-8: the one encoder, for paths, text and passwords.
 void AppendUtf8(char32_t code, std::string& out);
 
@@ -70,6 +81,15 @@ void ForEachUtf16Unit(char32_t code, Put&& put) {
         put(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
     }
 }
+
+// Text from outside (a file name, an attribute, a certificate field, a system message) as it may be
+// written where people or scripts read it. Unchanged when it holds no control character (C0, DEL or
+// C1, encoded or as a stray byte) and does not begin with a single quote; otherwise quoted the way
+// bash, ksh and zsh read it back, as GNU ls's shell-escape style does: printable runs inside '...', a
+// single quote as \', control characters as $'\n', $'\t', $'\r' or $'\ooo' for each of their bytes,
+// and '' in front when the text would not begin with a quote. So no control byte reaches a terminal,
+// and a text that begins with a single quote is always a quoted one.
+std::string Quoted(std::string_view text);
 
 // True when `bytes` are valid UTF-8 throughout, as ForEachPathCharacter reads it (no overlong forms,
 // no encoded surrogates, nothing past U+10FFFF).

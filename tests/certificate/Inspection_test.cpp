@@ -59,9 +59,9 @@ TEST_F(InspectionTest, KeyAlgorithmAndFriendlyNames) {
     EXPECT_FALSE(named.certificates[0].friendlyName.empty());
 }
 
-// Each kind of file that is not a password-less one, with the words the protection run's load
-// would use. The hostile file gets its refusal before any derivation: without the ceiling it would
-// keep the test busy far past its time-out.
+// Each kind of file that is not a password-less one, in the words the protection run's load uses.
+// The hostile file gets its refusal before any derivation: without the ceiling it would keep the
+// test busy far past its time-out.
 TEST_F(InspectionTest, FilesThatAreNotPasswordLessAreToldApart) {
     ASSERT_TRUE(WritePfx(Path("protected.pfx"), PfxVariant::PasswordProtected));
     ASSERT_TRUE(WritePfx(Path("certs.p12"), PfxVariant::CertificatesOnly));
@@ -70,6 +70,7 @@ TEST_F(InspectionTest, FilesThatAreNotPasswordLessAreToldApart) {
     WriteFile(Path("empty.pfx"), "");
     WriteFile(Path("large.pfx"), std::string(static_cast<std::size_t>(kLargestSource) + 1, '\x30'));
     ASSERT_EQ(::mkfifo(Path("fifo.pfx").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("loop.pfx", Path("loop.pfx").c_str()), 0);  // opening it fails, as a socket's does
 
     struct Case {
         const char* name;
@@ -82,11 +83,12 @@ TEST_F(InspectionTest, FilesThatAreNotPasswordLessAreToldApart) {
         {"hostile.pfx", Inspection::Kind::Unreadable,
          "The file's integrity check asks for 2,147,483,647 iterations of key derivation; at most "
          "1,000,000 are accepted."},
-        {"text.pfx", Inspection::Kind::NotPkcs12, "The file is not a PKCS#12 file"},
-        {"empty.pfx", Inspection::Kind::NotPkcs12, "The file is empty."},
-        {"large.pfx", Inspection::Kind::NotPkcs12, "The file is too large to be a PKCS#12 file"},
+        {"text.pfx", Inspection::Kind::Unreadable, "The file holds PEM text, not a PKCS#12 file."},
+        {"empty.pfx", Inspection::Kind::Unreadable, "The file is empty."},
+        {"large.pfx", Inspection::Kind::Unreadable, "The file is too large to be a PKCS#12 file"},
         {"missing.pfx", Inspection::Kind::Unreadable, "The file does not exist."},
-        {"fifo.pfx", Inspection::Kind::Unreadable, "The path does not name a regular file."},
+        {"fifo.pfx", Inspection::Kind::Unreadable, "The path names a FIFO (a named pipe), not a file."},
+        {"loop.pfx", Inspection::Kind::Unreadable, "The path is a loop of symbolic links."},
         {"", Inspection::Kind::Unreadable, "The path names a folder, not a file."},
     };
     for (const Case& c : cases) {
@@ -95,6 +97,7 @@ TEST_F(InspectionTest, FilesThatAreNotPasswordLessAreToldApart) {
         EXPECT_EQ(inspection.detail.rfind(c.detail, 0), 0u) << c.name << ": " << inspection.detail;
         if (c.kind != Inspection::Kind::PasswordLess) {
             EXPECT_TRUE(inspection.keys.empty() && inspection.certificates.empty()) << c.name;
+            EXPECT_EQ(Make()->Load(Path(c.name), "", 1, 0).description, inspection.detail) << c.name;
         }
     }
     const Inspection certs = InspectFile(Path("certs.p12"));

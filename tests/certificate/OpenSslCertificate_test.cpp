@@ -433,7 +433,7 @@ const BadSource kBadSources[] = {
     {"Empty", [](const std::string& p) { WriteFile(p, ""); }, "empty"},
     {"Missing", [](const std::string&) {}, "does not exist"},
     {"Folder", [](const std::string& p) { mkdir(p.c_str(), 0700); }, "folder"},
-    {"Fifo", [](const std::string& p) { mkfifo(p.c_str(), 0600); }, "regular file"},
+    {"Fifo", [](const std::string& p) { mkfifo(p.c_str(), 0600); }, "fifo"},
     {"Oversize",
      [](const std::string& p) {
          const int fd = open(p.c_str(), O_WRONLY | O_CREAT, 0600);

@@ -59,7 +59,7 @@ TEST_F(CliInspectTest, PrintsEachFileAndExitsWithOneForUnreadableOnes) {
         Path("other.p12") + ": password-less PKCS#12 file",
         Path("sub/b.pfx") +
             ": protected by a password\n  format: AES-256 (PBES2, AES-256-CBC, HMAC-SHA256)\n",
-        Path("sub/c.pfx") + ": not a PKCS#12 file\n",
+        Path("sub/c.pfx") + ": cannot be read: The file is not a PKCS#12 file, or it is damaged.",
         Path("sub/hostile.pfx") +
             ": cannot be read: The file's integrity check asks for 2,147,483,647 iterations of key "
             "derivation; at most 1,000,000 are accepted.\n",
@@ -78,7 +78,7 @@ TEST_F(CliInspectTest, PrintsEachFileAndExitsWithOneForUnreadableOnes) {
     Write("empty/x.txt", "");
     const Inspected none = Inspect({Path("empty")});
     EXPECT_EQ(none.status, 0);
-    EXPECT_EQ(none.err, "kivpfx: no .pfx files found\n");
+    EXPECT_EQ(none.err, "kivpfx: no .pfx or .p12 files found\n");
 }
 
 TEST_F(CliInspectTest, JsonCarriesWhatEachFileHoldsOrWhyItCannotBeRead) {

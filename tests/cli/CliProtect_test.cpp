@@ -353,7 +353,8 @@ TEST_F(CliProtectTest, QuietPrintsFailuresOnly) {
     EXPECT_TRUE(run.err.empty()) << run.err;
 }
 
-// The dry run ends each file as the run does up to its save; only a file the run writes differs.
+// The dry run ends each file as the run does up to its save; only a file the run writes differs. A
+// file the run cannot load, inspect cannot read either: it fails it, with the run's reason.
 TEST_F(CliProtectTest, DryRunGivesEachFileTheRunsStatusAndWritesNothing) {
     Pfx("a.pfx");
     Pfx("legacy.pfx", PfxVariant::Legacy);
@@ -365,11 +366,20 @@ TEST_F(CliProtectTest, DryRunGivesEachFileTheRunsStatusAndWritesNothing) {
     Pfx("e.pfx");
     const std::string tooLong = std::string(250, 'n') + ".pfx";  // for its output name
     Pfx(tooLong);
-    Pfx("a.PFX", PfxVariant::NoMac);  // another file with a.pfx's output name
-    const std::vector<std::pair<std::string, std::string>> cases = {
+    Pfx("a.PFX", PfxVariant::NoMac);        // another file with a.pfx's output name
+    Pfx("many.pfx", PfxVariant::ManyKeys);  // more keys than one save may derive keys for
+    ASSERT_EQ(::mkfifo(Path("fifo.pfx").c_str(), 0600), 0);
+    Write("empty.pfx", "");
+    Write("large.pfx", "0");
+    std::filesystem::resize_file(Path("large.pfx"), 10ull << 30);  // sparse: takes no room
+    std::filesystem::create_symlink("/dev/null", Path("null.pfx"));
+    std::vector<std::pair<std::string, std::string>> cases = {
         {"a.pfx", "ok"},           {"legacy.pfx", "ok"},      {"b.pfx", "already-protected"},
         {"c.pfx", "load-error"},   {"gone.pfx", "not-found"}, {"d.pfx", "output-taken"},
         {"e.pfx", "output-taken"}, {tooLong, "save-error"},   {"a.PFX", "output-exists"}};
+    cases.emplace_back("many.pfx", "save-error");
+    for (const char* name : {"fifo.pfx", "null.pfx", "empty.pfx", "large.pfx"})
+        cases.emplace_back(name, "load-error");  // there, but no file the run can read
     std::vector<std::string> args = {"-n", "--json", "--jobs", "3"};
     for (const auto& named : cases) args.push_back(Path(named.first));
     const auto before = Tree();
@@ -389,9 +399,40 @@ TEST_F(CliProtectTest, DryRunGivesEachFileTheRunsStatusAndWritesNothing) {
         EXPECT_EQ(result["outcome"].string, outcome) << name << ": " << result["status"].string;
         EXPECT_EQ(ready["outcome"].string, outcome == "ok" ? "ready" : outcome) << name;
         EXPECT_EQ(ready["status"].string, outcome == "ok" ? "Ready" : result["status"].string) << name;
+        if (outcome != "load-error") continue;
+        const Finished inspected = RunKivpfx({"inspect", Path(name)});
+        EXPECT_EQ(inspected.status, 1) << name;
+        EXPECT_EQ(inspected.out,
+                  Path(name) + ": cannot be read: " + result["status"].string.substr(16) + "\n");
     }
     EXPECT_TRUE((*checked)["dryRun"].boolean);
     EXPECT_EQ((*checked)["counts"]["ready"].number, 2);
+}
+
+// Names and attributes that would drive a terminal or forge a report line: none of their control
+// bytes gets through, and each line, read back as bash reads it, is the record --zero gives.
+TEST_F(CliProtectTest, HostileNamesCannotForgeTheReportOrDriveTheTerminal) {
+    for (const std::string name : {"evil\nOK\tforged.pfx", "\x1b]0;owned\x07.pfx", "\x1b[2J\r.pfx",
+                                   "'quoted.pfx", "c1-\xc2\x9b.pfx", "caf\xe9.pfx"}) {
+        Pfx("ok/" + name, PfxVariant::HostileNames);
+        Write("bad/" + name, "junk");
+    }
+    const std::string raw = "\x1b\x07\x9b\r";  // kivpfx itself writes none of these but on a terminal
+    const Finished text = Protect({"-n", root_}), zero = Protect({"-n", "-z", root_});
+    EXPECT_EQ(text.out.find_first_of(raw), std::string::npos) << text.out;
+    Write(".made/text", text.out);
+    Write(".made/read.sh", "cd " + Path(".made") + R"( && while IFS=$'\t' read -r s p; do [[ $p == \'* ]] &&
+          eval "p=$p"; printf '%s\t%s\0' "$s" "$p"; done <text >read)");
+    ASSERT_EQ(std::system(("bash " + Path(".made/read.sh")).c_str()), 0);
+    EXPECT_EQ(kiv::testing::ReadFile(Path(".made/read")), zero.out);
+    EXPECT_NE(zero.out.find("\t" + Path("ok/evil\nOK\tforged.pfx") + '\0'), std::string::npos) << zero.out;
+    TerminalChild terminal({"protect", "-n", root_});
+    EXPECT_EQ(terminal.Wait(), 1);
+    EXPECT_EQ(terminal.Screen().find_first_of(raw.substr(1, 2)), std::string::npos) << terminal.Screen();
+    const Finished inspect = RunKivpfx({"inspect", root_});
+    EXPECT_EQ(inspect.out.find_first_of(raw), std::string::npos) << inspect.out;
+    EXPECT_NE(inspect.out.find("friendly name: " + filesystem::Quoted(kiv::testing::kHostileName)),
+              std::string::npos);
 }
 
 TEST_F(CliProtectTest, TwoRunsAtOnceWriteEachOutputExactlyOnce) {

@@ -17,6 +17,7 @@ TEST(CliTextTest, JsonStringEscapesWhatJsonRequiresAndKeepsEveryByte) {
     EXPECT_EQ(JsonString("\xc0\xaf"), "\"\\udcc0\\udcaf\"");
     EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\\udced\\udca0\\udc80\"");
     EXPECT_EQ(JsonString(std::string("nul\0byte", 8)), "\"nul\\u0000byte\"");
+    EXPECT_EQ(JsonString("c1 \xc2\x9b"), "\"c1 \\u009b\"");  // terminals act on C1 controls too
     const auto parsed = testing::ParseJson(JsonString("x\xe9y"));
     ASSERT_TRUE(parsed.has_value());
     EXPECT_EQ(parsed->string, "x\xed\xb3\xa9y");  // U+DCE9

@@ -17,10 +17,10 @@ fail() {
 source "${BASH_SOURCE[0]%/*}/../support/missing_tool.sh"
 for tool in parallel jq openssl; do command -v "$tool" >/dev/null || missing "$tool"; done
 
-work="$(mktemp -d)"
+work="$(mktemp -d)" || exit 1
 trap 'rm -rf "$work"' EXIT
 export PATH="$(dirname "$kivpfx"):$PATH" PARALLEL=--will-cite
-cd "$work"
+cd "$work" || exit 1  # everything below is written in the temporary folder only
 printf 'Many-Machines-1\n' >password
 for n in 1 2; do
   openssl req -x509 -newkey rsa:2048 -nodes -keyout "k$n.pem" -out "c$n.pem" -subj "/CN=share $n" -days 30 \

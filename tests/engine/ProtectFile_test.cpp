@@ -68,6 +68,10 @@ TEST_F(ProtectFileTest, EachOutcomeHasItsStatus) {
     EXPECT_EQ(r.outcome, Outcome::SaveError);
     EXPECT_EQ(r.status, "Error Saving : disk full");
     EXPECT_FALSE(fs::exists(output));
+    // Text from outside in a status never breaks its line.
+    EXPECT_EQ(Run(certificate::CallResult::Failure("one\ntwo"), ok).status,
+              "Error Loading : 'one'$'\\n''two'");
+    EXPECT_EQ(OutputTaken("/a/b\tc.pfx").status, "File ['/a/b'$'\\t''c.pfx'] already exists");
 
     certificate::CallResult raced = certificate::CallResult::Failure("taken");
     raced.targetExists = true;
@@ -91,7 +95,12 @@ TEST_F(ProtectFileTest, MissingSourceAndMissingComponent) {
     FileResult r = Run(certificate::CallResult::Success(), certificate::CallResult::Success());
     EXPECT_EQ(r.outcome, Outcome::NotFound);
     EXPECT_EQ(r.status, "File not found");
-
+    // Something there that is no file is not missing: the file system says what it is.
+    fs::create_symlink("/dev/null", source_);
+    r = Run(certificate::CallResult::Success(), certificate::CallResult::Success());
+    EXPECT_EQ(r.outcome, Outcome::LoadError);
+    EXPECT_EQ(r.status, "Error Loading : The path names a device, not a file.");
+    fs::remove(source_);
     std::ofstream(source_) << "source";
     certificate::CertificateFactory none = [] { return std::unique_ptr<certificate::Certificate>(); };
     r = ProtectFile(files_.get(), none, source_, OutputPathFor(source_), "pw");

@@ -1,5 +1,6 @@
 // The file-system object over a real temporary folder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,16 @@ TEST_F(LocalFileSystemTest, ExistenceIsForFilesOnly) {
     EXPECT_FALSE(files->FileExists(""));
     EXPECT_EQ(files->FileName((root / "Other.PFX").string()), "Other.PFX");
     EXPECT_FALSE(files->FileName((root / "sub").string()));
+
+    // Where there is no file, nothing at all, or what is there instead.
+    fs::create_symlink("loop.pfx", root / "loop.pfx");
+    for (const char* nothing : {"missing.pfx", "dangling.pfx", "a.pfx/below", "a.pfx"})
+        EXPECT_EQ(files->WhyNotAFile((root / nothing).string()), "") << nothing;
+    EXPECT_EQ(files->WhyNotAFile((root / "sub").string()), "The path names a folder, not a file.");
+    EXPECT_EQ(files->WhyNotAFile("/dev/null"), "The path names a device, not a file.");
+    EXPECT_EQ(files->WhyNotAFile((root / "loop.pfx").string()), "The path is a loop of symbolic links.");
+    EXPECT_EQ(WhyNotAFile(S_IFIFO), "The path names a FIFO (a named pipe), not a file.");
+    EXPECT_EQ(WhyNotAFile(S_IFSOCK), "The path names a socket, not a file.");
 }
 
 TEST_F(LocalFileSystemTest, ListingsSeparateFilesFromFolders) {

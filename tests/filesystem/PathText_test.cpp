@@ -66,6 +66,19 @@ TEST(PathText, TextThatNoNameGivesStillBecomesBytes) {
     EXPECT_EQ(TextToPath(u"\xDC7F"), "\xef\xbf\xbd");  // below the reserved bytes
 }
 
+TEST(PathText, QuotedLeavesHarmlessTextAndQuotesControlsAsTheShellReadsThem) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/srv/a b/caf\xc3\xa9 it's.pfx", "/srv/a b/caf\xc3\xa9 it's.pfx"},
+        {"caf\xe9.pfx", "caf\xe9.pfx"},  // a stray byte that is no control stays as it is
+        {"evil\nOK\tforged.pfx", "'evil'$'\\n''OK'$'\\t''forged.pfx'"},
+        {"\x1b]0;t\x07\r", "''$'\\033'']0;t'$'\\007\\r'"},
+        {"it's\x7f", "'it'\\''s'$'\\177'"},
+        {"'lead", "''\\''lead'"},
+        {"c1 \xc2\x9b and \x9b", "'c1 '$'\\302\\233'' and '$'\\233'"},
+    };
+    for (const auto& [text, quoted] : cases) EXPECT_EQ(Quoted(text), quoted) << text;
+}
+
 class ShownPathTest : public kiv::testing::TempFolderTest {
   protected:
     void SetUp() override {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <set>
 
+#include "filesystem/PathText.h"
 #include "platform/formhost/ListPath.h"
 #include "platform/grid/FlexGrid.h"
 #include "search/frmsearch.h"
@@ -120,7 +121,8 @@ TEST_F(OddNamesTest, SearchListsEachNameOnceAndTheRunWritesEachOutputFromItsOwnB
     harness.ProceedConfirmed();
     for (int row = 1; row < harness.Grid().Rows(); ++row) {
         const std::string output = OutputName(ListTextToPath(harness.Path(row)));
-        EXPECT_EQ(harness.Status(row), "File [" + PathToListText(output) + "] already exists")
+        EXPECT_EQ(harness.Status(row),
+                  "File [" + PathToListText(filesystem::Quoted(output)) + "] already exists")
             << "row " << row;
     }
 }

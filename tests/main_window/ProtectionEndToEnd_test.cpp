@@ -107,11 +107,14 @@ TEST_F(ProtectionEndToEndTest, FailuresAreReportedAndLeaveNothingBehind) {
     const QString longName =
         QString(251, 'n') + ".pfx";  // its output name is longer than the file system allows
     Make(longName, PfxVariant::Pbes2Aes);
+    ASSERT_EQ(::mkfifo(dir.File("fifo.pfx").toStdString().c_str(), 0600), 0);  // there, but no file
+    harness.AddThroughDialog(dir.File("fifo.pfx"));
     harness.ProceedConfirmed();
 
     EXPECT_TRUE(harness.Status(1).startsWith("Error Loading : ")) << harness.Status(1).toStdString();
     EXPECT_GT(harness.Status(1).size(), 20);
     EXPECT_TRUE(harness.Status(2).startsWith("Error Saving : ")) << harness.Status(2).toStdString();
+    EXPECT_EQ(harness.Status(3), "Error Loading : The path names a FIFO (a named pipe), not a file.");
     size_t files = 0;
     for (const auto& entry : fs::directory_iterator(dir.Path())) files += entry.is_regular_file();
     EXPECT_EQ(files, 2u) << "only the two sources";

@@ -40,6 +40,7 @@ class FakeFileSystem final : public filesystem::FileSystem {
     std::unique_ptr<filesystem::FileSystem> Share() const { return std::make_unique<FakeFileSystem>(*this); }
 
     bool FileExists(const std::string&) override { return false; }
+    std::string WhyNotAFile(const std::string&) override { return {}; }
     std::optional<std::string> FileName(const std::string&) override { return std::nullopt; }
     filesystem::Listing<filesystem::FileEntry> Files(const std::string& folder) override {
         ++tree_->filesCalls[folder];

@@ -108,6 +108,8 @@ struct Recipe {
     bool keyFirst = false;
     bool mixedSafe = false;
     bool hugeMacCount = false;
+    int keys = 1;
+    const char* keyName = nullptr;
 };
 
 Recipe RecipeFor(PfxVariant variant) {
@@ -160,6 +162,13 @@ Recipe RecipeFor(PfxVariant variant) {
         case PfxVariant::HugeMacCount:
             r.hugeMacCount = true;
             break;
+        case PfxVariant::ManyKeys:
+            r.keyPbe = r.certPbe = -1;
+            r.keys = 600;
+            break;
+        case PfxVariant::HostileNames:
+            r.keyName = kHostileName;
+            break;
     }
     return r;
 }
@@ -200,6 +209,10 @@ std::string VariantName(PfxVariant variant) {
             return "MixedSafe";
         case PfxVariant::HugeMacCount:
             return "HugeMacCount";
+        case PfxVariant::ManyKeys:
+            return "ManyKeys";
+        case PfxVariant::HostileNames:
+            return "HostileNames";
     }
     return "Unknown";
 }
@@ -235,9 +248,12 @@ std::vector<unsigned char> MakePfx(PfxVariant variant, const std::string& passwo
     BagsPtr keyBags;
     if (recipe.withKey) {
         STACK_OF(PKCS12_SAFEBAG)* raw = nullptr;
-        PKCS12_SAFEBAG* bag = PKCS12_add_key(&raw, leafKey, 0, 2048, recipe.keyPbe, pass);
+        PKCS12_SAFEBAG* bag = nullptr;
+        for (int i = 0; i < recipe.keys && (i == 0 || bag != nullptr); ++i)
+            bag = PKCS12_add_key(&raw, leafKey, 0, 2048, recipe.keyPbe, pass);
         keyBags.reset(raw);
         if (bag == nullptr) return {};
+        if (recipe.keyName) PKCS12_add_friendlyname(bag, recipe.keyName, -1);
         if (recipe.withCerts) PKCS12_add_localkeyid(bag, const_cast<unsigned char*>(kKeyId), sizeof kKeyId);
         if (recipe.extraAttributes) {
             PKCS12_add_friendlyname(bag, "Kiv Leaf Key \xc3\xbc", -1);

@@ -24,7 +24,12 @@ enum class PfxVariant {
     KeyFirst,           // as Pbes2Aes with the key's safe before the certificates' (NSS, Java)
     MixedSafe,          // one encrypted safe: leaf, shrouded key, intermediate, root
     HugeMacCount,       // as Pbes2Aes, its MAC naming 2,147,483,647 iterations (and never computed)
+    ManyKeys,           // as UnencryptedBags with 600 key bags: more than one save may derive keys for
+    HostileNames,       // as Pbes2Aes, the key's friendlyName holding terminal control sequences
 };
+
+// The key's friendlyName in a HostileNames file: sets the title, clears the screen, fakes a line.
+inline constexpr const char* kHostileName = "\x1b]0;owned\x07\x1b[2J\r\nOK\tforged\xc2\x9b";
 
 inline constexpr const char* kTestPassword = "Secret-1";
 

@@ -277,18 +277,20 @@ std::optional<Measure> Window(const fs::path& folder, int n, Inside& inside) {
     kiv::forms::QtFontSystem fonts;
     kiv::Yield yield;
     kiv::main_window::Services services;
+    const auto files = kiv::filesystem::CreateLocalFileSystem();
+    services.fileSystem = [&files] { return files.get(); };
     services.prompts = &prompts;
     services.fonts = &fonts;
-    const auto real = kiv::certificate::OpenSslCertificateFactory();
-    services.certificates =
-        [&](kiv::filesystem::FileSystem& files) -> std::unique_ptr<kiv::certificate::Certificate> {
-        auto made = real(files);
-        if (!made) return nullptr;
-        return std::make_unique<TimedCertificate>(std::move(made), inside);
+    services.certificatesFor = [&](const kiv::certificate::SaveOptions& options) {
+        const auto real = kiv::certificate::OpenSslCertificateFactory(options);
+        return [&inside,
+                real](kiv::filesystem::FileSystem& files) -> std::unique_ptr<kiv::certificate::Certificate> {
+            auto made = real(files);
+            if (!made) return nullptr;
+            return std::make_unique<TimedCertificate>(std::move(made), inside);
+        };
     };
-    services.announceSaves = [](const std::string& password, std::size_t saves) {
-        return kiv::certificate::AnnounceSaves(password, saves);
-    };
+    services.announceSaves = kiv::certificate::AnnounceSaves;
     services.yield = &yield;
     QString error;
     auto window = kiv::main_window::frmmain::Create(std::move(services), &error);

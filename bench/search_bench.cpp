@@ -100,9 +100,11 @@ int main(int argc, char** argv) {
     kiv::forms::QtFontSystem fonts;
     kiv::Yield yield;
     kiv::main_window::Services services;
+    const auto fileSystem = kiv::filesystem::CreateLocalFileSystem();
+    services.fileSystem = [&fileSystem] { return fileSystem.get(); };
     services.prompts = &prompts;
     services.fonts = &fonts;
-    services.certificates = kiv::certificate::OpenSslCertificateFactory();
+    services.certificatesFor = kiv::certificate::OpenSslCertificateFactory;
     services.yield = &yield;
     services.endProgram = [] {};
     QString error;

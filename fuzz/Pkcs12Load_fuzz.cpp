@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // What was read could be encoded, so the check of the copy must pass: otherwise every save of
     // such a file fails after the work is done.
-    const CallResult checked = CheckWrittenPkcs12(der, password, keys, contents);
+    const CallResult checked = CheckWrittenPkcs12(der, password, keys, contents, options.algorithms);
     OpenSslErrors::Clear();
     if (!checked.ok) Broken("the encoded copy failed its check", checked.description);
     return 0;

@@ -29,10 +29,8 @@ int main(int argc, char** argv) {
     services.measureDisplay = [] { kiv::app::GetScreenMetrics(); };
     services.window.prompts = &prompts;
     services.window.fonts = &fonts;
-    services.window.certificates = kiv::certificate::OpenSslCertificateFactory();
-    services.window.announceSaves = [](const std::string& password, std::size_t saves) {
-        return kiv::certificate::AnnounceSaves(password, saves);
-    };
+    services.window.certificatesFor = kiv::certificate::OpenSslCertificateFactory;
+    services.window.announceSaves = kiv::certificate::AnnounceSaves;
     services.window.yield = &yield;
     services.window.endProgram = [] { QCoreApplication::exit(0); };
 

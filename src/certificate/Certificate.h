@@ -40,10 +40,10 @@ class Certificate {
         (void)includeOption;
         return CallResult::Success();
     }
-    // Succeeds when the file at `path` is a protected copy of the loaded file: a regular file (not a
-    // link) that opens with `password` and holds the same keys and certificates with their
-    // attributes, in the same order. Otherwise the description says what is there instead. Reads
-    // under the same limits as Load.
+    // Succeeds when the file at `path` is a protected copy of the loaded file as Save writes it: a
+    // regular file (not a link) that opens with `password`, holds the same keys and certificates with
+    // their attributes, in the same order, and is protected in the format Save uses. Otherwise the
+    // description says what is there instead. Reads under the same limits as Load.
     virtual CallResult IsCopyAt(const std::string& path, const std::string& password) {
         (void)path;
         (void)password;
@@ -76,6 +76,9 @@ struct SaveOptions {
     bool parallelDerivations = true;
 };
 
+// The format's name as reports give it: "AES-256" or "3DES".
+const char* FormatName(SaveOptions::Algorithms algorithms);
+
 // Fewest iterations Save accepts: fewer makes each password guess too cheap (RFC 8018 asks for at
 // least 1,000). A build with a lower default accepts that default.
 inline constexpr int kFewestSaveIterations = kProtectionIterations < 1000 ? kProtectionIterations : 1000;
@@ -89,6 +92,10 @@ std::string SaveOptionsProblem(const SaveOptions& options);
 // The factory of the real component. Objects it makes save with `options`, which must be usable
 // (SaveOptionsProblem); Save refuses otherwise.
 CertificateFactory OpenSslCertificateFactory(SaveOptions options = {});
+
+// Makes the factory whose objects save with the given options: how a run's format and iterations
+// reach Save.
+using CertificateFactoryFor = std::function<CertificateFactory(const SaveOptions&)>;
 
 // Saves announced ahead. While a run loads, writes and checks one file, helper threads derive the
 // keys of its next copies, so the cores do not wait for one another. Each key gets its own random

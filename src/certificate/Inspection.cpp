@@ -108,11 +108,16 @@ Inspection Inspect(filesystem::FileSystem& files, const std::string& path) {
     LegacyProviderAvailable();
     filesystem::SourceFile source;
     Pkcs12Contents contents;
-    const ReadResult result = ReadSourcePkcs12(files, path, PasswordLess(), source, contents);
-    if (result.failure == ReadFailure::WrongPassword)
-        return OfKind(Inspection::Kind::Protected, result.description);
+    Secret bytes;
+    const ReadResult result = ReadSourcePkcs12(files, path, PasswordLess(), source, bytes, contents);
+    if (result.failure == ReadFailure::WrongPassword) {
+        Inspection inspection = OfKind(Inspection::Kind::Protected, result.description);
+        inspection.format = FormatOf({bytes.data(), bytes.size()});
+        return inspection;
+    }
     if (!result.ok()) return OfKind(Inspection::Kind::Unreadable, result.description);
     Inspection inspection = OfKind(Inspection::Kind::PasswordLess);
+    inspection.format = FormatOf({bytes.data(), bytes.size()});
     for (const Pkcs12Item& item : contents.items) {
         if (item.IsKey()) {
             inspection.keys.push_back({KeyAlgorithm(item.key.get()), FriendlyName(item.keyAttributes)});

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "certificate/FileFormat.h"
 #include "filesystem/FileSystem.h"
 
 namespace kiv::certificate {
@@ -32,6 +33,7 @@ struct Inspection {
     enum class Kind { PasswordLess, Protected, Unreadable };
     Kind kind = Kind::Unreadable;
     std::string detail;  // the reader's description of why it is not password-less
+    FileFormat format;   // of a password-less or a protected file
     std::vector<KeySummary> keys;
     std::vector<CertificateSummary> certificates;  // X.509 certificates, in file order
 };

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "certificate/Certificate.h"
+#include "certificate/FileFormat.h"
 #include "certificate/OpenSslErrors.h"
 #include "certificate/OpenSslHandles.h"
 #include "certificate/Pkcs12Bags.h"
@@ -36,8 +37,7 @@ bool LooksLikePem(const Secret& bytes) {
 
 ReadResult ReadSourcePkcs12(filesystem::FileSystem& files, const std::string& path,
                             const std::vector<Pkcs12Password>& passwords, filesystem::SourceFile& file,
-                            Pkcs12Contents& contents) {
-    Secret bytes;
+                            Secret& bytes, Pkcs12Contents& contents) {
     const filesystem::SourceRead read = filesystem::ReadSourceFile(files, path, file, bytes);
     if (!read.ok()) return {ReadFailure::Unreadable, read.description};
     ReadResult result = ReadPkcs12(bytes.data(), bytes.size(), passwords, contents);
@@ -120,6 +120,12 @@ class OpenSslCertificate final : public Certificate {
         PairKeysWithCertificates(copy);
         if (!SameContents(contents_, copy))
             return CallResult::Failure("It holds other keys or certificates than the source.");
+        // A copy in the other format does not open where this run's copies are meant to go.
+        const FileFormat format = FormatOf({bytes.data(), bytes.size()});
+        if (format.algorithms != options_.algorithms) {
+            return CallResult::Failure("It is protected with " + format.description + ", not as " +
+                                       FormatName(options_.algorithms) + " copies are.");
+        }
         return CallResult::Success();
     }
 
@@ -137,8 +143,9 @@ class OpenSslCertificate final : public Certificate {
             passwords = {{password.data(), static_cast<int>(password.size())}};
         }
         filesystem::SourceFile source;
+        Secret bytes;
         Pkcs12Contents contents;
-        const ReadResult result = ReadSourcePkcs12(files_, path, passwords, source, contents);
+        const ReadResult result = ReadSourcePkcs12(files_, path, passwords, source, bytes, contents);
         if (!result.ok()) return CallResult::Failure(result.description);
         if (contents.CertificateCount() == 0) return CallResult::Failure("The file holds no certificate.");
         PairKeysWithCertificates(contents);
@@ -173,7 +180,7 @@ class OpenSslCertificate final : public Certificate {
         if (!encoded.ok) return encoded;
 
         const auto sameAsSource = [&](std::span<const unsigned char> written) {
-            return CheckWrittenPkcs12(written, key, keys, contents_).description;
+            return CheckWrittenPkcs12(written, key, keys, contents_, options_.algorithms).description;
         };
         filesystem::NewFileOptions options;
         options.group = sourceGroup_;
@@ -202,6 +209,10 @@ std::string SaveOptionsProblem(const SaveOptions& options) {
                Grouped(kMostSaveIterations);
     }
     return {};
+}
+
+const char* FormatName(SaveOptions::Algorithms algorithms) {
+    return algorithms == SaveOptions::Algorithms::TripleDesSha1 ? "3DES" : "AES-256";
 }
 
 CertificateFactory OpenSslCertificateFactory(SaveOptions options) {

@@ -86,10 +86,10 @@ CallResult CopyRefusal(const Pkcs12Contents& contents, const SaveOptions& option
 
 // Reads the source file at `path` (filesystem::ReadSourceFile) and opens it with `passwords`
 // (ReadPkcs12), as Load does: the one reading of a source, so that Load and inspect give the same
-// reason for a file they cannot read. A file of PEM text is told as such.
+// reason for a file they cannot read. A file of PEM text is told as such. `bytes` holds the file.
 ReadResult ReadSourcePkcs12(filesystem::FileSystem& files, const std::string& path,
                             const std::vector<Pkcs12Password>& passwords, filesystem::SourceFile& file,
-                            Pkcs12Contents& contents);
+                            Secret& bytes, Pkcs12Contents& contents);
 
 // Gives each key without a localKeyID whose certificate is in `contents` (the one with the key's
 // public key) the localKeyID OpenSSL's writer would, the SHA-1 of that certificate, and the
@@ -112,9 +112,11 @@ CallResult EncodePkcs12(const Pkcs12Contents& contents, Pkcs12Password password,
 ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Password password, DerivedKeys& keys,
                                Pkcs12Contents& contents, bool bagsOnly = false);
 
-// Succeeds when `written` opens that way with `password` and holds the same as `source`.
+// Succeeds when `written` opens that way with `password`, holds the same as `source` and is
+// protected in the format `algorithms` names.
 CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Password password,
-                              DerivedKeys& keys, const Pkcs12Contents& source);
+                              DerivedKeys& keys, const Pkcs12Contents& source,
+                              SaveOptions::Algorithms algorithms);
 
 // True when both hold the same keys, bags and attributes in the same order.
 bool SameContents(const Pkcs12Contents& a, const Pkcs12Contents& b);

@@ -49,6 +49,16 @@ void Secret::Append(std::string_view bytes) {
     bytes_.append(bytes);
 }
 
+void Secret::TakeFrom(std::span<char> bytes) {
+    try {
+        Append({bytes.data(), bytes.size()});
+    } catch (...) {
+        OPENSSL_cleanse(bytes.data(), bytes.size());
+        throw;
+    }
+    OPENSSL_cleanse(bytes.data(), bytes.size());
+}
+
 void Secret::DropLast() noexcept {
     if (bytes_.empty()) return;
     bytes_.back() = '\0';

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,9 @@ class Secret {
     // New bytes are zero.
     void Resize(std::size_t size);
     void Append(std::string_view bytes);
+    // Appends `bytes`, then overwrites them where they were: for a secret that arrives in a buffer
+    // this type does not own.
+    void TakeFrom(std::span<char> bytes);
     void DropLast() noexcept;
 
     unsigned char* data() noexcept { return reinterpret_cast<unsigned char*>(bytes_.data()); }

@@ -3,6 +3,7 @@
 
 #include <climits>
 
+#include "certificate/FileFormat.h"
 #include "certificate/MacScheme.h"
 #include "certificate/OpenSslErrors.h"
 #include "certificate/Pkcs12Bags.h"
@@ -46,7 +47,8 @@ ReadResult ReadProtectedPkcs12(std::span<const unsigned char> der, Pkcs12Passwor
 }
 
 CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Password password,
-                              DerivedKeys& keys, const Pkcs12Contents& source) {
+                              DerivedKeys& keys, const Pkcs12Contents& source,
+                              SaveOptions::Algorithms algorithms) {
     Pkcs12Contents reread;
     // Only bag bytes are compared, so the certificates need not be decoded again.
     const ReadResult result = ReadProtectedPkcs12(written, password, keys, reread, true);
@@ -56,6 +58,11 @@ CallResult CheckWrittenPkcs12(std::span<const unsigned char> written, Pkcs12Pass
     if (!SameContents(source, reread)) {
         return CallResult::Failure(
             "The written file does not hold the same keys and certificates as the source.");
+    }
+    const FileFormat format = FormatOf(written);
+    if (format.algorithms != algorithms) {
+        return CallResult::Failure("The written file is protected with " + format.description + ", not as " +
+                                   FormatName(algorithms) + " copies are.");
     }
     return CallResult::Success();
 }

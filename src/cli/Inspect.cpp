@@ -30,7 +30,8 @@ const char* KindWord(Inspection::Kind kind) {
 void PrintText(const std::string& path, const Inspection& inspection, std::FILE* out) {
     switch (inspection.kind) {
         case Inspection::Kind::Protected:
-            std::fprintf(out, "%s: protected by a password\n", Quoted(path).c_str());
+            std::fprintf(out, "%s: protected by a password\n  format: %s\n", Quoted(path).c_str(),
+                         Quoted(inspection.format.description).c_str());
             return;
         case Inspection::Kind::Unreadable:
             std::fprintf(out, "%s: cannot be read: %s\n", Quoted(path).c_str(),
@@ -42,6 +43,7 @@ void PrintText(const std::string& path, const Inspection& inspection, std::FILE*
     std::fprintf(out, "%s: password-less PKCS#12 file, %zu key%s, %zu certificate%s\n", Quoted(path).c_str(),
                  inspection.keys.size(), inspection.keys.size() == 1 ? "" : "s",
                  inspection.certificates.size(), inspection.certificates.size() == 1 ? "" : "s");
+    std::fprintf(out, "  format: %s\n", Quoted(inspection.format.description).c_str());
     for (const KeySummary& key : inspection.keys) {
         std::fprintf(out, "  key: %s\n", Quoted(key.algorithm).c_str());
         if (!key.friendlyName.empty())
@@ -62,6 +64,12 @@ void PrintJson(const std::string& path, const Inspection& inspection, bool first
                  KindWord(inspection.kind));
     if (inspection.kind == Inspection::Kind::Unreadable)
         std::fprintf(out, ", \"detail\": %s", JsonString(inspection.detail).c_str());
+    if (inspection.kind == Inspection::Kind::PasswordLess || inspection.kind == Inspection::Kind::Protected) {
+        const auto& algorithms = inspection.format.algorithms;
+        std::fprintf(out, ", \"format\": %s, \"protection\": %s",
+                     algorithms ? JsonString(certificate::FormatName(*algorithms)).c_str() : "null",
+                     JsonString(inspection.format.description).c_str());
+    }
     if (inspection.kind == Inspection::Kind::PasswordLess) {
         std::fprintf(out, ", \"keys\": [");
         for (std::size_t i = 0; i < inspection.keys.size(); ++i) {

@@ -26,7 +26,7 @@ struct ProtectOptions {
 };
 
 // Makes the certificate factory a run saves with.
-using CertificateFactoryFor = std::function<certificate::CertificateFactory(const certificate::SaveOptions&)>;
+using CertificateFactoryFor = certificate::CertificateFactoryFor;
 
 // What one file came to, as the report gives it.
 struct FileReport {

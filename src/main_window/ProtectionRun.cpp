@@ -1,6 +1,5 @@
 // The protection run: Proceed's checks and confirmation, and one protected copy per listed file.
-#include <openssl/crypto.h>
-
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -43,6 +42,7 @@ void frmmain::cmdproceed_Click() {
     if (Ask(kConfirmation, Icon::Question, Buttons::YesNo) != Answer::Yes) return;
 
     vs1_->setEnabled(false);
+    cboformat_->setEnabled(false);
     frame1_->hide();
     lblpb_->setText(QString());
     pb_->setValue(0);
@@ -56,6 +56,7 @@ void frmmain::cmdproceed_Click() {
     fampg_->hide();
     DescribeProgress();
     vs1_->setEnabled(true);
+    cboformat_->setEnabled(true);
     frame1_->show();
     cmdproceed_->setFocus();
 }
@@ -66,13 +67,16 @@ void frmmain::ProtectListedFiles() {
     certificate::Secret password;
     {
         QByteArray utf8 = txtpass_[0]->text().toUtf8();
-        password.Append({utf8.constData(), static_cast<std::size_t>(utf8.size())});
-        OPENSSL_cleanse(utf8.data(), static_cast<std::size_t>(utf8.size()));
+        password.TakeFrom({utf8.data(), static_cast<std::size_t>(utf8.size())});
     }
+    // Taken once: the whole run writes one format.
+    const certificate::SaveOptions save = ChosenSaveOptions();
+    const certificate::CertificateFactory certificates =
+        services_.certificatesFor ? services_.certificatesFor(save) : certificate::CertificateFactory();
     // Ends (and wipes what it prepared) before the password is wiped.
     std::unique_ptr<certificate::SavesAhead> ahead;
     if (services_.announceSaves)
-        ahead = services_.announceSaves(password.Text(), static_cast<std::size_t>(n));
+        ahead = services_.announceSaves(password.Text(), static_cast<std::size_t>(n), save);
     for (int i = 1; i <= n; ++i) {
         if (!fampgTag_.isEmpty()) break;
         pb_->setValue(i);
@@ -82,20 +86,28 @@ void frmmain::ProtectListedFiles() {
         pb_->update();
         lblpb_->setText(QStringLiteral("Generating File (%1 of %2)").arg(pb_->value()).arg(pb_->maximum()));
         DescribeProgress();
+        vs1_->ShowRow(i);
         if (services_.yield) (*services_.yield)();
         if (ended_) return;
         if (i >= vs1_->Rows()) break;
         const std::string source = ListTextToPath(vs1_->TextMatrix(i, kPathCol));
-        vs1_->SetTextMatrix(i, kStatusCol,
-                            ProtectFile(source, engine::OutputPathFor(source), password.Text()));
+        vs1_->SetTextMatrix(
+            i, kStatusCol, ProtectFile(certificates, source, engine::OutputPathFor(source), password.Text()));
     }
     FitListColumns();
 }
 
-QString frmmain::ProtectFile(const std::string& source, const std::string& output,
-                             const std::string& password) {
-    const engine::FileResult result =
-        engine::ProtectFile(Files(), services_.certificates, source, output, password);
+certificate::SaveOptions frmmain::ChosenSaveOptions() const {
+    certificate::SaveOptions options;
+    // The choice lists AES-256, the default, first and 3DES second.
+    if (cboformat_->currentIndex() == 1)
+        options.algorithms = certificate::SaveOptions::Algorithms::TripleDesSha1;
+    return options;
+}
+
+QString frmmain::ProtectFile(const certificate::CertificateFactory& certificates, const std::string& source,
+                             const std::string& output, const std::string& password) {
+    const engine::FileResult result = engine::ProtectFile(Files(), certificates, source, output, password);
     // The status may carry the output path's bytes.
     return PathToListText(result.status);
 }

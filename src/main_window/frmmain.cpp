@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -64,6 +65,7 @@ bool frmmain::Wire(QString* error) {
     pb_ = host_->As<QProgressBar>(QStringLiteral("pb"));
     txtpass_[0] = host_->As<QLineEdit>(QStringLiteral("txtpass"), 0);
     txtpass_[1] = host_->As<QLineEdit>(QStringLiteral("txtpass"), 1);
+    cboformat_ = host_->As<QComboBox>(QStringLiteral("cboformat"));
     const auto button = [this](const char* name) { return host_->As<controls::KivBtn>(QLatin1String(name)); };
     cmdadd_ = button("cmdadd");
     cmdsearch_ = button("cmdsearch");
@@ -72,14 +74,18 @@ bool frmmain::Wire(QString* error) {
     cmdproceed_ = button("cmdproceed");
     cmdexit_ = button("cmdexit");
     cmdstop_ = button("cmdstop");
-    const QWidget* required[] = {vs1_,          frame1_,     fampg_,   lblpb_,     pb_,
-                                 txtpass_[0],   txtpass_[1], cmdadd_,  cmdsearch_, cmddelete_,
-                                 cmddeleteall_, cmdproceed_, cmdexit_, cmdstop_};
+    const QWidget* required[] = {vs1_,        frame1_,       fampg_,      lblpb_,   pb_,
+                                 txtpass_[0], txtpass_[1],   cboformat_,  cmdadd_,  cmdsearch_,
+                                 cmddelete_,  cmddeleteall_, cmdproceed_, cmdexit_, cmdstop_};
     for (const QWidget* widget : required) {
         if (!widget) {
             *error = QStringLiteral("The main window description lacks one of its controls");
             return false;
         }
+    }
+    if (cboformat_->count() != 2) {
+        *error = QStringLiteral("The main window description does not list the two formats of a copy");
+        return false;
     }
     // Paths meet in the list's index under the engine's letter-case key; FindListedFile decides.
     vs1_->Model().SetKeyRule([](const QString& path) {

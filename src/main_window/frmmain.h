@@ -13,6 +13,7 @@
 #include "platform/formhost/Yield.h"
 #include "platform/prompts/Prompts.h"
 
+class QComboBox;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
@@ -40,10 +41,12 @@ struct Services {
     std::function<filesystem::FileSystem*()> fileSystem;
     prompts::Prompts* prompts = nullptr;
     forms::FontSystem* fonts = nullptr;
-    certificate::CertificateFactory certificates;
+    // A run's certificate objects, for the format the window's choice names.
+    certificate::CertificateFactoryFor certificatesFor;
     // Announces a run's saves to the certificate component, which may then prepare them ahead;
     // the run keeps what it returns until it ends. Optional.
-    std::function<std::unique_ptr<certificate::SavesAhead>(const std::string& password, std::size_t saves)>
+    std::function<std::unique_ptr<certificate::SavesAhead>(const std::string& password, std::size_t saves,
+                                                           const certificate::SaveOptions& options)>
         announceSaves;
     Yield* yield = nullptr;
     std::function<void()> endProgram;  // ends the program at once
@@ -110,8 +113,11 @@ class frmmain final : public QWidget {
     void DescribeProgress();
     prompts::Answer Ask(const QString& text, prompts::Icon icon, prompts::Buttons buttons);
     void ProtectListedFiles();
+    // How the copies of a run are protected: the format chosen in the window.
+    certificate::SaveOptions ChosenSaveOptions() const;
     // Paths are the file system's bytes; gives the status text.
-    QString ProtectFile(const std::string& source, const std::string& output, const std::string& password);
+    QString ProtectFile(const certificate::CertificateFactory& certificates, const std::string& source,
+                        const std::string& output, const std::string& password);
     // Add File from the point where a path has been chosen: false when nothing was listed.
     // `reportListed` shows the message for a path already in the list.
     bool AddChosenFile(const QString& path, bool reportListed);
@@ -128,6 +134,7 @@ class frmmain final : public QWidget {
     QLabel* lblpb_ = nullptr;
     QProgressBar* pb_ = nullptr;
     QLineEdit* txtpass_[2] = {nullptr, nullptr};
+    QComboBox* cboformat_ = nullptr;
     controls::KivBtn* cmdadd_ = nullptr;
     controls::KivBtn* cmdsearch_ = nullptr;
     controls::KivBtn* cmddelete_ = nullptr;

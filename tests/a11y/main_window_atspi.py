@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Drives the real program through the accessibility bus, as a screen reader would: finds the main
-window's six commands by name as push buttons, presses Exit through its accessible action and
+window's six commands by name as push buttons and the format choice by its label, presses Exit and
 expects the quit question, then answers Yes and expects the program to end. Prints the main
 window's accessible tree. Run it through run_on_bus.sh, which provides the display and the buses."""
 
@@ -159,6 +159,13 @@ def check(program):
                 raise Failure("push button %r found %d times; showing buttons: %s"
                               % (name, len(buttons.get(name, [])), sorted(buttons)))
         print("found the six commands as push buttons: %s" % ", ".join(COMMANDS))
+
+        choice = [n for n in walk(window) if n.getRole() == pyatspi.ROLE_COMBO_BOX and showing(n)]
+        labels = [r.getTarget(0).name for r in (choice[0].getRelationSet() if len(choice) == 1 else [])
+                  if r.getRelationType() == pyatspi.RELATION_LABELLED_BY]
+        if labels != ["Format of copies"] or choice[0].name != "AES-256 (current systems)" or \
+                "Java 8" not in choice[0].description:
+            raise Failure("no one format choice labelled and set as expected: %s" % [describe(n) for n in choice])
 
         # No keeps the window, and one press asks once: no second question follows.
         press(buttons["Exit"][0])

@@ -24,7 +24,7 @@ APP_ID = "io.github.kivpfx.KivPfxUtility"
 PASSWORD = "Wayland-Run.7"
 REFUSAL = "A Previous Instance of Application is already Running."
 # The main window's design size in twips (15 to a pixel at 96 dpi), laid out for 800 x 600.
-FORM_TWIPS = (11520, 7320)
+FORM_TWIPS = (11520, 7755)
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 

@@ -3,6 +3,7 @@
 // ThisScreen.EveryCaptionAndControlFits checks the windows as the program lays them out.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QFile>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -94,6 +95,10 @@ QStringList CutControls(forms::FormHost& host) {
                            .arg(edit->minimumSizeHint().height())
                            .arg(box.height());
             }
+        } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+            if (combo->sizeHint().width() > box.width() || combo->sizeHint().height() > box.height())
+                cut << QStringLiteral("combo box %1 needs %2 but has %3")
+                           .arg(name, Describe(combo->sizeHint()), Describe(box.size()));
         } else if (auto* grid = qobject_cast<grid::FlexGrid*>(widget)) {
             const int line = grid->fontMetrics().height();
             if (grid->verticalHeader()->defaultSectionSize() < line)
@@ -160,7 +165,8 @@ TEST_P(ScreenFitTest, NothingIsCut) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, ScreenFitTest,
-                         ::testing::Values(ScreenCase{"s1024x768", 1024, 768, 96, true},
+                         ::testing::Values(ScreenCase{"s800x600", 800, 600, 96, true},
+                                           ScreenCase{"s1024x768", 1024, 768, 96, true},
                                            ScreenCase{"s1280x1024", 1280, 1024, 96, true},
                                            ScreenCase{"s1366x768", 1366, 768, 96, true},
                                            ScreenCase{"s1440x900", 1440, 900, 96, true},

@@ -24,7 +24,9 @@ class StartupTest : public ::testing::Test {
         services.measureDisplay = [this] { ++measured; };
         services.window.prompts = &prompts;
         services.window.fonts = &fonts;
-        services.window.certificates = certificates.Factory();
+        services.window.certificatesFor = [this](const certificate::SaveOptions&) {
+            return certificates.Factory();
+        };
         services.window.yield = &yield;
         services.window.endProgram = [] {};
     }

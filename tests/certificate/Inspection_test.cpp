@@ -18,12 +18,22 @@ using kiv::testing::WritePfx;
 class InspectionTest : public CertificateFolderTest {};
 
 TEST_F(InspectionTest, PasswordLessFilesOfEveryFormShowWhatTheyHold) {
-    for (PfxVariant variant : {PfxVariant::EmptyPasswordMac, PfxVariant::NullPasswordMac, PfxVariant::NoMac,
-                               PfxVariant::UnencryptedBags, PfxVariant::Pbes2Aes, PfxVariant::Legacy}) {
+    const std::string des = "pbeWithSHA1And3-KeyTripleDES-CBC";
+    const std::pair<PfxVariant, std::string> forms[] = {
+        {PfxVariant::EmptyPasswordMac, "3DES (pbeWithSHAAnd3-KeyTripleDES-CBC, HMAC-SHA1)"},
+        {PfxVariant::NullPasswordMac, "3DES (pbeWithSHAAnd3-KeyTripleDES-CBC, HMAC-SHA1)"},
+        {PfxVariant::NoMac, "keys: " + des + "; certificates: " + des + "; integrity check: none"},
+        {PfxVariant::UnencryptedBags,
+         "keys: not encrypted; certificates: not encrypted; integrity check: HMAC-SHA256"},
+        {PfxVariant::Pbes2Aes, "AES-256 (PBES2, AES-256-CBC, HMAC-SHA256)"},
+        {PfxVariant::Legacy,
+         "keys: " + des + "; certificates: pbeWithSHA1And40BitRC2-CBC; integrity check: HMAC-SHA1"}};
+    for (const auto& [variant, format] : forms) {
         const std::string path = Path(kiv::testing::VariantName(variant) + ".pfx");
         ASSERT_TRUE(WritePfx(path, variant));
         const Inspection inspection = InspectFile(*files_, path);
         EXPECT_EQ(inspection.kind, Inspection::Kind::PasswordLess) << path << ": " << inspection.detail;
+        EXPECT_EQ(inspection.format.description, format) << path;
         ASSERT_EQ(inspection.keys.size(), 1u) << path;
         EXPECT_EQ(inspection.keys[0].algorithm, "RSA 2048 bits") << path;
         ASSERT_EQ(inspection.certificates.size(), 3u) << path;

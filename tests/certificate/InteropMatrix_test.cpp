@@ -8,6 +8,8 @@
 #include <openssl/x509.h>
 #include <sys/wait.h>
 
+#include <QApplication>
+#include <QComboBox>
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -19,6 +21,7 @@
 #include "certificate/CertificateTestFolder.h"
 #include "certificate/OpenSslHandles.h"
 #include "certificate/ToolShell.h"
+#include "support/MainWindowHarness.h"
 #include "support/pkcs12/Pkcs12Maker.h"
 
 namespace kiv::certificate::testing {
@@ -131,17 +134,36 @@ class InteropMatrixTest : public CertificateFolderTest {
         return input.path.substr(0, input.path.size() - 4) + "_Password.Pfx";
     }
 
-    // Protects every input with this program, saving with `options`, then lets every reader open
-    // every copy.
-    void ProtectAndReadAll(const std::vector<Input>& inputs, const SaveOptions& options = {}) {
+    // The main window's run over `inputs`, in the format of `options`.
+    static void WindowRun(const std::vector<Input>& inputs, const SaveOptions& options) {
+        int argc = 1;
+        char* argv[] = {const_cast<char*>("InteropMatrix_test"), nullptr};
+        QApplication application(argc, argv);
+        kiv::testing::MainWindowHarness harness;
+        harness.Show();
+        if (options.algorithms == SaveOptions::Algorithms::TripleDesSha1)
+            harness.Control<QComboBox>("cboformat")->setCurrentIndex(1);
+        harness.SetPasswords(kPassword, kPassword);
+        for (const Input& input : inputs) harness.AddThroughDialog(QString::fromStdString(input.path));
+        harness.ProceedConfirmed();
+        for (std::size_t row = 1; row <= inputs.size(); ++row) EXPECT_EQ(harness.Status(int(row)), "OK");
+    }
+
+    // Protects every input with this program (through the main window when `throughWindow`),
+    // saving with `options`, then lets every reader open every copy.
+    void ProtectAndReadAll(const std::vector<Input>& inputs, const SaveOptions& options = {},
+                           bool throughWindow = false) {
         std::vector<std::pair<const Input*, std::string>> copies;
+        if (throughWindow) WindowRun(inputs, options);
         for (const Input& input : inputs) {
             SCOPED_TRACE(input.form);
             const std::string copy = CopyOf(input);
             auto certificate = Make(options);
-            const CallResult loaded = certificate->Load(input.path, "", 1, 0);
+            const CallResult loaded =
+                throughWindow ? CallResult::Success() : certificate->Load(input.path, "", 1, 0);
             EXPECT_EQ(loaded.description.substr(0, input.refused.size()), input.refused);
-            const CallResult saved = loaded.ok ? certificate->Save(copy, kPassword, 0, 1) : loaded;
+            const CallResult saved =
+                loaded.ok && !throughWindow ? certificate->Save(copy, kPassword, 0, 1) : loaded;
             EXPECT_EQ(saved.ok, input.refused.empty()) << saved.description;
             Cell(input, "this program",
                  saved.ok ? "OK" : (loaded.ok ? "FAILED: " : "Error Loading : ") + saved.description);
@@ -556,7 +578,7 @@ TEST_F(InteropMatrixTest, OpensslCallsWithoutAttributes) {
 }
 
 // The copies for older systems (3DES, HMAC-SHA1) and a copy with its own iteration count, from an
-// RSA and an EC source.
+// RSA and an EC source, and the main window's copies in either format.
 TEST_F(InteropMatrixTest, CompatibleAndIterationCopies) {
     REQUIRE_TOOLS("openssl");
     struct Form {
@@ -565,12 +587,15 @@ TEST_F(InteropMatrixTest, CompatibleAndIterationCopies) {
         bool compat;
         int iterations;
         const char* expected;  // in openssl's listing of the copy
+        bool window = false;
     };
     const Form forms[] = {
         {"--compat", false, true, 10000, "pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 10000"},
         {"--compat ec", true, true, 10000, "pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 10000"},
         {"--compat --iterations 2048", false, true, 2048, "pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 2048"},
         {"--iterations 25000", false, false, 25000, "AES-256-CBC, Iteration 25000"},
+        {"window", false, false, 10000, "AES-256-CBC, Iteration 10000", true},
+        {"window 3DES", false, true, 10000, "pbeWithSHA1And3-KeyTripleDES-CBC, Iteration 10000", true},
     };
     for (const Form& form : forms) {
         SCOPED_TRACE(form.name);
@@ -588,7 +613,7 @@ TEST_F(InteropMatrixTest, CompatibleAndIterationCopies) {
         SaveOptions options;
         if (form.compat) options.algorithms = SaveOptions::Algorithms::TripleDesSha1;
         options.iterations = form.iterations;
-        ProtectAndReadAll({input}, options);
+        ProtectAndReadAll({input}, options, form.window);
 
         const Outcome listed = Shell("openssl pkcs12 -in " + Quoted(CopyOf(input)) +
                                      " -passin pass:" + Quoted(kPassword) + " -noout -info");

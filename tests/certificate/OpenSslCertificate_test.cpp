@@ -22,6 +22,7 @@ using kiv::testing::PfxContents;
 using kiv::testing::PfxVariant;
 using kiv::testing::ReadPfx;
 using kiv::testing::WritePfx;
+constexpr auto kAes = SaveOptions::Algorithms::Aes256;
 
 constexpr const char* kPassword = "Correct Horse 7";
 constexpr const char* kPbes2 = "PBES2 PBKDF2 hmacWithSHA256 AES-256-CBC iter=10000";
@@ -164,14 +165,14 @@ TEST(CopyLayoutTest, TheCopyKeepsTheSourceOrderOfSafesAndBags) {
         std::vector<unsigned char> copy;
         ASSERT_TRUE(EncodePkcs12(source, password, SaveOptions{}, keys, copy).ok);
         EXPECT_EQ(Layout(copy, kPassword), c.copy);
-        const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source);
+        const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source, kAes);
         EXPECT_TRUE(checked.ok) << checked.description;
 
         // The check is exact: the same bags in another order are refused.
         Pkcs12Contents swapped;
         ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, swapped).ok());
         std::swap(swapped.items.front(), swapped.items.back());
-        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped).ok);
+        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped, kAes).ok);
     }
 }
 
@@ -313,16 +314,20 @@ TEST(CopyEncoderTest, TripleDesCopyPassesTheWrittenFileCheckAndRefusesAWrongPass
         const CallResult encoded = EncodePkcs12(source, password, options, keys, copy);
         ASSERT_TRUE(encoded.ok) << encoded.description;
         EXPECT_EQ(keys.Derivations(), 5u);  // key and IV for the key and for the certificates, the MAC
-        const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source);
+        const CallResult checked = CheckWrittenPkcs12(copy, password, keys, source, options.algorithms);
         EXPECT_TRUE(checked.ok) << checked.description;
         EXPECT_EQ(keys.Derivations(), 5u);
+        // A copy that came out in another format than asked is no copy to publish.
+        EXPECT_NE(CheckWrittenPkcs12(copy, password, keys, source, kAes).description.find("with 3DES"),
+                  std::string::npos);
 
         DerivedKeys fresh;
-        const CallResult again = CheckWrittenPkcs12(copy, password, fresh, source);
+        const CallResult again = CheckWrittenPkcs12(copy, password, fresh, source, options.algorithms);
         EXPECT_TRUE(again.ok) << again.description;
         EXPECT_EQ(fresh.Derivations(), 5u);
         DerivedKeys other;
-        const CallResult wrong = CheckWrittenPkcs12(copy, {"Correct Horse 8", 15}, other, source);
+        const CallResult wrong =
+            CheckWrittenPkcs12(copy, {"Correct Horse 8", 15}, other, source, options.algorithms);
         EXPECT_FALSE(wrong.ok);
         EXPECT_NE(wrong.description.find(kWrongPasswordText), std::string::npos) << wrong.description;
 
@@ -330,7 +335,7 @@ TEST(CopyEncoderTest, TripleDesCopyPassesTheWrittenFileCheckAndRefusesAWrongPass
         Pkcs12Contents swapped;
         ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, swapped).ok());
         std::swap(swapped.items.front(), swapped.items.back());
-        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped).ok);
+        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped, options.algorithms).ok);
     }
 }
 
@@ -719,7 +724,7 @@ class WrittenFileCheckTest : public CertificateFolderTest {
     }
 
     CallResult Check(const std::vector<unsigned char>& bytes) {
-        return CheckWrittenPkcs12(bytes, password_, keys_, source_);
+        return CheckWrittenPkcs12(bytes, password_, keys_, source_, kAes);
     }
 
     // A valid MAC over altered contents, so that only decryption can notice.
@@ -770,9 +775,9 @@ TEST_F(WrittenFileCheckTest, UnchangedFilePassesWithoutDerivingAgain) {
     EXPECT_EQ(keys_.Derivations(), 3u);
 
     DerivedKeys fresh;  // the same check with nothing known derives every key itself
-    EXPECT_TRUE(CheckWrittenPkcs12(der_, password_, fresh, source_).ok);
+    EXPECT_TRUE(CheckWrittenPkcs12(der_, password_, fresh, source_, kAes).ok);
     EXPECT_EQ(fresh.Derivations(), 3u);
-    EXPECT_FALSE(CheckWrittenPkcs12(der_, {"wrong", 5}, fresh, source_).ok);
+    EXPECT_FALSE(CheckWrittenPkcs12(der_, {"wrong", 5}, fresh, source_, kAes).ok);
 
     const CallResult remaced = Check(WithNewMac(der_));  // the helper below leaves good files good
     EXPECT_TRUE(remaced.ok) << remaced.description;

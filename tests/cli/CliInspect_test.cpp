@@ -51,12 +51,14 @@ TEST_F(CliInspectTest, PrintsEachFileAndExitsWithOneForUnreadableOnes) {
     EXPECT_EQ(run.status, 1) << run.err;
     const std::string expected[] = {
         Path("a.pfx") +
-            ": password-less PKCS#12 file, 1 key, 3 certificates\n  key: RSA 2048 bits\n"
+            ": password-less PKCS#12 file, 1 key, 3 certificates\n"
+            "  format: AES-256 (PBES2, AES-256-CBC, HMAC-SHA256)\n  key: RSA 2048 bits\n"
             "  certificate: CN=Kiv Test Leaf,O=Kiv Test\n"
             "    issuer: CN=Kiv Test Intermediate CA,O=Kiv Test\n    expires: ",
         // .p12 files are walked too, and one named again is listed once.
         Path("other.p12") + ": password-less PKCS#12 file",
-        Path("sub/b.pfx") + ": protected by a password\n",
+        Path("sub/b.pfx") +
+            ": protected by a password\n  format: AES-256 (PBES2, AES-256-CBC, HMAC-SHA256)\n",
         Path("sub/c.pfx") + ": cannot be read: The file is not a PKCS#12 file, or it is damaged.",
         Path("sub/hostile.pfx") +
             ": cannot be read: The file's integrity check asks for 2,147,483,647 iterations of key "
@@ -91,6 +93,7 @@ TEST_F(CliInspectTest, JsonCarriesWhatEachFileHoldsOrWhyItCannotBeRead) {
     ASSERT_EQ(files.array.size(), 3u);
     EXPECT_EQ(files.array[0]["path"].string, Path("a.pfx"));
     EXPECT_EQ(files.array[0]["kind"].string, "password-less");
+    EXPECT_EQ(files.array[0]["format"].string, "AES-256");
     ASSERT_EQ(files.array[0]["keys"].array.size(), 1u);
     EXPECT_EQ(files.array[0]["keys"].array[0]["friendlyName"].string, "Kiv Leaf Key \xc3\xbc");
     const Json& intermediate = files.array[0]["certificates"].array[1];

@@ -55,6 +55,11 @@ TEST_F(PipelinesTest, TakenOutputCountsAsDoneOnlyWhenItIsThisFilesCopy) {
              std::filesystem::rename(Path("other_Password.Pfx"), Path("a_Password.Pfx"));
          },
          1, "other keys or certificates"},
+        {"3DES copy",
+         [this] {
+             Protect({"--compat", Path("a.pfx")});
+         },
+         1, "not as AES-256 copies are"},
         {"folder", [this] { std::filesystem::create_directory(Path("a_Password.Pfx")); }, 1, "folder"},
         {"wrong password", [this] { Protect({Path("a.pfx")}, "another one"); }, 1, "password is not correct"},
         {"link to the copy",

@@ -15,7 +15,7 @@ password='E2e-Secret.42'
 # (left, top, width, height on the window). The window scales both axes, so the centre of a
 # control keeps its share of the window.
 form_w=11520
-form_h=7320
+form_h=7755
 cmdadd=(5880 6360 1695 375)
 cmdsearch=(5880 6840 1695 375)
 cmdproceed=(9720 6840 1695 375)

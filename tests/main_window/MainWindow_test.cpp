@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
 
@@ -35,6 +36,15 @@ TEST_F(MainWindowTest, LoadLeavesAnEmptyListAndTheCommandArea) {
     EXPECT_EQ(harness.Window().windowTitle(), "Kiv Pfx Utility");
     EXPECT_EQ(harness.Control<QLineEdit>("txtpass", 0)->echoMode(), QLineEdit::Password);
     EXPECT_EQ(harness.Control<controls::KivBtn>("cmdproceed")->Caption(), "  &Proceed >>");
+    // The format choice starts at AES-256; Tab from the second password box and Alt+F reach it.
+    auto* format = harness.Control<QComboBox>("cboformat");
+    EXPECT_EQ(format->currentText(), "AES-256 (current systems)");
+    harness.Control<QLineEdit>("txtpass", 1)->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), format);
+    QTest::keyClick(format, Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), format);
 }
 
 TEST_F(MainWindowTest, GridFontIsCappedAtNinePointsAfterScaling) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -200,21 +201,27 @@ QRgb EmptyColour(const QImage& bar) {
     return bar.pixel(bar.width() - 5, bar.height() / 2);
 }
 
-TEST_F(ProtectionRunTest, ProgressBarOnScreenFillsWithEachFile) {
+// The list, disabled as it is, scrolls along so that the row being protected stays in view.
+TEST_F(ProtectionRunTest, ProgressBarOnScreenFillsWithEachFileAndTheListShowsItsRow) {
     // Many files make each step smaller than the bar's own redraw threshold.
     constexpr int kFiles = 240;
     for (int i = 0; i < kFiles; ++i) List(QString::number(i) + ".pfx");
     QRgb empty = 0;
     std::map<int, double> shares;
+    std::map<int, QRect> rows;
+    grid::FlexGrid& grid = harness.Grid();
     harness.yield.afterYield = [&](int count) {
         const QImage shown = ShownOnScreen(harness.Control<QProgressBar>("pb"));
         if (count == 1) empty = EmptyColour(shown);
         if (count % 40 == 0) shares[count] = FilledShare(shown, empty);
+        if (count % 40 == 0) rows[count] = grid.visualRect(grid.Model().index(count - 1, 0));
     };
     harness.ProceedConfirmed();
     ASSERT_EQ(shares.size(), 6u);
     for (const auto& [k, share] : shares)
         EXPECT_NEAR(share, static_cast<double>(k) / kFiles, 0.02) << "file " << k;
+    for (const auto& [k, row] : rows)
+        EXPECT_TRUE(grid.viewport()->rect().contains(row)) << "file " << k << " at " << row.y();
 }
 
 TEST_F(ProtectionRunTest, ProgressBarOnScreenShowsWhereAStopEnded) {
@@ -236,16 +243,20 @@ TEST_F(ProtectionRunTest, ProgressBarOnScreenShowsWhereAStopEnded) {
     EXPECT_EQ(harness.Control<QProgressBar>("pb")->value(), 130);
 }
 
-TEST_F(ProtectionRunTest, GridIsDisabledAndCommandsHiddenDuringTheRun) {
+TEST_F(ProtectionRunTest, GridAndFormatAreDisabledAndCommandsHiddenDuringTheRun) {
     List("a.pfx");
-    bool gridEnabled = true, commandsVisible = true;
+    auto* format = harness.Control<QComboBox>("cboformat");
+    bool gridEnabled = true, formatEnabled = true, commandsVisible = true;
     harness.yield.afterYield = [&](int) {
         gridEnabled = harness.Grid().isEnabled();
+        formatEnabled = format->isEnabled();
         commandsVisible = harness.Window().Host().Widget("Frame1")->isVisible();
     };
     harness.ProceedConfirmed();
     EXPECT_FALSE(gridEnabled);
+    EXPECT_FALSE(formatEnabled);
     EXPECT_FALSE(commandsVisible);
+    EXPECT_TRUE(format->isEnabled());
 }
 
 TEST_F(ProtectionRunTest, StopAtTheSecondYieldFinishesFileTwoOnly) {

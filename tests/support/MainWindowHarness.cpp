@@ -10,16 +10,17 @@
 
 namespace kiv::testing {
 
-MainWindowHarness::MainWindowHarness(certificate::CertificateFactory certificates) {
+MainWindowHarness::MainWindowHarness(certificate::CertificateFactory certificates)
+    : MainWindowHarness([certificates](const certificate::SaveOptions&) { return certificates; }) {}
+
+MainWindowHarness::MainWindowHarness(certificate::CertificateFactoryFor certificatesFor) {
     main_window::Services services;
     services.fileSystem = [this] { return files_; };
     services.prompts = &prompts;
     services.fonts = &fonts;
-    services.certificates = std::move(certificates);
+    services.certificatesFor = std::move(certificatesFor);
     // As the program does: the real component makes a run's keys ahead (others never ask for them).
-    services.announceSaves = [](const std::string& password, std::size_t saves) {
-        return certificate::AnnounceSaves(password, saves);
-    };
+    services.announceSaves = certificate::AnnounceSaves;
     services.yield = &yield;
     services.endProgram = [this] { ++programEnds; };
     QString error;

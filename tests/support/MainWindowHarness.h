@@ -17,7 +17,9 @@ namespace kiv::testing {
 class MainWindowHarness {
   public:
     explicit MainWindowHarness(
-        certificate::CertificateFactory certificates = certificate::OpenSslCertificateFactory());
+        certificate::CertificateFactoryFor certificatesFor = certificate::OpenSslCertificateFactory);
+    // Every run saves through `certificates`, whatever format it asks for.
+    explicit MainWindowHarness(certificate::CertificateFactory certificates);
     ~MainWindowHarness();
 
     main_window::frmmain& Window() { return *window_; }

@@ -54,6 +54,7 @@ bool FormHost::Build(QString* error) {
             widget->setObjectName(control.index >= 0
                                       ? QStringLiteral("%1_%2").arg(control.name).arg(control.index)
                                       : control.name);
+            if (!control.toolTipText.isEmpty()) widget->setToolTip(control.toolTipText);
             widgets_.insert(Key(control.name, control.index), widget);
         }
     }
@@ -85,8 +86,11 @@ void FormHost::Apply() {
                 }
                 widget->move(left, top);
             } else if (control.width && control.height) {
-                widget->setGeometry(left, top, x(*control.left + *control.width) - left,
-                                    y(*control.top + *control.height) - top);
+                // A combo box is as tall as its font makes it; the scaler leaves its height alone.
+                const int height = control.kind == ControlKind::ComboBox
+                                       ? widget->sizeHint().height()
+                                       : y(*control.top + *control.height) - top;
+                widget->setGeometry(left, top, x(*control.left + *control.width) - left, height);
             } else {
                 widget->move(left, top);
             }

@@ -1,5 +1,6 @@
 #include "platform/formhost/StandardControls.h"
 
+#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -46,6 +47,15 @@ QWidget* MakeTextBox(const forms::Control& control, QWidget* parent, QString*) {
     }
     SetColours(edit, control);
     return edit;
+}
+
+// A drop-down list to choose from, not to type into; its items are the description's "list".
+QWidget* MakeComboBox(const forms::Control& control, QWidget* parent, QString*) {
+    auto* combo = new QComboBox(parent);
+    for (const QVariant& item : control.extra.value(QStringLiteral("list")).toList())
+        combo->addItem(item.toString());
+    SetColours(combo, control);
+    return combo;
 }
 
 QWidget* MakeFrame(const forms::Control& control, QWidget* parent, QString*) {
@@ -98,6 +108,7 @@ QWidget* MakeButton(const forms::Control& control, QWidget* parent, QString*) {
 void RegisterStandardControls(FormHost& host) {
     host.Register(QStringLiteral("Label"), MakeLabel);
     host.Register(QStringLiteral("TextBox"), MakeTextBox);
+    host.Register(QStringLiteral("ComboBox"), MakeComboBox);
     host.Register(QStringLiteral("Frame"), MakeFrame);
     host.Register(QStringLiteral("ProgressBar"), MakeProgressBar);
     host.Register(QStringLiteral("VSFlexGrid"), MakeGrid);

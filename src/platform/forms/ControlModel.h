@@ -66,6 +66,7 @@ struct Control {
     std::optional<std::uint32_t> backColor, foreColor;  // 0x00BBGGRR
     bool visible = true;
     bool passwordChar = false;  // text boxes that show "*" for every character
+    QString toolTipText;        // shown when the pointer rests on the control
     QVariantMap properties;     // a button's persisted property set, keys in lower case
     QVariantMap extra;          // anything else the builder of this type reads
 

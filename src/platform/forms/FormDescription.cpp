@@ -150,6 +150,7 @@ DescriptionResult ReadFormDescription(const QByteArray& json, FontSystem& fonts)
         control.foreColor = ReadColour(object.value(QStringLiteral("foreColor")));
         control.visible = object.value(QStringLiteral("visible")).toBool(true);
         control.passwordChar = object.value(QStringLiteral("passwordChar")).toBool(false);
+        control.toolTipText = object.value(QStringLiteral("toolTipText")).toString();
         control.extra = object.value(QStringLiteral("extra")).toObject().toVariantMap();
         if (form.Find(control.name, control.index)) {
             return {std::nullopt, QStringLiteral("Control %1 of %2 is described twice").arg(id, form.name)};

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <algorithm>
 #include <cmath>
 
@@ -211,6 +212,20 @@ FlexGrid::FlexGrid(int cols, int keyColumn, QWidget* parent)
 int FlexGrid::Row() const {
     const QModelIndex current = currentIndex();
     return current.isValid() ? current.row() + 1 : -1;
+}
+
+void FlexGrid::ShowRow(int row) {
+    const int column = columnAt(0);
+    if (row < 1 || row >= Rows() || column < 0) return;
+    const QModelIndex index = model_.index(row - 1, column);
+    const QRect shown = visualRect(index);
+    if (shown.top() >= 0 && shown.bottom() < viewport()->height()) return;
+    // To the middle, so that a walk down the list scrolls (and repaints the list) once every half
+    // page, with the rows just done above it; a column cut at the left edge would move the view
+    // sideways too.
+    const int across = horizontalScrollBar()->value();
+    scrollTo(index, QAbstractItemView::PositionAtCenter);
+    horizontalScrollBar()->setValue(across);
 }
 
 void FlexGrid::SetRow(int row) {

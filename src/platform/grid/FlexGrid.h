@@ -80,6 +80,9 @@ class FlexGrid final : public QTableView {
     // The current row, 1..n, or -1 when no data row is current.
     int Row() const;
     void SetRow(int row);
+    // Scrolls data row `row`, when it is out of view, to the middle of the view, up or down only;
+    // the current row and the selection stay.
+    void ShowRow(int row);
 
     double TwipsPerPixel() const { return twipsPerPixel_; }
     void SetTwipsPerPixel(double twips) { twipsPerPixel_ = twips; }

@@ -114,9 +114,10 @@ TEST(FormDescriptionTest, MainWindowDescriptionHoldsEveryControl) {
     QStringList names;
     for (const Control& c : result.form->controls)
         names << c.name + (c.index >= 0 ? QString::number(c.index) : "");
-    EXPECT_EQ(names, (QStringList{"Label3", "Label4", "vs1", "Frame1", "Label1", "txtpass0", "Label2",
-                                  "txtpass1", "cmdadd", "cmddelete", "cmdexit", "cmdsearch", "cmddeleteall",
-                                  "cmdproceed", "fampg", "lblpb", "pb", "cmdstop", "cd1"}));
+    EXPECT_EQ(names, (QStringList{"Label3",  "Label4",    "vs1",          "Frame1",     "Label1", "txtpass0",
+                                  "Label2",  "txtpass1",  "lblformat",    "cboformat",  "cmdadd", "cmddelete",
+                                  "cmdexit", "cmdsearch", "cmddeleteall", "cmdproceed", "fampg",  "lblpb",
+                                  "pb",      "cmdstop",   "cd1"}));
     const Control* proceed = result.form->Find("cmdproceed");
     ASSERT_TRUE(proceed);
     EXPECT_EQ(proceed->container, "Frame1");

@@ -289,6 +289,8 @@ std::optional<Measure> Window(const fs::path& folder, int n, Inside& inside) {
         return kiv::certificate::AnnounceSaves(password, saves);
     };
     services.yield = &yield;
+    const auto files = kiv::filesystem::CreateLocalFileSystem();
+    services.fileSystem = [&] { return files.get(); };
     QString error;
     auto window = kiv::main_window::frmmain::Create(std::move(services), &error);
     if (!window) {

@@ -105,6 +105,8 @@ int main(int argc, char** argv) {
     services.certificates = kiv::certificate::OpenSslCertificateFactory();
     services.yield = &yield;
     services.endProgram = [] {};
+    const auto local = kiv::filesystem::CreateLocalFileSystem();
+    services.fileSystem = [&] { return local.get(); };
     QString error;
     auto window = kiv::main_window::frmmain::Create(std::move(services), &error);
     int status = 0;

@@ -1,7 +1,7 @@
 # fish completion for kivpfx
 
 function __kivpfx_no_command
-    not __fish_seen_subcommand_from protect inspect
+    not __fish_seen_subcommand_from protect inspect help
 end
 
 # Folders, and files whose name ends in .pfx or .p12 in any letter case, as protect finds them.
@@ -16,6 +16,8 @@ end
 complete -c kivpfx -f
 complete -c kivpfx -n __kivpfx_no_command -a protect -d 'Password-protect password-less PKCS#12 files'
 complete -c kivpfx -n __kivpfx_no_command -a inspect -d 'Tell what PKCS#12 files hold'
+complete -c kivpfx -n __kivpfx_no_command -a help -d 'Show the help of a command'
+complete -c kivpfx -n '__fish_seen_subcommand_from help' -a 'protect inspect'
 complete -c kivpfx -n __kivpfx_no_command -s h -l help -d 'Show the usage'
 complete -c kivpfx -n __kivpfx_no_command -l version -d 'Show the version'
 
@@ -31,6 +33,8 @@ complete -c kivpfx -n $protect -s q -l quiet -d 'Print failures only'
 complete -c kivpfx -n $protect -l files-from -r -F -d 'Also take the paths listed in a file'
 complete -c kivpfx -n $protect -s 0 -l null -d 'The file list is NUL-separated'
 complete -c kivpfx -n $protect -l shard -x -a '0/2 1/2 0/4 1/4 2/4 3/4' -d 'Keep only part K of N of the files'
+complete -c kivpfx -n $protect -l remove-sources -l rm -d 'Remove each source once its copy is verified'
+complete -c kivpfx -n '__fish_seen_subcommand_from inspect' -l fail-if-passwordless -d 'Exit with 1 when a password-less file is found'
 complete -c kivpfx -n $either -l json -d 'Print one JSON report'
 complete -c kivpfx -n $protect -s z -l zero -d 'End each report line with NUL, names as they are'
 complete -c kivpfx -n $either -s h -l help -d 'Show the usage'

@@ -1,13 +1,17 @@
 #include "cli/Cli.h"
 
+#include <fcntl.h>
 #include <openssl/crypto.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "cli/Inspect.h"
@@ -27,55 +31,105 @@ constexpr unsigned kMostJobs = 256;
 
 constexpr const char* kHelp =
     "Usage: kivpfx protect [options] PATH...\n"
-    "       kivpfx inspect [--json] PATH...\n"
+    "       kivpfx inspect [options] PATH...\n"
+    "       kivpfx help [protect | inspect]\n"
     "       kivpfx --help | --version\n"
     "\n"
-    "protect writes a password-protected copy of every password-less PKCS#12 file named, and of every\n"
-    "file ending in .pfx or .p12 (any letter case) below the folders named, beside it as\n"
-    "NAME_Password.Pfx (NAME_Password.p12 for a .p12 file). Sources are never changed and no file is\n"
-    "ever overwritten: an output name that is taken is left alone, and counts as done only when it\n"
-    "holds this file's copy under the same password. Files that already have a password are skipped.\n"
-    "Copies use AES-256-CBC (PBES2, PBKDF2-HMAC-SHA256) and an HMAC-SHA256 integrity check with\n"
+    "kivpfx puts a password on password-less PKCS#12 files (.pfx and .p12). protect\n"
+    "writes a protected copy of each beside it, as NAME_Password.Pfx\n"
+    "(NAME_Password.p12 for a .p12 file), and never overwrites a file; inspect tells\n"
+    "what files hold.\n"
+    "\n"
+    "'kivpfx help protect' and 'kivpfx help inspect' (or COMMAND --help) tell each\n"
+    "command and its options; 'man kivpfx' has the full description.\n"
+    "\n"
+    "Exit status: 0 all done; 1 a file failed or could not be read; 2 bad usage;\n"
+    "130 stopped by Ctrl-C.\n";
+
+constexpr const char* kProtectHelp =
+    "Usage: kivpfx protect [options] PATH...\n"
+    "\n"
+    "Writes a password-protected copy of every password-less PKCS#12 file named, and\n"
+    "of every file ending in .pfx or .p12 (any letter case) below the folders named,\n"
+    "beside it as NAME_Password.Pfx (NAME_Password.p12 for a .p12 file), as the\n"
+    "files are found. No file is ever overwritten: an output name that is taken is\n"
+    "left alone, and counts as done only when it holds this file's copy under the\n"
+    "same password. Files that already have a password are skipped. Copies use\n"
+    "AES-256-CBC (PBES2, PBKDF2-HMAC-SHA256) and an HMAC-SHA256 integrity check with\n"
     "10,000 iterations; each is read back and compared before it gets its name.\n"
     "\n"
-    "protect options:\n"
+    "Options:\n"
     "  -j, --jobs N              protect N files at once, on at most N cores\n"
     "                            (default: the number of cores)\n"
-    "      --compat              protect with 3DES (pbeWithSHAAnd3-KeyTripleDES-CBC) and an HMAC-SHA1\n"
-    "                            integrity check, for systems that cannot read AES-256 copies: Windows 10\n"
-    "                            before 1709 and Server 2016, macOS up to 10.15, Android up to 9, Java 8\n"
-    "                            before update 301. Weaker; use it only for those systems\n"
-    "      --iterations N        key derivation iterations, 1,000 to 1,000,000 (default: 10,000); more\n"
-    "                            makes guessing the password slower, and every file slower too\n"
-    "      --password-file FILE  read the password from the first line of FILE (- for standard input)\n"
-    "      --password-fd N       read the password from the first line of open descriptor N\n"
-    "  -n, --dry-run             load every file and test its output name; write nothing (the password\n"
-    "                            is asked only to open outputs that are already there)\n"
-    "      --files-from FILE     also take the paths listed in FILE (- for standard input), one a line\n"
-    "  -0, --null                the --files-from list is separated by NUL bytes (find -print0)\n"
-    "      --shard K/N           keep only part K of N (0 to N-1) of the files, by a stable hash of each\n"
-    "                            file's path below the folder named (or of its path as listed), so N\n"
-    "                            runs on N machines share the work whatever the mount point\n"
+    "      --compat              3DES (pbeWithSHAAnd3-KeyTripleDES-CBC) and an\n"
+    "                            HMAC-SHA1 check, for systems that cannot read\n"
+    "                            AES-256 copies: Windows 10 before 1709 and Server\n"
+    "                            2016, macOS up to 10.15, Android up to 9, Java 8\n"
+    "                            before update 301. Weaker: only for those systems\n"
+    "      --iterations N        key derivation iterations, 1,000 to 1,000,000\n"
+    "                            (default: 10,000); more makes guessing the\n"
+    "                            password slower, and every file slower too\n"
+    "      --password-file FILE  read the password from the first line of FILE\n"
+    "                            (- for standard input)\n"
+    "      --password-fd N       read the password from the first line of open\n"
+    "                            descriptor N\n"
+    "  -n, --dry-run             load every file and test its output name; write\n"
+    "                            and remove nothing (the password is asked only to\n"
+    "                            open outputs that are already there)\n"
+    "      --files-from FILE     also take the paths listed in FILE (- for standard\n"
+    "                            input), one a line\n"
+    "  -0, --null                the --files-from list is separated by NUL bytes\n"
+    "                            (find -print0)\n"
+    "      --shard K/N           keep only part K of N (0 to N-1) of the files, by a\n"
+    "                            stable hash of each file's path below the folder\n"
+    "                            named (or of its path as listed), so N runs on N\n"
+    "                            machines share the work whatever the mount point\n"
+    "      --remove-sources, --rm\n"
+    "                            remove each password-less source once its copy\n"
+    "                            is written, flushed, read back and verified (or\n"
+    "                            was there and verified), and only if the source\n"
+    "                            is unchanged since it was read. A forgotten\n"
+    "                            password then cannot be recovered from a source\n"
     "      --json                print one JSON report on standard output\n"
-    "  -z, --zero                end each report line with a NUL byte instead of a newline, and\n"
-    "                            write each name as it is (for scripts)\n"
+    "  -z, --zero                end each report line with a NUL byte, not a\n"
+    "                            newline, and write names as they are (for scripts)\n"
     "  -q, --quiet               print failures only\n"
-    "Without --password-file or --password-fd the password is asked twice on the terminal. It is\n"
-    "never taken from the command line, where other users could read it.\n"
+    "  -h, --help                show this help\n"
     "\n"
-    "Without --json, each file gets a line STATUS<TAB>PATH on standard output, in the order the files\n"
-    "were found; on a terminal only failures get one, and a progress line is kept on standard error.\n"
-    "A name (or status) holding a control character, or beginning with ', is written quoted as the\n"
-    "shell reads it back: 'evil'$'\\n''OK'. --zero and --json carry every name exactly.\n"
+    "The password is asked twice on the terminal unless --password-file or\n"
+    "--password-fd gives it. It is never taken from the command line, where other\n"
+    "users could read it.\n"
     "\n"
-    "inspect tells for each file whether it is password-less, protected or unreadable (with the\n"
-    "reason protect gives) and in which format (AES-256, 3DES or what each part uses), and lists the\n"
-    "keys and certificates of password-less ones. It reads files within protect's limits.\n"
+    "Without --json, each file gets a line STATUS<TAB>PATH on standard output, in\n"
+    "the order the files were found; on a terminal only failures get one, and a\n"
+    "progress line is kept on standard error. A name or status holding a control\n"
+    "character, or beginning with ', is quoted as the shell reads it back:\n"
+    "'evil'$'\\n''OK'. --zero and --json carry every name exactly.\n"
     "\n"
-    "Exit status: 0 every file OK, its output already there or already protected; 1 a file failed (for\n"
-    "inspect: could not be read); 2 bad usage; 130 stopped by Ctrl-C (files in flight are finished,\n"
-    "nothing partial is left). A second Ctrl-C stops at once, abandoning the files in flight; none is\n"
-    "left half-written.\n";
+    "Exit status: 0 every file OK, its output already there or already protected;\n"
+    "1 a file failed, or a folder or listed path was left out; 2 bad usage; 130\n"
+    "stopped by Ctrl-C (files in flight are finished, nothing partial is left). A\n"
+    "second Ctrl-C stops at once, abandoning the files in flight; none is left\n"
+    "half-written.\n";
+
+constexpr const char* kInspectHelp =
+    "Usage: kivpfx inspect [options] PATH...\n"
+    "\n"
+    "Tells for each file named, and each .pfx and .p12 file below the folders named,\n"
+    "whether it is password-less, protected or unreadable (with the reason protect\n"
+    "gives) and in which format (AES-256, 3DES or what each part uses), and lists\n"
+    "the keys and certificates of password-less ones. Files are read within\n"
+    "protect's limits. A last line on standard error counts the files of each kind.\n"
+    "\n"
+    "Options:\n"
+    "      --json                print one JSON report on standard output\n"
+    "      --fail-if-passwordless\n"
+    "                            exit with 1 when a password-less file is found, so\n"
+    "                            that a scheduled job can tell a share is clean\n"
+    "  -h, --help                show this help\n"
+    "\n"
+    "Exit status: 0 every file could be read; 1 a file or folder could not be read,\n"
+    "or with --fail-if-passwordless a password-less file was found; 2 bad usage.\n";
 
 // Where a run reads and writes: the process's own streams, or a test's.
 struct Streams {
@@ -156,7 +210,7 @@ int Protect(int argc, char** argv, const Streams& io) {
             pathsOnly = true;
             args.Skip();
         } else if (Is(argument, "--help", "-h")) {
-            std::fputs(kHelp, io.out);
+            std::fputs(kProtectHelp, io.out);
             return 0;
         } else if (Is(argument, "--dry-run", "-n")) {
             options.dryRun = true;
@@ -166,6 +220,9 @@ int Protect(int argc, char** argv, const Streams& io) {
             args.Skip();
         } else if (Is(argument, "--zero", "-z")) {
             options.zero = true;
+            args.Skip();
+        } else if (Is(argument, "--remove-sources", "--rm")) {
+            options.removeSources = true;
             args.Skip();
         } else if (Is(argument, "--quiet", "-q")) {
             options.quiet = true;
@@ -231,25 +288,33 @@ int Protect(int argc, char** argv, const Streams& io) {
     if (passwordFile && passwordFd)
         return UsageError(io, "give either --password-file or --password-fd, not both");
     if (nulSeparated && !filesFrom) return UsageError(io, "--null only applies to a --files-from list");
+    // The list is opened now, so that a name that is wrong is a usage error, and read as the run goes.
+    int listFd = -1;
     if (filesFrom) {
         if (*filesFrom == "-" && passwordFile && options.password.file == "-")
             return UsageError(io, "standard input cannot hold both the file list and the password");
-        std::string error;
-        if (!ReadPathList(*filesFrom, nulSeparated, options.paths, error, io.in))
-            return UsageError(io, "--files-from: " + error);
-        if (options.paths.empty() && !options.quiet) std::fputs("kivpfx: the file list is empty\n", io.err);
-        if (options.paths.empty()) return 0;
+        const bool own = *filesFrom != "-";
+        listFd = own ? ::open(filesFrom->c_str(), O_RDONLY | O_CLOEXEC) : io.in;
+        const int error = errno;
+        const std::string name = own ? filesystem::Quoted(*filesFrom) : std::string("standard input");
+        if (listFd < 0)
+            return UsageError(io, "--files-from: " + name + ": " +
+                                      std::error_code(error, std::generic_category()).message());
+        options.list = PathList{listFd, nulSeparated, name};
     }
-    if (options.paths.empty()) return UsageError(io, "protect needs at least one file or folder");
-    return RunProtect(
+    if (options.paths.empty() && !options.list)
+        return UsageError(io, "protect needs at least one file or folder");
+    const int status = RunProtect(
         options,
         [](const certificate::SaveOptions& save) { return certificate::OpenSslCertificateFactory(save); },
         io.out, io.err);
+    if (listFd >= 0 && listFd != io.in) ::close(listFd);
+    return status;
 }
 
 int Inspect(int argc, char** argv, const Streams& io) {
     std::vector<std::string> paths;
-    bool json = false;
+    InspectOptions options;
     bool pathsOnly = false;
     for (int i = 2; i < argc; ++i) {
         const std::string_view argument = argv[i];
@@ -258,16 +323,18 @@ int Inspect(int argc, char** argv, const Streams& io) {
         } else if (argument == "--") {
             pathsOnly = true;
         } else if (Is(argument, "--help", "-h")) {
-            std::fputs(kHelp, io.out);
+            std::fputs(kInspectHelp, io.out);
             return 0;
         } else if (argument == "--json") {
-            json = true;
+            options.json = true;
+        } else if (argument == "--fail-if-passwordless") {
+            options.failIfPasswordLess = true;
         } else {
             return UsageError(io, "unknown option " + Named(argument));
         }
     }
     if (paths.empty()) return UsageError(io, "inspect needs at least one file or folder");
-    return RunInspect(paths, json, io.out, io.err);
+    return RunInspect(paths, options, io.out, io.err);
 }
 
 }  // namespace
@@ -281,7 +348,10 @@ int Main(int argc, char** argv, int in, std::FILE* out, std::FILE* err) {
     if (argc < 2) return UsageError(io, "no command given; the commands are protect and inspect");
     const std::string_view command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kHelp, io.out);
+        const std::string_view topic = command == "help" && argc > 2 ? argv[2] : "";
+        if (!topic.empty() && topic != "protect" && topic != "inspect")
+            return UsageError(io, "no help on " + Named(topic) + "; the commands are protect and inspect");
+        std::fputs(topic == "protect" ? kProtectHelp : topic == "inspect" ? kInspectHelp : kHelp, io.out);
         return 0;
     }
     if (command == "--version") {

@@ -1,12 +1,10 @@
 #include "cli/FindFiles.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <system_error>
 
 #include "cli/Interrupt.h"
@@ -61,78 +59,105 @@ std::uint64_t StableHash(std::string_view bytes) {
     return hash;
 }
 
-FoundFiles FindFiles(const std::vector<std::string>& paths, filesystem::FileSystem& files, bool anyFileName,
-                     const std::optional<Shard>& shard) {
-    FoundFiles found;
-    engine::ListedPaths listed(&files);
-    const auto add = [&](const std::string& path, std::string_view relative) {
-        if (shard && !shard->Takes(relative)) return;
-        if (listed.Add(path)) found.files.push_back(path);
-    };
-    std::string root;
-    engine::ScanHooks hooks;
-    hooks.stopRequested = [] { return InterruptSignal() != 0; };
-    hooks.unreadable = [&](const std::string& folder) { found.unreadable.push_back(folder); };
-    hooks.wanted = engine::IsPkcs12Name;
-    hooks.addFile = [&](const std::string& path, const std::string&) {
-        std::string_view relative(path);
-        if (relative.starts_with(root)) relative.remove_prefix(root.size());
-        while (relative.starts_with("/")) relative.remove_prefix(1);
-        add(path, relative);
-    };
-
+std::vector<std::string> NamedPathProblems(const std::vector<std::string>& paths, bool anyFileName) {
+    std::vector<std::string> problems;
     for (const std::string& path : paths) {
-        if (InterruptSignal() != 0) break;
         struct stat st {};
-        const bool exists = !path.empty() && ::stat(path.c_str(), &st) == 0;
-        if (exists && S_ISDIR(st.st_mode)) {
-            root = path;
-            engine::SearchFolder(&files, path, hooks);
-        } else if (anyFileName || engine::IsPkcs12Name(BareName(path))) {
-            add(path, path);
-        } else if (exists || (!path.empty() && ::lstat(path.c_str(), &st) == 0)) {
-            found.problems.push_back(filesystem::Quoted(path) + ": not a .pfx or .p12 file name");
-        } else {
-            found.problems.push_back(filesystem::Quoted(path) + ": no such file or folder");
+        // A link that leads nowhere or round in a loop is something there all the same.
+        const bool there = !path.empty() && ::lstat(path.c_str(), &st) == 0;
+        if (there && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+        if (!there) {
+            problems.push_back(filesystem::Quoted(path) + ": no such file or folder");
+        } else if (!anyFileName && !engine::IsPkcs12Name(BareName(path))) {
+            problems.push_back(filesystem::Quoted(path) + ": not a .pfx or .p12 file name");
         }
     }
-    found.interrupted = InterruptSignal() != 0;
-    return found;
+    return problems;
 }
 
-bool ReadPathList(const std::string& path, bool nulSeparated, std::vector<std::string>& paths,
-                  std::string& error, int standardInput) {
-    const bool own = path != "-";
-    const int fd = own ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : standardInput;
-    const int openError = errno;
-    const std::string name = own ? filesystem::Quoted(path) : std::string("standard input");
-    if (fd < 0) {
-        error = name + ": " + std::error_code(openError, std::generic_category()).message();
-        return false;
+namespace {
+
+class Finder {
+  public:
+    Finder(filesystem::FileSystem& files, bool anyFileName, const std::optional<Shard>& shard,
+           const FoundHooks& hooks)
+        : files_(files), anyFileName_(anyFileName), shard_(shard), hooks_(hooks), inFolder_(&files) {
+        walk_.stopRequested = [this] { return Stopped(); };
+        walk_.unreadable = hooks.unreadable;
+        walk_.wanted = engine::IsPkcs12Name;
+        // Only a folder's own names can be one file twice over: the walk never enters a folder twice.
+        walk_.enteringFolder = [this](const std::string&) { inFolder_ = engine::ListedPaths(&files_); };
+        walk_.addFile = [this](const std::string& path, const std::string&) {
+            std::string_view relative(path);
+            if (relative.starts_with(root_)) relative.remove_prefix(root_.size());
+            while (relative.starts_with("/")) relative.remove_prefix(1);
+            if (inFolder_.Add(path)) Hand(path, relative);
+        };
     }
-    const char end = nulSeparated ? '\0' : '\n';
+
+    bool Stopped() const { return InterruptSignal() != 0 || (hooks_.stop && hooks_.stop()); }
+
+    void Take(const std::string& path, bool named) {
+        struct stat st {};
+        if (!path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            root_ = path;
+            engine::SearchFolder(&files_, path, walk_);
+        } else if (anyFileName_ || engine::IsPkcs12Name(BareName(path))) {
+            Hand(path, path);
+        } else if (hooks_.leftOut) {
+            const bool there = named || ::lstat(path.c_str(), &st) == 0;
+            hooks_.leftOut(path, there ? "not a .pfx or .p12 file name" : "no such file or folder");
+        }
+    }
+
+  private:
+    void Hand(const std::string& path, std::string_view relative) {
+        if (shard_ && !shard_->Takes(relative)) return;
+        if (hooks_.file) hooks_.file(path);
+    }
+
+    filesystem::FileSystem& files_;
+    bool anyFileName_;
+    const std::optional<Shard>& shard_;
+    const FoundHooks& hooks_;
+    engine::ScanHooks walk_;
+    engine::ListedPaths inFolder_;
+    std::string root_;
+};
+
+}  // namespace
+
+bool FindFiles(const std::vector<std::string>& paths, const PathList* list, filesystem::FileSystem& files,
+               bool anyFileName, const std::optional<Shard>& shard, const FoundHooks& hooks,
+               std::string& error) {
+    Finder finder(files, anyFileName, shard, hooks);
+    for (const std::string& path : paths) {
+        if (finder.Stopped()) return true;
+        finder.Take(path, true);
+    }
+    if (!list) return true;
+    const char end = list->nulSeparated ? '\0' : '\n';
     std::string entry;
     char buffer[65536];
-    ssize_t n = 0;
-    while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+    for (;;) {
+        if (finder.Stopped()) return true;
+        const ssize_t n = ::read(list->fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
+        if (n < 0) {
+            error = list->name + ": " + std::error_code(errno, std::generic_category()).message();
+            return false;
+        }
+        if (n == 0) break;
         for (ssize_t i = 0; i < n; ++i) {
             if (buffer[i] != end) {
                 entry.push_back(buffer[i]);
             } else if (!entry.empty()) {
-                paths.push_back(std::move(entry));
+                finder.Take(entry, false);
                 entry.clear();
             }
         }
     }
-    const int readError = errno;
-    if (own) ::close(fd);
-    if (n < 0) {
-        error = name + ": " + std::error_code(readError, std::generic_category()).message();
-        return false;
-    }
-    if (!entry.empty()) paths.push_back(std::move(entry));
+    if (!entry.empty() && !finder.Stopped()) finder.Take(entry, false);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,27 +26,39 @@ struct Shard {
 // A stable 64-bit hash of `bytes` (FNV-1a, then mixed so that neighbouring names spread).
 std::uint64_t StableHash(std::string_view bytes);
 
-struct FoundFiles {
-    std::vector<std::string> files;       // in the order found
-    std::vector<std::string> problems;    // arguments that name neither a folder nor a PKCS#12 file
-    std::vector<std::string> unreadable;  // folders that could not be read through: files may be missing
-    bool interrupted = false;
+// A list of paths read as the run goes, never held whole: one a line or, with `nulSeparated`, each
+// ended by a NUL byte, from the open descriptor `fd`. Empty entries are skipped; the bytes are kept
+// as they are. `name` names it in messages.
+struct PathList {
+    int fd = -1;
+    bool nulSeparated = false;
+    std::string name;
 };
 
-// Turns the command line's paths into the list of files to work on, as the window's list would
-// hold them: a folder is walked as the search walks it (its own files before its subfolders, loops
-// guarded), taking names ending in .pfx or .p12 in any letter case; a file is taken when its name
-// ends so, or when it does not exist yet under such a name (it is then reported as not found); a
-// path already listed is not listed again (engine::SameListedFile). With `anyFileName`, a file named
-// on the command line is taken whatever its name. With a `shard`, only the files it takes are kept:
-// a file found in a folder by its path below that folder, a named file by its path as named.
-FoundFiles FindFiles(const std::vector<std::string>& paths, filesystem::FileSystem& files,
-                     bool anyFileName = false, const std::optional<Shard>& shard = std::nullopt);
+// What the paths named on the command line are checked for before anything is done: each must be a
+// folder, or something there (what it is, the run tells) under a name ending in .pfx or .p12 in any
+// letter case (any name with `anyFileName`). The problems, one a path, in the words for the user.
+std::vector<std::string> NamedPathProblems(const std::vector<std::string>& paths, bool anyFileName);
 
-// Reads a list of paths, one a line or, with `nulSeparated`, each ended by a NUL byte, from the
-// file at `path` ("-": the descriptor `standardInput`). Empty entries are skipped; the bytes are
-// kept as they are. False with `error` set when the list cannot be read.
-bool ReadPathList(const std::string& path, bool nulSeparated, std::vector<std::string>& paths,
-                  std::string& error, int standardInput = 0);
+// What the finder hands on, as it finds it.
+struct FoundHooks {
+    std::function<void(const std::string& path)> file;
+    std::function<void(const std::string& folder)> unreadable;  // not read through: files may be missing
+    std::function<void(const std::string& path, const std::string& why)>
+        leftOut;                 // a listed path taken as neither
+    std::function<bool()> stop;  // polled before each file and folder, besides Ctrl-C
+};
+
+// Finds the files to work on as the window's list would hold them, and hands each on as it is found,
+// keeping no list: the paths named, then the entries of `list`. A folder is walked as the search
+// walks it (its own files before its subfolders, loops guarded), taking names ending in .pfx or .p12
+// in any letter case, names of one file that differ only in letter case once within a folder
+// (engine::SameListedFile); a file is taken when its name ends so (whatever its name with
+// `anyFileName`). A path met twice is handed on twice. With a `shard`, only the files it takes are
+// kept: a file found in a folder by its path below that folder, a file named or listed by its path
+// as given. False with `error` set when the list could not be read through.
+bool FindFiles(const std::vector<std::string>& paths, const PathList* list, filesystem::FileSystem& files,
+               bool anyFileName, const std::optional<Shard>& shard, const FoundHooks& hooks,
+               std::string& error);
 
 }  // namespace kiv::cli

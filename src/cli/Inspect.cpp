@@ -94,29 +94,50 @@ void PrintJson(const std::string& path, const Inspection& inspection, bool first
 
 }  // namespace
 
-int RunInspect(const std::vector<std::string>& paths, bool json, std::FILE* out, std::FILE* err) {
+int RunInspect(const std::vector<std::string>& paths, const InspectOptions& options, std::FILE* out,
+               std::FILE* err) {
+    std::size_t counts[3] = {};  // by kind
+    bool unreadFolder = false;
+    if (options.json) std::fprintf(out, "{\n\"command\": \"inspect\",\n\"files\": [");
     const auto files = filesystem::CreateLocalFileSystem();
-    const FoundFiles found = FindFiles(paths, *files, true);
-    if (found.interrupted) return InterruptExitStatus(InterruptSignal());
-    if (found.files.empty()) std::fprintf(err, "kivpfx: no .pfx or .p12 files found\n");
-    int status = 0;
-    if (json) std::fprintf(out, "{\n\"command\": \"inspect\",\n\"files\": [");
-    bool first = true;
-    for (const std::string& path : found.files) {
-        if (InterruptSignal() != 0) break;
+    FoundHooks hooks;
+    hooks.file = [&](const std::string& path) {
         const Inspection inspection = certificate::InspectFile(*files, path);
-        if (inspection.kind == Inspection::Kind::Unreadable) status = 1;
-        if (json) {
-            PrintJson(path, inspection, first, out);
+        if (options.json) {
+            PrintJson(path, inspection, counts[0] + counts[1] + counts[2] == 0, out);
         } else {
             PrintText(path, inspection, out);
         }
-        first = false;
+        ++counts[static_cast<int>(inspection.kind)];
+        std::fflush(out);
+    };
+    hooks.unreadable = [&](const std::string& folder) {
+        unreadFolder = true;
+        std::fprintf(err, "kivpfx: %s: the folder cannot be read; files in it may be left out\n",
+                     Quoted(folder).c_str());
+    };
+    std::string unused;
+    FindFiles(paths, nullptr, *files, true, std::nullopt, hooks, unused);
+    const std::size_t passwordLess = counts[static_cast<int>(Inspection::Kind::PasswordLess)];
+    const std::size_t unreadable = counts[static_cast<int>(Inspection::Kind::Unreadable)];
+    const std::size_t total = counts[0] + counts[1] + counts[2];
+    if (options.json) {
+        std::fprintf(out,
+                     "\n],\n\"counts\": {\"total\": %zu, \"passwordLess\": %zu, \"protected\": %zu, "
+                     "\"unreadable\": %zu}\n}\n",
+                     total, passwordLess, counts[static_cast<int>(Inspection::Kind::Protected)], unreadable);
     }
-    if (json) std::fprintf(out, "\n]\n}\n");
     std::fflush(out);
     if (InterruptSignal() != 0) return InterruptExitStatus(InterruptSignal());
-    return status;
+    // The line a scheduled job's log keeps: whether password-less keys are left on the share.
+    if (total == 0) {
+        std::fprintf(err, "kivpfx: no .pfx or .p12 files found\n");
+    } else {
+        std::fprintf(err, "kivpfx: %zu files: %zu password-less, %zu protected, %zu unreadable\n", total,
+                     passwordLess, counts[static_cast<int>(Inspection::Kind::Protected)], unreadable);
+    }
+    const bool failed = unreadable > 0 || unreadFolder || (options.failIfPasswordLess && passwordLess > 0);
+    return failed ? 1 : 0;
 }
 
 }  // namespace kiv::cli

@@ -33,23 +33,51 @@ const char* KindName(Outcome outcome) {
             return "ready";
         case Outcome::NotItsCopy:
             return "output-taken";
+        case Outcome::SourceKept:
+            return "source-kept";
     }
     return "unknown";
 }
 
-Reporter::Reporter(const ProtectOptions& options, std::size_t total, std::FILE* out, std::FILE* err)
-    : options_(options), total_(total), out_(out), err_(err), start_(Clock::now()) {
+Reporter::Reporter(const ProtectOptions& options, std::FILE* out, std::FILE* err)
+    : options_(options), out_(out), err_(err), start_(Clock::now()) {
     progress_ = !options.quiet && ::isatty(::fileno(err)) == 1;
     const bool outIsTerminal = ::isatty(::fileno(out)) == 1;
     failuresOnly_ = options.quiet || outIsTerminal;
-    if (options_.json) {
-        std::fprintf(out_, "{\n\"command\": \"protect\",\n\"dryRun\": %s,\n\"files\": [",
-                     options_.dryRun ? "true" : "false");
-    }
+}
+
+void Reporter::Open() {
+    if (!options_.json || opened_) return;
+    opened_ = true;
+    std::fprintf(out_, "{\n\"command\": \"protect\",\n\"dryRun\": %s,\n\"files\": [",
+                 options_.dryRun ? "true" : "false");
+}
+
+void Reporter::Unreadable(const std::string& folder) {
+    unreadable_.push_back(folder);
+    Tell(filesystem::Quoted(folder) + ": the folder cannot be read; files in it may be left out");
+}
+
+void Reporter::LeftOut(const std::string& path, const std::string& why) {
+    leftOut_.push_back(path);
+    Tell(filesystem::Quoted(path) + ": " + why + "; left out");
+}
+
+void Reporter::ListUnread(const std::string& why) {
+    listUnread_ = true;
+    Tell("--files-from: " + why + "; the paths after it are left out");
+}
+
+void Reporter::Tell(const std::string& message) {
+    ClearProgress();
+    std::fprintf(err_, "kivpfx: %s\n", message.c_str());
+    std::fflush(err_);
 }
 
 void Reporter::Add(const FileReport& report) {
+    Open();
     ++done_;
+    removed_ += report.removed ? 1 : 0;
     ++byKind_[report.kind];
     if (report.failed) {
         ++failed_;
@@ -96,14 +124,15 @@ void Reporter::ShowProgress() {
     if (!progress_) return;
     const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
     const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0;
-    std::string line = "\r\033[K" + std::to_string(done_) + " of " + std::to_string(total_) + " files, ";
+    // The files still to be found are not known: what is done, and how fast.
+    std::string line = "\r\033[K" + std::to_string(done_) + " files, ";
     line += std::to_string(ok_ + exists_ + ready_) + (options_.dryRun ? " ready" : " OK") + ", ";
     if (skipped_ > 0) line += std::to_string(skipped_) + " already protected, ";
+    if (options_.removeSources) line += std::to_string(removed_) + " sources removed, ";
     line += std::to_string(failed_) + " failed";
-    char tail[96];
+    char tail[48];
     if (rate > 0) {
-        const double left = static_cast<double>(total_ - done_) / rate;
-        std::snprintf(tail, sizeof tail, ", %.1f files/s, %.0f s left", rate, left);
+        std::snprintf(tail, sizeof tail, ", %.1f files/s", rate);
         line += tail;
     }
     std::fputs(line.c_str(), err_);
@@ -111,9 +140,15 @@ void Reporter::ShowProgress() {
     shown_ = true;
 }
 
-int Reporter::Finish(int signal, const std::vector<std::string>& unreadable) {
+int Reporter::Finish(int signal, std::size_t total) {
     ClearProgress();
-    const std::size_t notRun = total_ - done_;
+    Open();
+    const std::size_t notRun = total - done_;
+    const auto list = [&](const std::vector<std::string>& paths) {
+        std::string items;
+        for (const std::string& path : paths) items += (items.empty() ? "" : ", ") + JsonString(path);
+        return items;
+    };
     if (options_.json) {
         std::string kinds;
         for (const auto& [kind, count] : byKind_) {
@@ -124,18 +159,18 @@ int Reporter::Finish(int signal, const std::vector<std::string>& unreadable) {
                                                  : std::string("null");
         std::fprintf(out_,
                      "\n],\n\"shard\": %s,\n\"counts\": {\"total\": %zu, \"ok\": %zu, \"exists\": %zu, "
-                     "\"ready\": %zu, \"alreadyProtected\": %zu, \"failed\": %zu, \"notRun\": %zu},\n"
-                     "\"byKind\": {%s},\n\"unreadFolders\": [",
-                     shard.c_str(), total_, ok_, exists_, ready_, skipped_, failed_, notRun, kinds.c_str());
-        for (std::size_t i = 0; i < unreadable.size(); ++i)
-            std::fprintf(out_, "%s%s", i > 0 ? ", " : "", JsonString(unreadable[i]).c_str());
-        std::fprintf(out_, "],\n\"interrupted\": %s\n}\n", signal != 0 ? "true" : "false");
+                     "\"ready\": %zu, \"alreadyProtected\": %zu, \"failed\": %zu, \"notRun\": %zu, "
+                     "\"removed\": %zu},\n\"byKind\": {%s},\n\"unreadFolders\": [%s],\n\"leftOut\": [%s],\n"
+                     "\"interrupted\": %s\n}\n",
+                     shard.c_str(), total, ok_, exists_, ready_, skipped_, failed_, notRun, removed_,
+                     kinds.c_str(), list(unreadable_).c_str(), list(leftOut_).c_str(),
+                     signal != 0 ? "true" : "false");
     }
     std::fflush(out_);
     if (!options_.quiet) {
         const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
         std::string summary =
-            "kivpfx: " + std::to_string(done_) + " of " + std::to_string(total_) + " files: ";
+            "kivpfx: " + std::to_string(done_) + " of " + std::to_string(total) + " files: ";
         if (options_.dryRun) {
             summary += std::to_string(ready_) + " ready, ";
         } else {
@@ -143,6 +178,9 @@ int Reporter::Finish(int signal, const std::vector<std::string>& unreadable) {
         }
         summary += std::to_string(exists_) + " output already there, " + std::to_string(skipped_) +
                    " already protected, " + std::to_string(failed_) + " failed";
+        if (options_.removeSources)
+            summary += ", " + std::to_string(removed_) +
+                       (options_.dryRun ? " sources to remove" : " sources removed");
         char time[48];
         std::snprintf(time, sizeof time, " (%.1f s)", seconds);
         summary += time;
@@ -152,7 +190,7 @@ int Reporter::Finish(int signal, const std::vector<std::string>& unreadable) {
         }
     }
     if (signal != 0) return InterruptExitStatus(signal);
-    return failed_ > 0 || !unreadable.empty() ? 1 : 0;
+    return failed_ > 0 || !unreadable_.empty() || !leftOut_.empty() || listUnread_ ? 1 : 0;
 }
 
 void Reporter::ClearProgress() {

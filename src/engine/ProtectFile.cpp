@@ -106,6 +106,36 @@ FileResult ProtectFile(filesystem::FileSystem* files, const certificate::Certifi
     return UnknownFailure();
 }
 
+FileResult RemoveSource(filesystem::FileSystem* files, FileResult done, const std::string& source,
+                        const std::optional<filesystem::FileStamp>& read, bool dryRun) {
+    const auto kept = [&](const std::string& why) {
+        return Result(Outcome::SourceKept, done.status + ", source kept: " + why);
+    };
+    // Removing a link or one of several names would leave the key itself where it is.
+    if (!files || !read) return kept("it cannot be examined.");
+    if (read->symbolicLink) return kept("it is a symbolic link, and the file it names stays.");
+    if (!read->regular || read->links != 1)
+        return kept(read->regular ? "the file has other names (hard links)." : "it is not a regular file.");
+    // Checked just before the removal: a source replaced or written since it was read is not what
+    // the copy holds.
+    if (files->Stamp(source) != read) return kept("it was replaced or changed after it was read.");
+    if (dryRun) {
+        done.status += ", source to be removed";
+    } else {
+        const filesystem::Removal removal = files->RemoveFile(source);
+        if (!removal.removed) return kept(removal.problem);
+        if (!removal.problem.empty()) {
+            FileResult flushed = kept(removal.problem);
+            flushed.status = done.status + ", source removed, but " + removal.problem;
+            flushed.sourceRemoved = true;
+            return flushed;
+        }
+        done.status += ", source removed";
+    }
+    done.sourceRemoved = true;
+    return done;
+}
+
 FileResult UnknownFailure() {
     return Result(Outcome::Unknown, "Failed : Unknown Error");
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,11 +22,13 @@ enum class Outcome {
     Unknown,     // the save reported success but no output is there
     Ready,       // the dry run found nothing in the way of a save
     NotItsCopy,  // kivpfx: the output name holds something that is not this file's protected copy
+    SourceKept,  // kivpfx --remove-sources: the copy is there, but the source could not go
 };
 
 struct FileResult {
     Outcome outcome = Outcome::Unknown;
-    std::string status;  // the Status column's text
+    std::string status;          // the Status column's text
+    bool sourceRemoved = false;  // kivpfx --remove-sources: the source is gone (in a dry run: would go)
 };
 
 // True for the outcomes a run counts as done: the copy was written now, exists already, or (in a dry
@@ -70,6 +73,15 @@ bool OutputNameTaken(filesystem::FileSystem* files, const std::string& output);
 FileResult CheckTakenOutput(filesystem::FileSystem* files,
                             const certificate::CertificateFactory& certificates, const std::string& source,
                             const std::string& output, const std::string& password);
+
+// kivpfx --remove-sources, for a source whose protected copy is there and was checked against it
+// (`done` is Ok, OutputExists from CheckTakenOutput, or in a dry run Ready): removes the
+// password-less source and flushes its folder, but only while its name still names the file that
+// was read, as `read` (taken before it was loaded) tells: the same device, inode, size and change
+// time, a regular file with no other name. Otherwise, or when the removal fails, the source stays,
+// and the status (SourceKept) says why. A dry run removes nothing and tells what would go.
+FileResult RemoveSource(filesystem::FileSystem* files, FileResult done, const std::string& source,
+                        const std::optional<filesystem::FileStamp>& read, bool dryRun);
 
 // Protects one file: tests the output and the source, loads the source with the empty password and
 // saves a copy under `password` at `output`. Paths are the file system's bytes; the status texts

@@ -25,6 +25,24 @@ struct FolderId {
     bool operator==(const FolderId&) const = default;
 };
 
+// What a name names, to tell later whether it still names the same file unchanged.
+struct FileStamp {
+    FolderId id;
+    std::uint64_t size = 0;
+    std::int64_t changedSeconds = 0;  // the change time, which any write, rename or new link moves
+    long changedNanoseconds = 0;
+    std::uint64_t links = 0;  // names of the file
+    bool regular = false;
+    bool symbolicLink = false;  // the name itself is a link
+    bool operator==(const FileStamp&) const = default;
+};
+
+// How a removal went: `removed` once the name is gone; `problem` says what failed, if anything.
+struct Removal {
+    bool removed = false;
+    std::string problem;
+};
+
 template <typename T>
 struct Listing {
     bool ok = false;  // false: the folder could not be opened or read
@@ -60,6 +78,10 @@ class FileSystem {
     virtual std::optional<FolderId> FileIdentity(const std::string& path) = 0;
     // The calls that read and write files: the system's own unless a file system names others.
     virtual const SystemCalls& Calls() { return RealSystemCalls(); }
+    // The stamp of what the path itself names, a link not followed; nothing when nothing is there.
+    virtual std::optional<FileStamp> Stamp(const std::string& path) = 0;
+    // Removes the name `path`, then flushes its folder to disk so that the removal lasts.
+    virtual Removal RemoveFile(const std::string& path) = 0;
 };
 
 // The real file system, over std::filesystem.

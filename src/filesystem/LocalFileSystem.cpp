@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -6,6 +8,7 @@
 
 #include "filesystem/FileSystem.h"
 #include "filesystem/NameOrder.h"
+#include "filesystem/SystemCalls.h"
 
 namespace kiv::filesystem {
 namespace {
@@ -53,6 +56,33 @@ class LocalFileSystem final : public FileSystem {
     }
     std::optional<FolderId> FileIdentity(const std::string& path) override {
         return IdentityOf(path, S_IFREG);
+    }
+
+    std::optional<FileStamp> Stamp(const std::string& path) override {
+        struct stat st {};
+        if (path.empty() || ::lstat(path.c_str(), &st) != 0) return std::nullopt;
+        return FileStamp{{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)},
+                         static_cast<std::uint64_t>(st.st_size),
+                         static_cast<std::int64_t>(st.st_ctim.tv_sec),
+                         st.st_ctim.tv_nsec,
+                         static_cast<std::uint64_t>(st.st_nlink),
+                         S_ISREG(st.st_mode),
+                         S_ISLNK(st.st_mode)};
+    }
+
+    Removal RemoveFile(const std::string& path) override {
+        if (::unlink(path.c_str()) != 0)
+            return {false, "it cannot be removed: " + SystemMessage(errno) + "."};
+        const std::string folder = fs::path(path).parent_path().string();
+        // Through the seam's calls, as the writer flushes its folders, so a test can make it fail.
+        const SystemCalls& calls = Calls();
+        const int fd =
+            calls.open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+        const bool flushed = fd >= 0 && calls.fsync(fd) == 0;
+        const int error = errno;
+        if (fd >= 0) ::close(fd);
+        if (!flushed) return {true, "its folder cannot be flushed to disk: " + SystemMessage(error) + "."};
+        return {true, {}};
     }
 
   private:
@@ -110,7 +140,7 @@ std::string WhyNotAFileAt(const std::string& path) {
     const int error = errno;
     if (path.empty() || error == ENOENT || error == ENOTDIR) return {};
     if (error == ELOOP) return "The path is a loop of symbolic links.";
-    return "The file cannot be examined: " + std::error_code(error, std::generic_category()).message() + ".";
+    return "The file cannot be examined: " + SystemMessage(error) + ".";
 }
 
 }  // namespace kiv::filesystem

@@ -5,6 +5,7 @@
 
 #include "cli/CliFolder.h"
 #include "cli/Inspect.h"
+#include "cli/KivpfxProcess.h"
 #include "cli/MiniJson.h"
 
 namespace kiv::cli::testing {
@@ -26,7 +27,9 @@ Inspected Inspect(const std::vector<std::string>& paths, bool json = false) {
     std::size_t outSize = 0, errSize = 0;
     std::FILE* outStream = ::open_memstream(&out, &outSize);
     std::FILE* errStream = ::open_memstream(&err, &errSize);
-    run.status = RunInspect(paths, json, outStream, errStream);
+    InspectOptions options;
+    options.json = json;
+    run.status = RunInspect(paths, options, outStream, errStream);
     std::fclose(outStream);
     std::fclose(errStream);
     run.out.assign(out, outSize);
@@ -55,7 +58,7 @@ TEST_F(CliInspectTest, PrintsEachFileAndExitsWithOneForUnreadableOnes) {
             "  format: AES-256 (PBES2, AES-256-CBC, HMAC-SHA256)\n  key: RSA 2048 bits\n"
             "  certificate: CN=Kiv Test Leaf,O=Kiv Test\n"
             "    issuer: CN=Kiv Test Intermediate CA,O=Kiv Test\n    expires: ",
-        // .p12 files are walked too, and one named again is listed once.
+        // .p12 files are walked too, and one named again is inspected again.
         Path("other.p12") + ": password-less PKCS#12 file",
         Path("sub/b.pfx") +
             ": protected by a password\n  format: AES-256 (PBES2, AES-256-CBC, HMAC-SHA256)\n",
@@ -71,9 +74,16 @@ TEST_F(CliInspectTest, PrintsEachFileAndExitsWithOneForUnreadableOnes) {
         at = found + line.size();
     }
     EXPECT_EQ(run.out.find("notes.txt"), std::string::npos);
-    EXPECT_EQ(run.out.find("other.p12", run.out.find("other.p12") + 1), std::string::npos);
+    EXPECT_NE(run.out.find("other.p12", run.out.find("other.p12") + 1), std::string::npos);
     EXPECT_EQ(Tree(), (std::set<std::string>{"a.pfx", "sub", "sub/b.pfx", "sub/c.pfx", "sub/hostile.pfx",
                                              "sub/notes.txt", "other.p12"}));
+
+    EXPECT_NE(run.err.find("kivpfx: 6 files: 3 password-less, 1 protected, 2 unreadable\n"),
+              std::string::npos)
+        << run.err;
+    // A scheduled check of a share fails while a password-less file is on it.
+    EXPECT_EQ(RunKivpfx({"inspect", "--fail-if-passwordless", Path("a.pfx")}).status, 1);
+    EXPECT_EQ(RunKivpfx({"inspect", "--fail-if-passwordless", Path("sub/b.pfx")}).status, 0);
 
     Write("empty/x.txt", "");
     const Inspected none = Inspect({Path("empty")});

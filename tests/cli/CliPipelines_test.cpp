@@ -159,6 +159,35 @@ TEST_F(PipelinesTest, FileListsInLinesAndNulSeparatedKeepEveryByte) {
         << missing.err;
 }
 
+// A sweep with --remove-sources leaves one protected copy per source that had a password-less key
+// and none of those sources; every source whose copy was not made and verified stays. A run
+// killed after publishing and before removing is the first run here: the next one removes.
+TEST_F(PipelinesTest, RemoveSourcesTakesOnlySourcesWhoseCopyVerified) {
+    Pfx("share/done.pfx");
+    Pfx("share/new/a.p12", PfxVariant::KeyFirst);
+    Write("share/junk.pfx", "junk");
+    Pfx("share/locked.pfx", PfxVariant::PasswordProtected);
+    Pfx("share/taken.pfx");
+    Pfx("share/taken_Password.Pfx", PfxVariant::PasswordProtected);  // not its copy
+    const std::string tooLong = std::string(250, 'n') + ".pfx";      // its output name cannot be made
+    Pfx("share/" + tooLong);
+    ASSERT_EQ(Protect({Path("share/done.pfx")}).status, 0);
+    const auto before = Tree("share");
+    const Finished dry = Protect({"-n", "--rm", Path("share")});
+    EXPECT_EQ(Tree("share"), before);
+    EXPECT_NE(dry.out.find("Ready, source to be removed\t" + Path("share/new/a.p12")), std::string::npos);
+    const Finished run = Protect({"--remove-sources", "--json", Path("share")});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(ParseJson(run.out).value_or(Json())["counts"]["removed"].number, 2) << run.out;
+    EXPECT_EQ(Tree("share"),
+              (std::set<std::string>{"done_Password.Pfx", "junk.pfx", "locked.pfx", tooLong, "new",
+                                     "new/a_Password.p12", "taken.pfx", "taken_Password.Pfx"}));
+    EXPECT_TRUE(Opens("share/done_Password.Pfx") && Opens("share/new/a_Password.p12"));
+    const Finished again = RunKivpfx({"inspect", Path("share")});
+    EXPECT_NE(again.err.find("7 files: 2 password-less, 4 protected, 1 unreadable"), std::string::npos)
+        << again.err;
+}
+
 TEST(ShardTest, ParsesKOfNAndSplitsNamesEvenlyAndStably) {
     EXPECT_FALSE(Shard::Parse("4/4"));
     EXPECT_FALSE(Shard::Parse("0/0"));

@@ -132,6 +132,34 @@ TEST_F(ProtectFileTest, LoadSourceHandsOverTheLoadedObjectOnlyWhenItLoaded) {
     EXPECT_FALSE(fs::exists(OutputPathFor(source_))) << "loading writes nothing";
 }
 
+// --remove-sources: a source goes only while its name still names the file that was read, alone.
+TEST_F(ProtectFileTest, ASourceIsRemovedOnlyWhileItsNameStillNamesTheFileThatWasRead) {
+    const auto remove = [&](const std::string& path, const std::optional<filesystem::FileStamp>& read,
+                            bool dryRun = false) {
+        return RemoveSource(files_.get(), {Outcome::Ok, "OK"}, path, read, dryRun);
+    };
+    std::ofstream(folder_ / "other.pfx") << "other";
+    fs::create_symlink(source_, folder_ / "link.pfx");
+    const std::string kept = "OK, source kept: ";
+    EXPECT_EQ(remove(source_, files_->Stamp(source_), true).status, "OK, source to be removed");
+    EXPECT_EQ(remove((folder_ / "link.pfx").string(), files_->Stamp((folder_ / "link.pfx").string())).status,
+              kept + "it is a symbolic link, and the file it names stays.");
+    fs::create_hard_link(source_, folder_ / "hard.pfx");
+    EXPECT_EQ(remove(source_, files_->Stamp(source_)).status,
+              kept + "the file has other names (hard links).");
+    fs::remove(folder_ / "hard.pfx");
+    const auto read = files_->Stamp(source_);
+    fs::rename(folder_ / "other.pfx", source_);  // replaced after it was read
+    const FileResult replaced = remove(source_, read);
+    EXPECT_EQ(replaced.outcome, Outcome::SourceKept);
+    EXPECT_EQ(replaced.status, kept + "it was replaced or changed after it was read.");
+    ASSERT_TRUE(fs::exists(source_));
+    const FileResult removed = remove(source_, files_->Stamp(source_));
+    EXPECT_EQ(removed.status, "OK, source removed");
+    EXPECT_TRUE(removed.sourceRemoved);
+    EXPECT_FALSE(fs::exists(source_));
+}
+
 TEST_F(ProtectFileTest, ASaveThatLeavesNoFileIsNotOk) {
     struct Silent final : certificate::Certificate {
         certificate::CallResult Load(const std::string&, const std::string&, int, int) override { return {}; }

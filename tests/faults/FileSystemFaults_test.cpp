@@ -247,6 +247,10 @@ class WatchedFileSystem final : public filesystem::FileSystem {
     explicit WatchedFileSystem(std::string top) : top_(std::move(top)) {}
     bool FileExists(const std::string& path) override { return local_->FileExists(path); }
     std::string WhyNotAFile(const std::string& path) override { return local_->WhyNotAFile(path); }
+    std::optional<filesystem::FileStamp> Stamp(const std::string& path) override {
+        return local_->Stamp(path);
+    }
+    filesystem::Removal RemoveFile(const std::string& path) override { return local_->RemoveFile(path); }
     std::optional<std::string> FileName(const std::string& path) override { return local_->FileName(path); }
     filesystem::Listing<filesystem::FileEntry> Files(const std::string& folder) override {
         return local_->Files(folder);

@@ -41,6 +41,8 @@ class FakeFileSystem final : public filesystem::FileSystem {
 
     bool FileExists(const std::string&) override { return false; }
     std::string WhyNotAFile(const std::string&) override { return {}; }
+    std::optional<filesystem::FileStamp> Stamp(const std::string&) override { return std::nullopt; }
+    filesystem::Removal RemoveFile(const std::string&) override { return {false, "it is not there."}; }
     std::optional<std::string> FileName(const std::string&) override { return std::nullopt; }
     filesystem::Listing<filesystem::FileEntry> Files(const std::string& folder) override {
         ++tree_->filesCalls[folder];

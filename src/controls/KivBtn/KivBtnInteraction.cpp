@@ -103,6 +103,20 @@ bool KivBtn::event(QEvent* e) {
     // but a modal dialog always blocks this window, and Qt passes that on to every widget in it.
     if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::WindowBlocked)
         windowLeftSincePress_ = true;
+    // Qt 6.4 tells every widget of a window that moved to another screen; later versions also
+    // when the ratio of the same screen changes.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    if (e->type() == QEvent::DevicePixelRatioChange) {
+        const bool done = QWidget::event(e);
+        FollowRatio();
+        return done;
+    }
+#endif
+    if (e->type() == QEvent::ScreenChangeInternal) {
+        const bool done = QWidget::event(e);
+        FollowRatio();
+        return done;
+    }
     if (e->type() == QEvent::Shortcut) {
         auto* se = static_cast<QShortcutEvent*>(e);
         if (se->shortcutId() == accessKeyId_ && accessKeyId_ != 0) {

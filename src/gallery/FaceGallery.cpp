@@ -214,13 +214,17 @@ Shot FaceCamera::Render(const QVariantMap& set, Look look, QSize size) {
             button->SetValue(true);
             break;
     }
-    QImage image = button->FaceImage().convertToFormat(QImage::Format_ARGB32);
+    shot.face = button->FaceImage();
+    QImage image = shot.face.convertToFormat(QImage::Format_ARGB32);
+    // The region is in logical pixels; each of the face's pixels belongs to the one it lies in.
     const QRegion region = button->ButtonRegion();
+    const qreal ratio = button->FaceRatio();
     if (!region.isEmpty()) {
         for (int y = 0; y < image.height(); ++y) {
             auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
             for (int x = 0; x < image.width(); ++x) {
-                if (!region.contains(QPoint(x, y))) row[x] = 0;
+                const QPoint logical(static_cast<int>(x / ratio), static_cast<int>(y / ratio));
+                if (!region.contains(logical)) row[x] = 0;
             }
         }
     }

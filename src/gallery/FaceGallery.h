@@ -41,6 +41,7 @@ StoredSet StoredButtonSet(const QByteArray& formJson, const QString& buttonName)
 
 struct Shot {
     QImage image;          // ARGB32; pixels outside the button's window region are fully transparent
+    QImage face;           // the button's own image, in device pixels and tagged with their ratio
     QStringList problems;  // what the button could not use of the set
 };
 

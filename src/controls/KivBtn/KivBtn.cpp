@@ -103,10 +103,24 @@ void KivBtn::SetAccessKey() {
     accessKeyId_ = grabShortcut(QKeySequence::mnemonic(QStringLiteral("&") + accessKey_), Qt::WindowShortcut);
 }
 
+QSize KivBtn::DeviceSize(qreal ratio) const {
+    // Qt gives a widget the device pixels from round(left r) up to round(right r) of its window,
+    // which at a fractional ratio may be one more or fewer than round(width r).
+    const QPoint at = isWindow() ? QPoint() : mapTo(window(), QPoint(0, 0));
+    auto span = [ratio](int from, int length) { return qRound((from + length) * ratio) - qRound(from * ratio); };
+    return {span(at.x(), width()), span(at.y(), height())};
+}
+
+bool KivBtn::DeviceChanged() const {
+    const qreal r = devicePixelRatioF();
+    return r != ratio_ || DeviceSize(r) != QSize(buttonWidth_, buttonHeight_);
+}
+
 void KivBtn::LayOutFace() {
     ratio_ = devicePixelRatioF();
-    buttonWidth_ = qRound(width() * ratio_);
-    buttonHeight_ = qRound(height() * ratio_);
+    const QSize device = DeviceSize(ratio_);
+    buttonWidth_ = device.width();
+    buttonHeight_ = device.height();
     Rect face{0, 0, buttonWidth_, buttonHeight_};
     if (buttonType_ >= 7 && buttonType_ <= 13) {
         face = {face.left + 3, face.top + 3, face.right - 3, face.bottom - 3};
@@ -134,8 +148,8 @@ void KivBtn::ResizeFace() {
     if (buttonHeight_ != 0) RepaintUp();
 }
 
-void KivBtn::FollowRatio() {
-    if (busyCapturing_ || devicePixelRatioF() == ratio_) return;
+void KivBtn::FollowDevice() {
+    if (busyCapturing_ || !DeviceChanged()) return;
     LayOutFace();
     if (buttonType_ == 11 && canRefresh_) CaptureBackground();
     Repaint();
@@ -201,8 +215,8 @@ void KivBtn::DrawButton(FaceState state, bool force) {
 
 void KivBtn::paintEvent(QPaintEvent*) {
     if (busyCapturing_ || surface_.Image().isNull()) return;
-    // Shown at a ratio no event told of: this paint shows the old face, the next the new one.
-    if (devicePixelRatioF() != ratio_) QMetaObject::invokeMethod(this, &KivBtn::FollowRatio, Qt::QueuedConnection);
+    // Shown at a ratio or a place no event told of: this paint shows the old face, the next the new.
+    if (DeviceChanged()) QMetaObject::invokeMethod(this, &KivBtn::FollowDevice, Qt::QueuedConnection);
     QPainter painter(this);
     painter.drawImage(QPointF(0, 0), surface_.Image());
 }
@@ -232,8 +246,12 @@ void KivBtn::resizeEvent(QResizeEvent*) {
     ResizeFace();
 }
 
+void KivBtn::moveEvent(QMoveEvent*) {
+    FollowDevice();
+}
+
 void KivBtn::showEvent(QShowEvent*) {
-    if (devicePixelRatioF() != ratio_) LayOutFace();
+    if (DeviceChanged()) LayOutFace();
     if (buttonType_ == 11) CaptureBackground();
     canRefresh_ = true;
     SetColors();

@@ -25,7 +25,8 @@ namespace kiv::controls {
 // pictures with mask-colour transparency and a persisted property set. The face is drawn into a
 // retained image whenever the look changes; painting only copies that image to the screen. The
 // image has the display's own pixels: at a device pixel ratio r a w x h button draws its face on
-// round(w r) x round(h r) pixels with its font at r times the size, and the image carries r.
+// the device pixels it covers, round(w r) x round(h r) or one more or fewer by its place, with
+// its font and pictures at r times their size, and the image carries r.
 class KivBtn : public QWidget {
     Q_OBJECT
 
@@ -159,6 +160,7 @@ class KivBtn : public QWidget {
     void changeEvent(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void hideEvent(QHideEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
@@ -178,7 +180,9 @@ class KivBtn : public QWidget {
     void SetAccessKey();
     void LayOutFace();
     void ResizeFace();
-    void FollowRatio();
+    void FollowDevice();  // draws the face again when its ratio or its device pixels changed
+    QSize DeviceSize(qreal ratio) const;
+    bool DeviceChanged() const;
     QFont FaceFont() const;
     QSize DrawnSize(QSize own) const;  // a picture's logical size in the face's pixels
     void CaptureBackground();

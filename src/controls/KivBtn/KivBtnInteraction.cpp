@@ -108,13 +108,13 @@ bool KivBtn::event(QEvent* e) {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
     if (e->type() == QEvent::DevicePixelRatioChange) {
         const bool done = QWidget::event(e);
-        FollowRatio();
+        FollowDevice();
         return done;
     }
 #endif
     if (e->type() == QEvent::ScreenChangeInternal) {
         const bool done = QWidget::event(e);
-        FollowRatio();
+        FollowDevice();
         return done;
     }
     if (e->type() == QEvent::Shortcut) {

@@ -240,7 +240,8 @@ TEST_F(KivBtnTest, QuickClickAfterAnotherWindowHadTheUserIsNotADoubleClick) {
 
     // A handler that puts up a window of its own, which the user answers and closes at once.
     QWidget dialog;
-    dialog.resize(100, 60);
+    // Away from the pointer, so that the hover tracker's ticks do not see the pointer leave.
+    dialog.setGeometry(QRect(window->frameGeometry().bottomRight() + QPoint(20, 20), QSize(100, 60)));
     QObject::connect(button, &KivBtn::Click, button, [&] {
         dialog.show();
         dialog.activateWindow();
@@ -265,7 +266,8 @@ TEST_F(KivBtnTest, QuickClickAfterAModalDialogIsNotADoubleClickEvenWithoutActiva
     QCursor::setPos(Outside());
     Deliver(QEvent::MouseMove, at, 1000);
     QWidget dialog;
-    dialog.resize(100, 60);
+    // Away from the pointer, so that the hover tracker's ticks do not see the pointer leave.
+    dialog.setGeometry(QRect(window->frameGeometry().bottomRight() + QPoint(20, 20), QSize(100, 60)));
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setAttribute(Qt::WA_ShowWithoutActivating);
     QObject::connect(button, &KivBtn::Click, button, [&] {

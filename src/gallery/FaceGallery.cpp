@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QScreen>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
@@ -148,13 +149,14 @@ StoredSet StoredButtonSet(const QByteArray& formJson, const QString& buttonName)
     return {properties.toObject().toVariantMap(), {}};
 }
 
-FaceCamera::FaceCamera() : host_(std::make_unique<QWidget>()) {
+FaceCamera::FaceCamera(QScreen* screen) : host_(std::make_unique<QWidget>()) {
     QPalette palette = host_->palette();
     palette.setColor(QPalette::Window, QColor::fromRgb(kHostBackground));
     host_->setPalette(palette);
     host_->setAutoFillBackground(true);
     host_->setWindowTitle(QStringLiteral("kivbtn-gallery"));
-    host_->setGeometry(0, 0, 400, 300);
+    if (screen) host_->setScreen(screen);
+    host_->setGeometry(QRect(screen ? screen->geometry().topLeft() : QPoint(0, 0), QSize(400, 300)));
     host_->show();
     QElapsedTimer waited;
     waited.start();

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+class QScreen;
 class QWidget;
 
 namespace kiv::gallery {
@@ -46,10 +47,11 @@ struct Shot {
 };
 
 // Renders buttons on one shown host window whose background is fixed, so a see-through button
-// always shows the same thing behind it. Needs a QApplication.
+// always shows the same thing behind it; on the screen given (the primary one by default), so at
+// that screen's device pixel ratio. Needs a QApplication.
 class FaceCamera {
   public:
-    FaceCamera();
+    explicit FaceCamera(QScreen* screen = nullptr);
     ~FaceCamera();
     FaceCamera(const FaceCamera&) = delete;
     FaceCamera& operator=(const FaceCamera&) = delete;

@@ -7,6 +7,7 @@
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <algorithm>
 
 #include "gallery/FaceGallery.h"
 #include "gallery/ReferenceFaces.h"
@@ -50,28 +51,56 @@ QString Hex(QRgb argb) {
     return QStringLiteral("#%1").arg(argb, 8, 16, QLatin1Char('0'));
 }
 
+// Why a sheet's captions cannot be compared here, or nothing: the caption's pixels are the font's,
+// and without the very face the references were drawn with a comparison says nothing of the button.
+QString MissingForCaptions(const ReferenceSheet& sheet) {
+    if (sheet.set.value(QStringLiteral("tx")).toString().isEmpty()) return {};
+    const QFontInfo font{QFont(kReferenceFontFamily)};
+    const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
+    if (font.family() != kReferenceFontFamily)
+        return QStringLiteral("the font %1 is not installed (Qt gives %2); scripts/setup.sh installs it")
+            .arg(kReferenceFontFamily, font.family());
+    if (dpi != 96.0) return QStringLiteral("the screen has %1 dpi, not 96").arg(dpi);
+    return {};
+}
+
+// Where two faces differ: a diff image in the test output and a failure that names it.
+void ReportDifference(const QImage& expected, const QImage& actual, const QString& what, const QString& file) {
+    int count = 0;
+    QPoint first(-1, -1);
+    for (int y = 0; y < std::max(expected.height(), actual.height()); ++y) {
+        for (int x = 0; x < std::max(expected.width(), actual.width()); ++x) {
+            if (expected.valid(x, y) && actual.valid(x, y) && expected.pixel(x, y) == actual.pixel(x, y))
+                continue;
+            if (count++ == 0) first = {x, y};
+        }
+    }
+    const QString diffPath = OutputFolder().filePath(file);
+    DiffImage(expected, actual).save(diffPath, "PNG");
+    ADD_FAILURE() << what.toStdString() << ": " << count << " pixels differ, the first at (" << first.x() << ", "
+                  << first.y() << "): expected "
+                  << (expected.valid(first) ? Hex(expected.pixel(first)) : QStringLiteral("none")).toStdString()
+                  << ", drawn "
+                  << (actual.valid(first) ? Hex(actual.pixel(first)) : QStringLiteral("none")).toStdString()
+                  << "; expected | actual | differences in " << diffPath.toStdString();
+}
+
+#define SKIP_OR_FAIL_UNLESS_EMPTY(why)                                     \
+    do {                                                                   \
+        const QString reason = (why);                                      \
+        if (!reason.isEmpty()) {                                           \
+            if (qgetenv("CI") == "true") FAIL() << reason.toStdString();   \
+            GTEST_SKIP() << reason.toStdString();                          \
+        }                                                                  \
+    } while (false)
+
 class KivBtnFacesTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(KivBtnFacesTest, EveryFaceMatchesItsReference) {
     ASSERT_FALSE(ProgramSet().isEmpty()) << "the program's button set could not be read";
     const auto sheet = SheetNamed(QString::fromStdString(GetParam()));
     ASSERT_TRUE(sheet);
-    if (!sheet->set.value(QStringLiteral("tx")).toString().isEmpty()) {
-        // The caption's pixels are the font's: without the very face the references were drawn with,
-        // a comparison says nothing about the button.
-        const QFontInfo font{QFont(kReferenceFontFamily)};
-        const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
-        const QString missing = font.family() != kReferenceFontFamily
-                                    ? QStringLiteral("the font %1 is not installed (Qt gives %2)")
-                                          .arg(kReferenceFontFamily, font.family())
-                                : dpi != 96.0 ? QStringLiteral("the screen has %1 dpi, not 96").arg(dpi)
-                                              : QString();
-        if (!missing.isEmpty()) {
-            if (qgetenv("CI") == "true")
-                FAIL() << missing.toStdString() << "; scripts/setup.sh installs the font";
-            GTEST_SKIP() << missing.toStdString();
-        }
-    }
+    SKIP_OR_FAIL_UNLESS_EMPTY(MissingForCaptions(*sheet));
     const QString referencePath =
         SourceFile(QStringLiteral("tests/controls/KivBtn/faces/%1.png").arg(sheet->name));
     const QImage reference(referencePath);
@@ -94,30 +123,82 @@ TEST_P(KivBtnFacesTest, EveryFaceMatchesItsReference) {
             const QImage& actual = rows.at(r).at(c);
             const QImage expected = CellOf(reference, sheet->cell, r, c);
             if (actual == expected) continue;
-            int count = 0;
-            QPoint first(-1, -1);
-            for (int y = 0; y < expected.height(); ++y) {
-                for (int x = 0; x < expected.width(); ++x) {
-                    if (expected.pixel(x, y) == actual.pixel(x, y)) continue;
-                    if (count++ == 0) first = {x, y};
-                }
-            }
             const QString look = NameOf(sheet->looks.at(c));
-            const QString diffPath = OutputFolder().filePath(
-                QStringLiteral("%1-type%2-%3-diff.png").arg(sheet->name).arg(sheet->types.at(r)).arg(look));
-            DiffImage(expected, actual).save(diffPath, "PNG");
-            ADD_FAILURE() << "type " << sheet->types.at(r) << ", " << look.toStdString() << ": " << count
-                          << " pixels differ, the first at (" << first.x() << ", " << first.y()
-                          << "): expected " << Hex(expected.pixel(first)).toStdString() << ", drawn "
-                          << Hex(actual.pixel(first)).toStdString() << "; expected | actual | differences in "
-                          << diffPath.toStdString();
+            ReportDifference(expected, actual, QStringLiteral("type %1, %2").arg(sheet->types.at(r)).arg(look),
+                             QStringLiteral("%1-type%2-%3-diff.png").arg(sheet->name).arg(sheet->types.at(r)).arg(look));
         }
     }
+}
+
+QScreen* ScreenAt(double ratio) {
+    for (QScreen* s : QGuiApplication::screens()) {
+        if (s->devicePixelRatio() == ratio) return s;
+    }
+    return nullptr;
+}
+
+QString MissingScreens(double ratio) {
+    if (ScreenAt(1.0) && ScreenAt(ratio)) return {};
+    return QStringLiteral("no screens at ratios 1 and %1; ctest runs this with "
+                          "QT_QPA_PLATFORM=offscreen:configfile=tests/controls/KivBtn/screens.json")
+        .arg(ratio);
+}
+
+// At ratio r every rule of the face runs on the display's own pixels: a w x h button draws what a
+// round(w r) x round(h r) button draws at ratio 1 with its font r times as large.
+class KivBtnRatioTest : public ::testing::TestWithParam<std::tuple<std::string, double>> {};
+
+TEST_P(KivBtnRatioTest, FaceIsTheLargerButtonsFaceAtRatioOne) {
+    const auto& [name, ratio] = GetParam();
+    const auto sheet = SheetNamed(QString::fromStdString(name));
+    ASSERT_TRUE(sheet);
+    SKIP_OR_FAIL_UNLESS_EMPTY(MissingForCaptions(*sheet));
+    SKIP_OR_FAIL_UNLESS_EMPTY(MissingScreens(ratio));
+    QVariantMap larger = sheet->set;
+    QVariantMap font = larger.value(QStringLiteral("font")).toMap();
+    font.insert(QStringLiteral("size"), font.value(QStringLiteral("size")).toDouble() * ratio);
+    larger.insert(QStringLiteral("font"), font);
+    const QSize largerCell(qRound(sheet->cell.width() * ratio), qRound(sheet->cell.height() * ratio));
+    {
+        FaceCamera scaled(ScreenAt(ratio));
+        FaceCamera plain(ScreenAt(1.0));
+        ASSERT_TRUE(scaled.Ready() && plain.Ready());
+        for (int type : sheet->types) {
+            for (Look look : sheet->looks) {
+                QVariantMap set = sheet->set;
+                set.insert(QStringLiteral("btype"), type);
+                larger.insert(QStringLiteral("btype"), type);
+                QImage drawn = scaled.Render(set, look, sheet->cell).face;
+                const QImage expected = plain.Render(larger, look, largerCell).face;
+                EXPECT_EQ(drawn.devicePixelRatio(), ratio);
+                drawn.setDevicePixelRatio(1.0);
+                if (drawn == expected) continue;
+                ReportDifference(expected, drawn, QStringLiteral("type %1, %2").arg(type).arg(NameOf(look)),
+                                 QStringLiteral("%1-at%2-type%3-%4-diff.png")
+                                     .arg(sheet->name)
+                                     .arg(ratio)
+                                     .arg(type)
+                                     .arg(NameOf(look)));
+            }
+        }
+    }
+    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sheets, KivBtnFacesTest, ::testing::ValuesIn(SheetNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string name = info.param;
+                             for (char& ch : name) {
+                                 if (ch == '-') ch = '_';
+                             }
+                             return name;
+                         });
+
+INSTANTIATE_TEST_SUITE_P(Sheets, KivBtnRatioTest,
+                         ::testing::Combine(::testing::ValuesIn(SheetNames()), ::testing::Values(1.5, 2.0)),
+                         [](const ::testing::TestParamInfo<std::tuple<std::string, double>>& info) {
+                             std::string name = std::get<0>(info.param) + "_at_" +
+                                                (std::get<1>(info.param) == 2.0 ? "2" : "1_5");
                              for (char& ch : name) {
                                  if (ch == '-') ch = '_';
                              }

@@ -7,8 +7,9 @@
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QScreen>
-#include <algorithm>
+#include <QTest>
 
+#include "controls/KivBtn/KivBtn.h"
 #include "gallery/FaceGallery.h"
 #include "gallery/ReferenceFaces.h"
 
@@ -51,47 +52,70 @@ QString Hex(QRgb argb) {
     return QStringLiteral("#%1").arg(argb, 8, 16, QLatin1Char('0'));
 }
 
-// Why a sheet's captions cannot be compared here, or nothing: the caption's pixels are the font's,
-// and without the very face the references were drawn with a comparison says nothing of the button.
-QString MissingForCaptions(const ReferenceSheet& sheet) {
-    if (sheet.set.value(QStringLiteral("tx")).toString().isEmpty()) return {};
+QString CaseName(const std::string& param) {
+    QString name = QString::fromStdString(param);
+    return name.replace(QLatin1Char('-'), QLatin1Char('_')).replace(QLatin1Char('.'), QLatin1Char('_'));
+}
+
+QScreen* ScreenAt(double ratio) {
+    for (QScreen* s : QGuiApplication::screens()) {
+        if (s->devicePixelRatio() == ratio) return s;
+    }
+    return nullptr;
+}
+
+// Why the sheet cannot be compared here, or nothing. The caption's pixels are the font's: without
+// the very face the references were drawn with, a comparison says nothing about the button.
+QString Missing(const ReferenceSheet& sheet, double ratio) {
     const QFontInfo font{QFont(kReferenceFontFamily)};
     const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
+    if (!ScreenAt(ratio))
+        return QStringLiteral("no screen at ratio %1; ctest gives the tests the screens of "
+                              "tests/controls/KivBtn/screens.json").arg(ratio);
+    if (sheet.set.value(QStringLiteral("tx")).toString().isEmpty()) return {};
     if (font.family() != kReferenceFontFamily)
         return QStringLiteral("the font %1 is not installed (Qt gives %2); scripts/setup.sh installs it")
             .arg(kReferenceFontFamily, font.family());
-    if (dpi != 96.0) return QStringLiteral("the screen has %1 dpi, not 96").arg(dpi);
-    return {};
+    return dpi != 96.0 ? QStringLiteral("the screen has %1 dpi, not 96").arg(dpi) : QString();
 }
 
-// Where two faces differ: a diff image in the test output and a failure that names it.
-void ReportDifference(const QImage& expected, const QImage& actual, const QString& what, const QString& file) {
-    int count = 0;
-    QPoint first(-1, -1);
-    for (int y = 0; y < std::max(expected.height(), actual.height()); ++y) {
-        for (int x = 0; x < std::max(expected.width(), actual.width()); ++x) {
-            if (expected.valid(x, y) && actual.valid(x, y) && expected.pixel(x, y) == actual.pixel(x, y))
-                continue;
-            if (count++ == 0) first = {x, y};
+// Each cell against the one expected; a difference leaves expected | actual | differences in the
+// test output and names the file.
+void CompareCells(const ReferenceSheet& sheet, const QList<QList<QImage>>& expected,
+                  const QList<QList<QImage>>& actual, const QString& tag) {
+    for (int r = 0; r < actual.size(); ++r) {
+        for (int c = 0; c < actual.at(r).size(); ++c) {
+            const QImage& a = actual.at(r).at(c);
+            const QImage& e = expected.at(r).at(c);
+            if (a == e) continue;
+            int count = 0;
+            QPoint first(-1, -1);
+            for (int y = 0; y < e.height(); ++y) {
+                for (int x = 0; x < e.width(); ++x) {
+                    if (a.valid(x, y) && e.pixel(x, y) == a.pixel(x, y)) continue;
+                    if (count++ == 0) first = {x, y};
+                }
+            }
+            const QString look = NameOf(sheet.looks.at(c));
+            const QString diffPath = OutputFolder().filePath(
+                QStringLiteral("%1%2-type%3-%4-diff.png").arg(sheet.name, tag).arg(sheet.types.at(r)).arg(look));
+            DiffImage(e, a).save(diffPath, "PNG");
+            ADD_FAILURE() << "type " << sheet.types.at(r) << ", " << look.toStdString() << ": " << count
+                          << " pixels differ, the first at (" << first.x() << ", " << first.y()
+                          << "): expected " << Hex(e.pixel(first)).toStdString() << ", drawn "
+                          << (a.valid(first) ? Hex(a.pixel(first)) : QStringLiteral("nothing")).toStdString()
+                          << "; expected | actual | differences in " << diffPath.toStdString();
         }
     }
-    const QString diffPath = OutputFolder().filePath(file);
-    DiffImage(expected, actual).save(diffPath, "PNG");
-    ADD_FAILURE() << what.toStdString() << ": " << count << " pixels differ, the first at (" << first.x() << ", "
-                  << first.y() << "): expected "
-                  << (expected.valid(first) ? Hex(expected.pixel(first)) : QStringLiteral("none")).toStdString()
-                  << ", drawn "
-                  << (actual.valid(first) ? Hex(actual.pixel(first)) : QStringLiteral("none")).toStdString()
-                  << "; expected | actual | differences in " << diffPath.toStdString();
 }
 
-#define SKIP_OR_FAIL_UNLESS_EMPTY(why)                                     \
-    do {                                                                   \
-        const QString reason = (why);                                      \
-        if (!reason.isEmpty()) {                                           \
-            if (qgetenv("CI") == "true") FAIL() << reason.toStdString();   \
-            GTEST_SKIP() << reason.toStdString();                          \
-        }                                                                  \
+#define SKIP_OR_FAIL_IF(why)                                             \
+    do {                                                                 \
+        const QString reason = (why);                                    \
+        if (!reason.isEmpty()) {                                         \
+            if (qgetenv("CI") == "true") FAIL() << reason.toStdString(); \
+            GTEST_SKIP() << reason.toStdString();                        \
+        }                                                                \
     } while (false)
 
 class KivBtnFacesTest : public ::testing::TestWithParam<std::string> {};
@@ -100,7 +124,7 @@ TEST_P(KivBtnFacesTest, EveryFaceMatchesItsReference) {
     ASSERT_FALSE(ProgramSet().isEmpty()) << "the program's button set could not be read";
     const auto sheet = SheetNamed(QString::fromStdString(GetParam()));
     ASSERT_TRUE(sheet);
-    SKIP_OR_FAIL_UNLESS_EMPTY(MissingForCaptions(*sheet));
+    SKIP_OR_FAIL_IF(Missing(*sheet, 1.0));
     const QString referencePath =
         SourceFile(QStringLiteral("tests/controls/KivBtn/faces/%1.png").arg(sheet->name));
     const QImage reference(referencePath);
@@ -118,30 +142,12 @@ TEST_P(KivBtnFacesTest, EveryFaceMatchesItsReference) {
     }
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
     EXPECT_TRUE(problems.isEmpty()) << problems.join(QLatin1Char('\n')).toStdString();
+    QList<QList<QImage>> expected;
     for (int r = 0; r < rows.size(); ++r) {
-        for (int c = 0; c < rows.at(r).size(); ++c) {
-            const QImage& actual = rows.at(r).at(c);
-            const QImage expected = CellOf(reference, sheet->cell, r, c);
-            if (actual == expected) continue;
-            const QString look = NameOf(sheet->looks.at(c));
-            ReportDifference(expected, actual, QStringLiteral("type %1, %2").arg(sheet->types.at(r)).arg(look),
-                             QStringLiteral("%1-type%2-%3-diff.png").arg(sheet->name).arg(sheet->types.at(r)).arg(look));
-        }
+        expected.append(QList<QImage>());
+        for (int c = 0; c < rows.at(r).size(); ++c) expected.back() << CellOf(reference, sheet->cell, r, c);
     }
-}
-
-QScreen* ScreenAt(double ratio) {
-    for (QScreen* s : QGuiApplication::screens()) {
-        if (s->devicePixelRatio() == ratio) return s;
-    }
-    return nullptr;
-}
-
-QString MissingScreens(double ratio) {
-    if (ScreenAt(1.0) && ScreenAt(ratio)) return {};
-    return QStringLiteral("no screens at ratios 1 and %1; ctest runs this with "
-                          "QT_QPA_PLATFORM=offscreen:configfile=tests/controls/KivBtn/screens.json")
-        .arg(ratio);
+    CompareCells(*sheet, expected, rows, QString());
 }
 
 // At ratio r every rule of the face runs on the display's own pixels: a w x h button draws what a
@@ -152,57 +158,59 @@ TEST_P(KivBtnRatioTest, FaceIsTheLargerButtonsFaceAtRatioOne) {
     const auto& [name, ratio] = GetParam();
     const auto sheet = SheetNamed(QString::fromStdString(name));
     ASSERT_TRUE(sheet);
-    SKIP_OR_FAIL_UNLESS_EMPTY(MissingForCaptions(*sheet));
-    SKIP_OR_FAIL_UNLESS_EMPTY(MissingScreens(ratio));
-    QVariantMap larger = sheet->set;
-    QVariantMap font = larger.value(QStringLiteral("font")).toMap();
+    SKIP_OR_FAIL_IF(Missing(*sheet, ratio));
+    ReferenceSheet larger = *sheet;
+    QVariantMap font = larger.set.value(QStringLiteral("font")).toMap();
     font.insert(QStringLiteral("size"), font.value(QStringLiteral("size")).toDouble() * ratio);
-    larger.insert(QStringLiteral("font"), font);
-    const QSize largerCell(qRound(sheet->cell.width() * ratio), qRound(sheet->cell.height() * ratio));
+    larger.set.insert(QStringLiteral("font"), font);
+    larger.cell = QSize(qRound(sheet->cell.width() * ratio), qRound(sheet->cell.height() * ratio));
+    QList<QList<QImage>> drawn, expected;
     {
-        FaceCamera scaled(ScreenAt(ratio));
-        FaceCamera plain(ScreenAt(1.0));
-        ASSERT_TRUE(scaled.Ready() && plain.Ready());
-        for (int type : sheet->types) {
-            for (Look look : sheet->looks) {
-                QVariantMap set = sheet->set;
-                set.insert(QStringLiteral("btype"), type);
-                larger.insert(QStringLiteral("btype"), type);
-                QImage drawn = scaled.Render(set, look, sheet->cell).face;
-                const QImage expected = plain.Render(larger, look, largerCell).face;
-                EXPECT_EQ(drawn.devicePixelRatio(), ratio);
-                drawn.setDevicePixelRatio(1.0);
-                if (drawn == expected) continue;
-                ReportDifference(expected, drawn, QStringLiteral("type %1, %2").arg(type).arg(NameOf(look)),
-                                 QStringLiteral("%1-at%2-type%3-%4-diff.png")
-                                     .arg(sheet->name)
-                                     .arg(ratio)
-                                     .arg(type)
-                                     .arg(NameOf(look)));
-            }
+        FaceCamera scaled(ScreenAt(ratio)), plain;
+        drawn = RenderSheet(scaled, *sheet, nullptr, true);
+        expected = RenderSheet(plain, larger, nullptr, true);
+    }
+    for (auto& row : drawn) {
+        for (QImage& face : row) {
+            EXPECT_EQ(face.devicePixelRatio(), ratio);
+            face.setDevicePixelRatio(1.0);
         }
     }
-    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
+    CompareCells(*sheet, expected, drawn, QStringLiteral("-at%1").arg(ratio));
+}
+
+TEST(KivBtnRatioChange, AButtonMovedToAScreenOfAnotherRatioDrawsItsFaceAgain) {
+    SKIP_OR_FAIL_IF(ScreenAt(2.0) ? QString() : QStringLiteral("no screen at ratio 2"));
+    const QVariantMap set = ProgramSet();
+    auto faceOn = [&set](QScreen* screen, QWidget& host) {
+        host.setGeometry(QRect(screen->geometry().topLeft(), QSize(200, 100)));
+        if (!host.isVisible()) {
+            auto* button = new controls::KivBtn(&host);
+            button->ReadProperties(set);
+            button->setGeometry(10, 10, 113, 25);
+            host.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&host));
+        }
+        QCoreApplication::processEvents();
+        return host.findChild<controls::KivBtn*>()->FaceImage().copy();
+    };
+    QWidget moved, stays;
+    const QImage atOne = faceOn(ScreenAt(1.0), moved);
+    const QImage atTwo = faceOn(ScreenAt(2.0), moved);
+    EXPECT_EQ(atTwo.size(), QSize(226, 50));
+    EXPECT_EQ(atTwo.devicePixelRatio(), 2.0);
+    EXPECT_EQ(atTwo, faceOn(ScreenAt(2.0), stays));
+    EXPECT_EQ(faceOn(ScreenAt(1.0), moved), atOne);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sheets, KivBtnFacesTest, ::testing::ValuesIn(SheetNames()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             for (char& ch : name) {
-                                 if (ch == '-') ch = '_';
-                             }
-                             return name;
-                         });
-
+                         [](const auto& info) { return CaseName(info.param).toStdString(); });
 INSTANTIATE_TEST_SUITE_P(Sheets, KivBtnRatioTest,
                          ::testing::Combine(::testing::ValuesIn(SheetNames()), ::testing::Values(1.5, 2.0)),
-                         [](const ::testing::TestParamInfo<std::tuple<std::string, double>>& info) {
-                             std::string name = std::get<0>(info.param) + "_at_" +
-                                                (std::get<1>(info.param) == 2.0 ? "2" : "1_5");
-                             for (char& ch : name) {
-                                 if (ch == '-') ch = '_';
-                             }
-                             return name;
+                         [](const auto& info) {
+                             return CaseName(std::get<0>(info.param) + "_at_" +
+                                             std::to_string(std::get<1>(info.param)).substr(0, 3))
+                                 .toStdString();
                          });
 
 // The folder holds exactly the references the tests read, so a renamed case leaves no stale image.

@@ -1,4 +1,5 @@
-// Every face of every button type, pixel for pixel against the committed references in faces/.
+// Every face of every button type, pixel for pixel against the committed references in faces/, and
+// at other device pixel ratios against the larger button at ratio 1.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -52,11 +53,6 @@ QString Hex(QRgb argb) {
     return QStringLiteral("#%1").arg(argb, 8, 16, QLatin1Char('0'));
 }
 
-QString CaseName(const std::string& param) {
-    QString name = QString::fromStdString(param);
-    return name.replace(QLatin1Char('-'), QLatin1Char('_')).replace(QLatin1Char('.'), QLatin1Char('_'));
-}
-
 QScreen* ScreenAt(double ratio) {
     for (QScreen* s : QGuiApplication::screens()) {
         if (s->devicePixelRatio() == ratio) return s;
@@ -70,8 +66,7 @@ QString Missing(const ReferenceSheet& sheet, double ratio) {
     const QFontInfo font{QFont(kReferenceFontFamily)};
     const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
     if (!ScreenAt(ratio))
-        return QStringLiteral("no screen at ratio %1; ctest gives the tests the screens of "
-                              "tests/controls/KivBtn/screens.json").arg(ratio);
+        return QStringLiteral("no screen at ratio %1; ctest gives the tests those of screens.json").arg(ratio);
     if (sheet.set.value(QStringLiteral("tx")).toString().isEmpty()) return {};
     if (font.family() != kReferenceFontFamily)
         return QStringLiteral("the font %1 is not installed (Qt gives %2); scripts/setup.sh installs it")
@@ -79,110 +74,109 @@ QString Missing(const ReferenceSheet& sheet, double ratio) {
     return dpi != 96.0 ? QStringLiteral("the screen has %1 dpi, not 96").arg(dpi) : QString();
 }
 
-// Each cell against the one expected; a difference leaves expected | actual | differences in the
-// test output and names the file.
-void CompareCells(const ReferenceSheet& sheet, const QList<QList<QImage>>& expected,
-                  const QList<QList<QImage>>& actual, const QString& tag) {
-    for (int r = 0; r < actual.size(); ++r) {
-        for (int c = 0; c < actual.at(r).size(); ++c) {
-            const QImage& a = actual.at(r).at(c);
-            const QImage& e = expected.at(r).at(c);
-            if (a == e) continue;
-            int count = 0;
-            QPoint first(-1, -1);
-            for (int y = 0; y < e.height(); ++y) {
-                for (int x = 0; x < e.width(); ++x) {
-                    if (a.valid(x, y) && e.pixel(x, y) == a.pixel(x, y)) continue;
-                    if (count++ == 0) first = {x, y};
-                }
-            }
-            const QString look = NameOf(sheet.looks.at(c));
-            const QString diffPath = OutputFolder().filePath(
-                QStringLiteral("%1%2-type%3-%4-diff.png").arg(sheet.name, tag).arg(sheet.types.at(r)).arg(look));
-            DiffImage(e, a).save(diffPath, "PNG");
-            ADD_FAILURE() << "type " << sheet.types.at(r) << ", " << look.toStdString() << ": " << count
-                          << " pixels differ, the first at (" << first.x() << ", " << first.y()
-                          << "): expected " << Hex(e.pixel(first)).toStdString() << ", drawn "
-                          << (a.valid(first) ? Hex(a.pixel(first)) : QStringLiteral("nothing")).toStdString()
-                          << "; expected | actual | differences in " << diffPath.toStdString();
-        }
-    }
+void SkipOrFail(const QString& reason) {
+    if (reason.isEmpty()) return;
+    if (qgetenv("CI") == "true") FAIL() << reason.toStdString();
+    GTEST_SKIP() << reason.toStdString();
 }
 
-#define SKIP_OR_FAIL_IF(why)                                             \
-    do {                                                                 \
-        const QString reason = (why);                                    \
-        if (!reason.isEmpty()) {                                         \
-            if (qgetenv("CI") == "true") FAIL() << reason.toStdString(); \
-            GTEST_SKIP() << reason.toStdString();                        \
-        }                                                                \
-    } while (false)
-
-class KivBtnFacesTest : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(KivBtnFacesTest, EveryFaceMatchesItsReference) {
-    ASSERT_FALSE(ProgramSet().isEmpty()) << "the program's button set could not be read";
-    const auto sheet = SheetNamed(QString::fromStdString(GetParam()));
-    ASSERT_TRUE(sheet);
-    SKIP_OR_FAIL_IF(Missing(*sheet, 1.0));
-    const QString referencePath =
-        SourceFile(QStringLiteral("tests/controls/KivBtn/faces/%1.png").arg(sheet->name));
-    const QImage reference(referencePath);
-    ASSERT_FALSE(reference.isNull()) << referencePath.toStdString()
-                                     << " is missing; tests/controls/KivBtn/faces/regenerate.sh makes it";
-    ASSERT_EQ(reference.size(), QSize(sheet->cell.width() * static_cast<int>(sheet->looks.size()),
-                                      sheet->cell.height() * static_cast<int>(sheet->types.size())));
-
-    QStringList problems;
-    QList<QList<QImage>> rows;
-    {
-        FaceCamera camera;
-        ASSERT_TRUE(camera.Ready());
-        rows = RenderSheet(camera, *sheet, &problems);
+// The committed reference cut into its cells, or nothing when it cannot be read.
+QList<QList<QImage>> ReferenceCells(const ReferenceSheet& sheet) {
+    const QString path = SourceFile(QStringLiteral("tests/controls/KivBtn/faces/%1.png").arg(sheet.name));
+    const QImage reference(path);
+    QList<QList<QImage>> cells;
+    if (reference.size() != QSize(sheet.cell.width() * static_cast<int>(sheet.looks.size()),
+                                  sheet.cell.height() * static_cast<int>(sheet.types.size()))) {
+        ADD_FAILURE() << path.toStdString() << " is missing or of another size; "
+                      << "tests/controls/KivBtn/faces/regenerate.sh makes it";
+        return cells;
     }
-    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
-    EXPECT_TRUE(problems.isEmpty()) << problems.join(QLatin1Char('\n')).toStdString();
-    QList<QList<QImage>> expected;
-    for (int r = 0; r < rows.size(); ++r) {
-        expected.append(QList<QImage>());
-        for (int c = 0; c < rows.at(r).size(); ++c) expected.back() << CellOf(reference, sheet->cell, r, c);
+    for (int r = 0; r < sheet.types.size(); ++r) {
+        cells.append(QList<QImage>());
+        for (int c = 0; c < sheet.looks.size(); ++c) cells.back() << CellOf(reference, sheet.cell, r, c);
     }
-    CompareCells(*sheet, expected, rows, QString());
+    return cells;
 }
 
 // At ratio r every rule of the face runs on the display's own pixels: a w x h button draws what a
-// round(w r) x round(h r) button draws at ratio 1 with its font r times as large.
-class KivBtnRatioTest : public ::testing::TestWithParam<std::tuple<std::string, double>> {};
+// round(w r) x round(h r) button draws at ratio 1 with its font r times as large. At ratio 1 the
+// faces are the committed references.
+class KivBtnFacesTest : public ::testing::TestWithParam<std::tuple<std::string, double>> {};
 
-TEST_P(KivBtnRatioTest, FaceIsTheLargerButtonsFaceAtRatioOne) {
+TEST_P(KivBtnFacesTest, EveryFaceMatchesItsReference) {
     const auto& [name, ratio] = GetParam();
+    ASSERT_FALSE(ProgramSet().isEmpty()) << "the program's button set could not be read";
     const auto sheet = SheetNamed(QString::fromStdString(name));
     ASSERT_TRUE(sheet);
-    SKIP_OR_FAIL_IF(Missing(*sheet, ratio));
+    SkipOrFail(Missing(*sheet, ratio));
+    if (IsSkipped() || HasFailure()) return;
     ReferenceSheet larger = *sheet;
     QVariantMap font = larger.set.value(QStringLiteral("font")).toMap();
     font.insert(QStringLiteral("size"), font.value(QStringLiteral("size")).toDouble() * ratio);
     larger.set.insert(QStringLiteral("font"), font);
     larger.cell = QSize(qRound(sheet->cell.width() * ratio), qRound(sheet->cell.height() * ratio));
-    QList<QList<QImage>> drawn, expected;
+    QList<QList<QImage>> expected = ratio == 1.0 ? ReferenceCells(*sheet) : QList<QList<QImage>>();
+    ASSERT_FALSE(HasFailure());
+    QStringList problems;
+    QList<QList<QImage>> rows;
     {
-        FaceCamera scaled(ScreenAt(ratio)), plain;
-        drawn = RenderSheet(scaled, *sheet, nullptr, true);
-        expected = RenderSheet(plain, larger, nullptr, true);
-    }
-    for (auto& row : drawn) {
-        for (QImage& face : row) {
-            EXPECT_EQ(face.devicePixelRatio(), ratio);
-            face.setDevicePixelRatio(1.0);
+        FaceCamera camera(ScreenAt(ratio));
+        ASSERT_TRUE(camera.Ready());
+        rows = RenderSheet(camera, *sheet, &problems, ratio != 1.0);
+        if (ratio != 1.0) {
+            FaceCamera plain;
+            expected = RenderSheet(plain, larger, nullptr, true);
         }
     }
-    CompareCells(*sheet, expected, drawn, QStringLiteral("-at%1").arg(ratio));
+    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
+    EXPECT_TRUE(problems.isEmpty()) << problems.join(QLatin1Char('\n')).toStdString();
+    for (int r = 0; r < rows.size(); ++r) {
+        for (int c = 0; c < rows.at(r).size(); ++c) {
+            QImage actual = rows.at(r).at(c);
+            EXPECT_EQ(actual.devicePixelRatio(), ratio);
+            actual.setDevicePixelRatio(1.0);
+            const QImage& e = expected.at(r).at(c);
+            if (actual == e) continue;
+            int count = 0;
+            QPoint first(-1, -1);
+            for (int y = 0; y < e.height(); ++y) {
+                for (int x = 0; x < e.width(); ++x) {
+                    if (actual.valid(x, y) && e.pixel(x, y) == actual.pixel(x, y)) continue;
+                    if (count++ == 0) first = {x, y};
+                }
+            }
+            const QString look = NameOf(sheet->looks.at(c));
+            const QString diffPath = OutputFolder().filePath(QStringLiteral("%1-at%2-type%3-%4-diff.png")
+                                                                 .arg(sheet->name)
+                                                                 .arg(ratio)
+                                                                 .arg(sheet->types.at(r))
+                                                                 .arg(look));
+            DiffImage(e, actual).save(diffPath, "PNG");
+            ADD_FAILURE() << "type " << sheet->types.at(r) << ", " << look.toStdString() << ": " << count
+                          << " pixels differ, the first at (" << first.x() << ", " << first.y()
+                          << "): expected " << Hex(e.pixel(first)).toStdString() << ", drawn "
+                          << (actual.valid(first) ? Hex(actual.pixel(first)) : QStringLiteral("nothing")).toStdString()
+                          << "; expected | actual | differences in " << diffPath.toStdString();
+        }
+    }
 }
 
+// The cases at ratio 1 keep the sheet's name alone.
+INSTANTIATE_TEST_SUITE_P(Sheets, KivBtnFacesTest,
+                         ::testing::Combine(::testing::ValuesIn(SheetNames()), ::testing::Values(1.0, 1.5, 2.0)),
+                         [](const auto& info) {
+                             const double ratio = std::get<1>(info.param);
+                             QString name = QString::fromStdString(std::get<0>(info.param));
+                             if (ratio != 1.0) name += QStringLiteral("_at_%1").arg(ratio);
+                             return name.replace(QLatin1Char('-'), QLatin1Char('_'))
+                                 .replace(QLatin1Char('.'), QLatin1Char('_'))
+                                 .toStdString();
+                         });
+
 TEST(KivBtnRatioChange, AButtonMovedToAScreenOfAnotherRatioDrawsItsFaceAgain) {
-    SKIP_OR_FAIL_IF(ScreenAt(2.0) ? QString() : QStringLiteral("no screen at ratio 2"));
-    const QVariantMap set = ProgramSet();
-    auto faceOn = [&set](QScreen* screen, QWidget& host) {
+    SkipOrFail(ScreenAt(2.0) ? QString() : QStringLiteral("no screen at ratio 2"));
+    if (IsSkipped() || HasFailure()) return;
+    auto faceOn = [set = ProgramSet()](QScreen* screen, QWidget& host) {
         host.setGeometry(QRect(screen->geometry().topLeft(), QSize(200, 100)));
         if (!host.isVisible()) {
             auto* button = new controls::KivBtn(&host);
@@ -202,16 +196,6 @@ TEST(KivBtnRatioChange, AButtonMovedToAScreenOfAnotherRatioDrawsItsFaceAgain) {
     EXPECT_EQ(atTwo, faceOn(ScreenAt(2.0), stays));
     EXPECT_EQ(faceOn(ScreenAt(1.0), moved), atOne);
 }
-
-INSTANTIATE_TEST_SUITE_P(Sheets, KivBtnFacesTest, ::testing::ValuesIn(SheetNames()),
-                         [](const auto& info) { return CaseName(info.param).toStdString(); });
-INSTANTIATE_TEST_SUITE_P(Sheets, KivBtnRatioTest,
-                         ::testing::Combine(::testing::ValuesIn(SheetNames()), ::testing::Values(1.5, 2.0)),
-                         [](const auto& info) {
-                             return CaseName(std::get<0>(info.param) + "_at_" +
-                                             std::to_string(std::get<1>(info.param)).substr(0, 3))
-                                 .toStdString();
-                         });
 
 // The folder holds exactly the references the tests read, so a renamed case leaves no stale image.
 TEST(KivBtnFaceReferences, FolderHoldsExactlyTheSheets) {

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/certificate/Inspection.h"
-#include "platform/certificate/OpenSslErrors.h"
-#include "platform/certificate/Pkcs12Bags.h"
-#include "platform/certificate/WorkLimits.h"
+#include "certificate/Inspection.h"
+#include "certificate/OpenSslErrors.h"
+#include "certificate/Pkcs12Bags.h"
+#include "certificate/WorkLimits.h"
 
 using namespace kiv::certificate;
 using Clock = std::chrono::steady_clock;

@@ -26,8 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "certificate/KeyDerivation.h"
 #include "main_window/frmmain.h"
-#include "platform/certificate/KeyDerivation.h"
 #include "platform/forms/FontStandIns.h"
 #include "platform/forms/QtFontSystem.h"
 #include "platform/grid/FlexGrid.h"

@@ -16,7 +16,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/certificate/OpenSslHandles.h"
+#include "certificate/OpenSslHandles.h"
 #include "support/pkcs12/Pkcs12Maker.h"
 
 using kiv::testing::PfxVariant;

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/certificate/OpenSslErrors.h"
-#include "platform/certificate/OpenSslHandles.h"
-#include "platform/certificate/Pkcs12Bags.h"
-#include "platform/certificate/WorkLimits.h"
+#include "certificate/OpenSslErrors.h"
+#include "certificate/OpenSslHandles.h"
+#include "certificate/Pkcs12Bags.h"
+#include "certificate/WorkLimits.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/certificate/OpenSslErrors.h"
-#include "platform/certificate/Pkcs12Bags.h"
+#include "certificate/OpenSslErrors.h"
+#include "certificate/Pkcs12Bags.h"
 
 namespace {
 

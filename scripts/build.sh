@@ -4,9 +4,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${KIV_BUILD_DIR:-$root/build}"
-generator=()
-if command -v ninja >/dev/null 2>&1 && [ ! -f "$build/CMakeCache.txt" ]; then generator=(-G Ninja); fi
-cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The configuration is CMakePresets.json's; KIV_PRESET picks another than the default one.
+(cd "$root" && cmake --preset "${KIV_PRESET:-default}" -B "$build" >/dev/null)
 jobs="$(nproc 2>/dev/null || echo 2)"
 if [ $# -gt 0 ]; then
   for target in "$@"; do cmake --build "$build" --parallel "$jobs" --target "$target"; done

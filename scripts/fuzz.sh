@@ -23,10 +23,7 @@ if [ -z "$cxx" ]; then
 fi
 
 build="${KIV_FUZZ_BUILD_DIR:-$root/build-fuzz}"
-generator=()
-if command -v ninja >/dev/null 2>&1 && [ ! -f "$build/CMakeCache.txt" ]; then generator=(-G Ninja); fi
-CC="$cc" CXX="$cxx" cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKIV_BUILD_FUZZ=ON -DKIV_BUILD_TESTS=OFF -DKIV_BUILD_BENCH=OFF >/dev/null
+(cd "$root" && cmake --preset fuzz -B "$build" -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" >/dev/null)
 jobs="$(nproc 2>/dev/null || echo 2)"
 cmake --build "$build" --parallel "$jobs" --target pkcs12_fuzz pkcs12_differential_fuzz pkcs12_fuzz_seeds
 

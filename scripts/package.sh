@@ -5,15 +5,12 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${KIV_PACKAGE_DIR:-$root/build-package}"
 "$root/scripts/setup.sh" >&2
-generator=()
-if command -v ninja >/dev/null 2>&1 && [ ! -f "$build/CMakeCache.txt" ]; then generator=(-G Ninja); fi
 cd "$root"
 # Debian's hardening flags (fortified functions, stack protector, read-only relocations).
 cppflags="$(dpkg-buildflags --get CPPFLAGS)"
 cxxflags="$(dpkg-buildflags --get CXXFLAGS)"
 ldflags="$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now"
-cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
-  -DKIV_BUILD_TESTS=OFF -DKIV_BUILD_BENCH=OFF \
+cmake --preset package -B "$build" \
   -DCMAKE_CXX_FLAGS="$cppflags $cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >&2
 jobs="$(nproc 2>/dev/null || echo 2)"
 cmake --build "$build" --parallel "$jobs" >&2

@@ -23,12 +23,8 @@ if [ "$sanitize" -eq 0 ]; then
 fi
 
 build="${KIV_ASAN_BUILD_DIR:-$root/build-asan}"
-generator=()
-if command -v ninja >/dev/null 2>&1 && [ ! -f "$build/CMakeCache.txt" ]; then generator=(-G Ninja); fi
-# The benchmarks are left out: they are not tests, and they would double the build.
-cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKIV_SANITIZE=ON -DKIV_BUILD_BENCH=OFF >/dev/null
-KIV_BUILD_DIR="$build" "$root/scripts/build.sh"
+# The sanitize preset leaves the benchmarks out: they are not tests, and they would double the build.
+KIV_PRESET=sanitize KIV_BUILD_DIR="$build" "$root/scripts/build.sh"
 # No strict_string_checks: the X platform plugin's libxkbcommon-x11 hands strndup a name that is not
 # NUL-terminated, which is valid C, and strict checking reports it in every test on a real display.
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1"

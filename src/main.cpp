@@ -3,10 +3,10 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/AppIdentity.h"
-#include "app/DisplayMetrics.h"
 #include "app/SingleInstance.h"
 #include "app/Startup.h"
+#include "app/identity/AppIdentity.h"
+#include "app/scaling/DisplayMetrics.h"
 #include "platform/forms/FontStandIns.h"
 #include "platform/forms/QtFontSystem.h"
 #include "platform/grid/FlexGrid.h"

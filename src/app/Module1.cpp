@@ -3,11 +3,6 @@
 namespace kiv::app {
 namespace {
 
-std::function<std::unique_ptr<filesystem::FileSystem>()>& Maker() {
-    static std::function<std::unique_ptr<filesystem::FileSystem>()> maker = filesystem::CreateLocalFileSystem;
-    return maker;
-}
-
 std::unique_ptr<filesystem::FileSystem>& Shared() {
     static std::unique_ptr<filesystem::FileSystem> shared;
     return shared;
@@ -16,19 +11,14 @@ std::unique_ptr<filesystem::FileSystem>& Shared() {
 }  // namespace
 
 filesystem::FileSystem* SharedFileSystem() {
-    if (!Shared() && Maker()) {
+    if (!Shared()) {
         try {
-            Shared() = Maker()();
+            Shared() = filesystem::CreateLocalFileSystem();
         } catch (...) {
             Shared().reset();
         }
     }
     return Shared().get();
-}
-
-void SetFileSystemMaker(std::function<std::unique_ptr<filesystem::FileSystem>()> maker) {
-    Maker() = std::move(maker);
-    Shared().reset();
 }
 
 }  // namespace kiv::app

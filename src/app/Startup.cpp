@@ -1,7 +1,8 @@
 #include "app/Startup.h"
 
-#include "app/DisplayMetrics.h"
 #include "app/Module1.h"
+#include "app/identity/AppIdentity.h"
+#include "app/scaling/DisplayMetrics.h"
 
 namespace kiv::app {
 
@@ -49,6 +50,7 @@ std::unique_ptr<main_window::frmmain> StartUp(StartupServices services) {
         // An unmeasured display keeps the design size.
     }
 
+    services.window.fileSystem = services.fileSystem;
     QString error;
     std::unique_ptr<main_window::frmmain> window;
     try {

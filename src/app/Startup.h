@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "app/SingleInstance.h"
+#include "filesystem/FileSystem.h"
 #include "main_window/frmmain.h"
-#include "platform/filesystem/FileSystem.h"
 
 namespace kiv::app {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/filesystem/FileSystem.h"
+#include "filesystem/FileSystem.h"
 
 namespace kiv::cli {
 

@@ -1,9 +1,9 @@
 #include "cli/Inspect.h"
 
+#include "certificate/Inspection.h"
 #include "cli/FindFiles.h"
 #include "cli/Interrupt.h"
 #include "cli/Text.h"
-#include "platform/certificate/Inspection.h"
 
 namespace kiv::cli {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "platform/certificate/NewFileWriter.h"
+#include "certificate/NewFileWriter.h"
 
 namespace kiv::cli {
 namespace {

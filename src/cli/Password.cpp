@@ -12,7 +12,7 @@
 #include <system_error>
 
 #include "cli/Interrupt.h"
-#include "platform/filesystem/PathText.h"
+#include "filesystem/PathText.h"
 
 namespace kiv::cli {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/certificate/Secret.h"
+#include "certificate/Secret.h"
 
 namespace kiv::cli {
 

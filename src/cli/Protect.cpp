@@ -15,10 +15,10 @@
 #include <thread>
 #include <utility>
 
+#include "certificate/NewFileWriter.h"
 #include "cli/FindFiles.h"
 #include "cli/Interrupt.h"
 #include "cli/Text.h"
-#include "platform/certificate/NewFileWriter.h"
 
 namespace kiv::cli {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/filesystem/PathText.h"
+#include "filesystem/PathText.h"
 
 namespace kiv::cli {
 namespace {

@@ -4,8 +4,8 @@
 #include <cctype>
 #include <memory>
 
+#include "certificate/NewFileWriter.h"
 #include "engine/SearchFolder.h"
-#include "platform/certificate/NewFileWriter.h"
 
 namespace kiv::engine {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/certificate/Certificate.h"
-#include "platform/filesystem/FileSystem.h"
+#include "certificate/Certificate.h"
+#include "filesystem/FileSystem.h"
 
 namespace kiv::engine {
 

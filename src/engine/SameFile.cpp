@@ -3,7 +3,7 @@
 #include <locale.h>
 #include <wctype.h>
 
-#include "platform/filesystem/PathText.h"
+#include "filesystem/PathText.h"
 
 namespace kiv::engine {
 namespace {

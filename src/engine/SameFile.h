@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/filesystem/FileSystem.h"
+#include "filesystem/FileSystem.h"
 
 namespace kiv::engine {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/filesystem/FileSystem.h"
+#include "filesystem/FileSystem.h"
 
 namespace kiv::engine {
 

@@ -6,7 +6,7 @@
 #include <QTextStream>
 #include <cstdio>
 
-#include "app/Resources.h"
+#include "app/identity/Resources.h"
 #include "gallery/FaceGallery.h"
 #include "gallery/ReferenceFaces.h"
 #include "platform/forms/FontStandIns.h"

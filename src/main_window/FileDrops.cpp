@@ -5,8 +5,6 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include "app/Module1.h"
-#include "main_window/ListPath.h"
 #include "main_window/frmmain.h"
 
 namespace kiv::main_window {
@@ -91,7 +89,7 @@ void frmmain::dropEvent(QDropEvent* event) {
 void frmmain::AddDroppedPaths(const QStringList& paths) {
     // A run or a search may have begun between the drop and now.
     if (ended_ || InRun() || searching_) return;
-    filesystem::FileSystem* files = app::SharedFileSystem();
+    filesystem::FileSystem* files = Files();
     if (!files) return;
     // The message for a listed path is for a single dropped file; among many it is skipped
     // silently, as a search skips it.

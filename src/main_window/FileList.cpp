@@ -1,7 +1,5 @@
 // The file list: one row per .pfx file under a fixed header row, its duplicate test and deletes.
-#include "app/Module1.h"
 #include "engine/SameFile.h"
-#include "main_window/ListPath.h"
 #include "main_window/frmmain.h"
 #include "platform/grid/FlexGrid.h"
 
@@ -14,7 +12,7 @@ using prompts::Icon;
 int frmmain::FindListedFile(const QString& path) const {
     for (int row = vs1_->FindRow(path, 1, kPathCol); row >= 1; row = vs1_->FindRow(path, row + 1, kPathCol)) {
         const std::string listed = ListTextToPath(vs1_->Model().CellText(row, kPathCol));
-        if (engine::SameListedFile(app::SharedFileSystem(), listed, ListTextToPath(path))) return row;
+        if (engine::SameListedFile(Files(), listed, ListTextToPath(path))) return row;
     }
     return -1;
 }

@@ -5,12 +5,10 @@
 #include <QLineEdit>
 #include <QProgressBar>
 
-#include "app/Module1.h"
+#include "certificate/Secret.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "engine/ProtectFile.h"
-#include "main_window/ListPath.h"
 #include "main_window/frmmain.h"
-#include "platform/certificate/Secret.h"
 #include "platform/grid/FlexGrid.h"
 
 namespace kiv::main_window {
@@ -97,7 +95,7 @@ void frmmain::ProtectListedFiles() {
 QString frmmain::ProtectFile(const std::string& source, const std::string& output,
                              const std::string& password) {
     const engine::FileResult result =
-        engine::ProtectFile(app::SharedFileSystem(), services_.certificates, source, output, password);
+        engine::ProtectFile(Files(), services_.certificates, source, output, password);
     // The status may carry the output path's bytes.
     return PathToListText(result.status);
 }

@@ -1,10 +1,8 @@
 // The Search Files command of the main window: choose a folder, run the search window over it and
 // tidy the list afterwards.
-#include "app/Module1.h"
 #include "controls/KivBtn/KivBtn.h"
-#include "main_window/ListPath.h"
+#include "filesystem/ShownPath.h"
 #include "main_window/frmmain.h"
-#include "platform/filesystem/ShownPath.h"
 #include "platform/grid/FlexGrid.h"
 #include "search/BrowseForFolder.h"
 #include "search/frmsearch.h"
@@ -15,7 +13,7 @@ void frmmain::cmdsearch_Click() {
     QString folder = search::BrowseForFolder(services_.prompts, this);
     if (folder.isEmpty()) return;
     // The chooser shows a byte of a name that is not UTF-8 as U+FFFD; search the folder it stands for.
-    folder = PathToListText(filesystem::FindShownPath(app::SharedFileSystem(), ShownText(folder), true));
+    folder = PathToListText(filesystem::FindShownPath(Files(), ShownText(folder), true));
     SearchChosenFolder(folder);
 }
 
@@ -25,6 +23,7 @@ void frmmain::SearchChosenFolder(const QString& folder) {
     vs1_->hide();
     try {
         search::SearchServices services;
+        services.fileSystem = services_.fileSystem;
         services.fonts = services_.fonts;
         services.yield = services_.yield;
         services.addFile = [this](const QString& path, const QString& name) {

@@ -8,17 +8,15 @@
 #include <QProgressBar>
 #include <cmath>
 
-#include "app/AppIdentity.h"
-#include "app/FormScaler.h"
-#include "app/Module1.h"
-#include "app/Resources.h"
-#include "app/StandardControls.h"
+#include "app/identity/AppIdentity.h"
+#include "app/identity/Resources.h"
+#include "app/scaling/FormScaler.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "engine/SameFile.h"
-#include "main_window/ListPath.h"
-#include "platform/filesystem/ShownPath.h"
+#include "filesystem/ShownPath.h"
+#include "platform/formhost/StandardControls.h"
+#include "platform/formhost/WindowAccessible.h"
 #include "platform/forms/FormDescription.h"
-#include "platform/forms/WindowAccessible.h"
 #include "platform/grid/FlexGrid.h"
 
 namespace kiv::main_window {
@@ -45,7 +43,7 @@ frmmain::frmmain(Services services, forms::FormModel model) : services_(std::mov
     setWindowTitle(host_->Model().caption);
     setAttribute(Qt::WA_DeleteOnClose, false);
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, app::ToQColor(host_->Model().backColor));
+    palette.setColor(QPalette::Window, forms::ToQColor(host_->Model().backColor));
     setPalette(palette);
     setAutoFillBackground(true);
     setWindowIcon(app::AppIcon());
@@ -57,7 +55,7 @@ frmmain::~frmmain() {
 }
 
 bool frmmain::Wire(QString* error) {
-    app::RegisterStandardControls(*host_);
+    forms::RegisterStandardControls(*host_);
     if (!host_->Build(error)) return false;
     vs1_ = host_->As<grid::FlexGrid>(QStringLiteral("vs1"));
     frame1_ = host_->Widget(QStringLiteral("Frame1"));
@@ -196,7 +194,7 @@ void frmmain::cmdadd_Click() {
 
 bool frmmain::AddChosenFile(const QString& chosen, bool reportListed) {
     if (chosen.size() <= 4 || chosen.right(4).toUpper() != QLatin1String(".PFX")) return false;
-    auto* files = app::SharedFileSystem();
+    auto* files = Files();
     // The dialog shows a byte of a name that is not UTF-8 as U+FFFD; list the file it stands for.
     const std::string bytes = filesystem::FindShownPath(files, ShownText(chosen), false);
     const QString path = PathToListText(bytes);

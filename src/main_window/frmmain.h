@@ -6,9 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/Yield.h"
-#include "platform/certificate/Certificate.h"
-#include "platform/forms/FormHost.h"
+#include "certificate/Certificate.h"
+#include "filesystem/FileSystem.h"
+#include "platform/formhost/FormHost.h"
+#include "platform/formhost/ListPath.h"
+#include "platform/formhost/Yield.h"
 #include "platform/prompts/Prompts.h"
 
 class QDragEnterEvent;
@@ -28,8 +30,14 @@ class FlexGrid;
 
 namespace kiv::main_window {
 
+using forms::ListTextToPath;
+using forms::PathToListText;
+using forms::ShownText;
+
 // What the main window needs from the rest of the program; tests hand in doubles.
 struct Services {
+    // The program's shared file-system object; it answers nullptr when it cannot be made.
+    std::function<filesystem::FileSystem*()> fileSystem;
     prompts::Prompts* prompts = nullptr;
     forms::FontSystem* fonts = nullptr;
     certificate::CertificateFactory certificates;
@@ -110,6 +118,7 @@ class frmmain final : public QWidget {
     // Search Files from the point where a folder has been chosen.
     void SearchChosenFolder(const QString& folder);
     bool TakesDrop(const QMimeData* data) const;
+    filesystem::FileSystem* Files() const { return services_.fileSystem ? services_.fileSystem() : nullptr; }
 
     Services services_;
     std::unique_ptr<forms::FormHost> host_;

@@ -8,14 +8,13 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "app/FormScaler.h"
-#include "app/Module1.h"
-#include "app/StandardControls.h"
+#include "app/scaling/FormScaler.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "engine/SearchFolder.h"
-#include "main_window/ListPath.h"
+#include "platform/formhost/ListPath.h"
+#include "platform/formhost/StandardControls.h"
+#include "platform/formhost/WindowAccessible.h"
 #include "platform/forms/FormDescription.h"
-#include "platform/forms/WindowAccessible.h"
 #include "platform/grid/FlexGrid.h"
 
 namespace kiv::search {
@@ -50,7 +49,7 @@ frmsearch::frmsearch(SearchServices services, forms::FormModel model, QWidget* o
     setWindowTitle(model.caption);
     setAttribute(Qt::WA_DeleteOnClose, false);
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, app::ToQColor(model.backColor));
+    palette.setColor(QPalette::Window, forms::ToQColor(model.backColor));
     setPalette(palette);
     setAutoFillBackground(true);
     // The controls live on a client area inside the one-pixel frame, so their twips stay as designed.
@@ -62,7 +61,7 @@ frmsearch::frmsearch(SearchServices services, forms::FormModel model, QWidget* o
 frmsearch::~frmsearch() = default;
 
 bool frmsearch::Wire(QString* error) {
-    app::RegisterStandardControls(*host_);
+    forms::RegisterStandardControls(*host_);
     if (!host_->Build(error)) return false;
     lblmain_ = host_->As<QLabel>(QStringLiteral("lblmain"));
     lblfld_ = host_->As<QLabel>(QStringLiteral("lblfld"));
@@ -161,15 +160,15 @@ void frmsearch::SearchFolder(const QString& folder) {
     hooks.stopRequested = [this] { return lblmainTag_ == kStopRequested; };
     hooks.enteringFolder = [this](const std::string& path) {
         ShowCaption(lblfld_, folderCaption_,
-                    QLatin1Char('[') + main_window::PathToListText(path) + QLatin1Char(']'));
+                    QLatin1Char('[') + forms::PathToListText(path) + QLatin1Char(']'));
     };
     hooks.yield = [this] { (*yield_)(); };
     hooks.addFile = [this](const std::string& path, const std::string& name) {
         // A path already listed is skipped without a word.
-        if (services_.addFile)
-            services_.addFile(main_window::PathToListText(path), main_window::PathToListText(name));
+        if (services_.addFile) services_.addFile(forms::PathToListText(path), forms::PathToListText(name));
     };
-    engine::SearchFolder(app::SharedFileSystem(), main_window::ListTextToPath(folder), hooks);
+    engine::SearchFolder(services_.fileSystem ? services_.fileSystem() : nullptr,
+                         forms::ListTextToPath(folder), hooks);
 }
 
 void frmsearch::Unload() {

@@ -5,8 +5,9 @@
 #include <functional>
 #include <memory>
 
-#include "platform/Yield.h"
-#include "platform/forms/FormHost.h"
+#include "filesystem/FileSystem.h"
+#include "platform/formhost/FormHost.h"
+#include "platform/formhost/Yield.h"
 
 class QEventLoop;
 class QLabel;
@@ -19,6 +20,7 @@ namespace kiv::search {
 
 // What the search window needs from the program; tests hand in doubles.
 struct SearchServices {
+    std::function<filesystem::FileSystem*()> fileSystem;  // the program's shared one
     forms::FontSystem* fonts = nullptr;
     Yield* yield = nullptr;  // nullptr: the window yields through one of its own
     // The main window's AddFileToList: true when a row was appended, false for a listed path.

@@ -14,7 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/DisplayMetrics.h"
+#include "app/scaling/DisplayMetrics.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "platform/forms/FontStandIns.h"
 #include "platform/grid/FlexGrid.h"

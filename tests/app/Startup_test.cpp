@@ -5,8 +5,8 @@
 
 #include <QApplication>
 
-#include "app/DisplayMetrics.h"
 #include "app/SingleInstance.h"
+#include "app/scaling/DisplayMetrics.h"
 #include "platform/forms/QtFontSystem.h"
 #include "support/FakeCertificate.h"
 #include "support/MainWindowHarness.h"

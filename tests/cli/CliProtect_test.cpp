@@ -9,7 +9,7 @@
 #include "cli/KivpfxProcess.h"
 #include "cli/MiniJson.h"
 #include "cli/Text.h"
-#include "platform/filesystem/PathText.h"
+#include "filesystem/PathText.h"
 
 namespace kiv::cli::testing {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/filesystem/PathText.h"
+#include "filesystem/PathText.h"
 #include "support/FakeFileSystem.h"
 
 namespace kiv::engine {

@@ -21,9 +21,8 @@
 #include <set>
 #include <tuple>
 
-#include "app/Module1.h"
+#include "certificate/SystemCalls.h"
 #include "cli/Protect.h"
-#include "platform/certificate/SystemCalls.h"
 #include "platform/grid/FlexGrid.h"
 #include "support/MainWindowHarness.h"
 #include "support/pkcs12/Pkcs12Maker.h"
@@ -310,9 +309,9 @@ class FileSystemFaultsTest : public TempFolderTest,
         ASSERT_TRUE(WritePfx(Path("made.pfx"), PfxVariant::Pbes2Aes));
         ASSERT_TRUE(WritePfx(Path("other.pfx"), PfxVariant::EcKey));
         for (const char* file : kFiles) Place(file);
-        app::SetFileSystemMaker([this] { return std::make_unique<WatchedFileSystem>(top_); });
         if (program() == Program::Window) {
             window_.emplace();
+            window_->UseFileSystem(&watched_);
             window_->Show();
             window_->SetPasswords(kPassword, kPassword);
         }
@@ -321,7 +320,6 @@ class FileSystemFaultsTest : public TempFolderTest,
         certificate::UseSystemCalls(nullptr);
         injection = nullptr;
         locked_.reset();
-        app::SetFileSystemMaker(filesystem::CreateLocalFileSystem);
         window_.reset();
         if (mounted_) ::umount2(top_.c_str(), MNT_DETACH);
     }
@@ -489,6 +487,7 @@ class FileSystemFaultsTest : public TempFolderTest,
 
     const std::string top_ = Path("tree");
     bool mounted_ = false;
+    WatchedFileSystem watched_{top_};
     std::optional<MainWindowHarness> window_;
     std::optional<ModesHonoured> locked_;
 };

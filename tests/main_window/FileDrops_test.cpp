@@ -12,7 +12,7 @@
 #include <fstream>
 
 #include "controls/KivBtn/KivBtn.h"
-#include "main_window/ListPath.h"
+#include "platform/formhost/ListPath.h"
 #include "platform/grid/FlexGrid.h"
 #include "search/frmsearch.h"
 #include "support/FakeCertificate.h"
@@ -137,8 +137,8 @@ TEST_F(FileDropsTest, DroppedNamesThatAreNotUtf8KeepTheirBytes) {
     EXPECT_TRUE(Drop(data));
 
     ASSERT_EQ(harness.Grid().Rows(), 3) << "two files, not one name shown twice";
-    EXPECT_EQ(main_window::ListTextToPath(harness.Path(1)), e9);
-    EXPECT_EQ(main_window::ListTextToPath(harness.Path(2)), e8);
+    EXPECT_EQ(forms::ListTextToPath(harness.Path(1)), e9);
+    EXPECT_EQ(forms::ListTextToPath(harness.Path(2)), e8);
     EXPECT_TRUE(harness.prompts.Asked().empty());
 }
 

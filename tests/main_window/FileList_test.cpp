@@ -5,7 +5,6 @@
 #include <QTest>
 #include <fstream>
 
-#include "app/Module1.h"
 #include "platform/grid/FlexGrid.h"
 #include "support/FakeFileSystem.h"
 #include "support/MainWindowHarness.h"
@@ -64,11 +63,11 @@ TEST_F(FileListTest, AFileListedUnderAnyOfItsNamesIsRefusedWithMessage) {
     FakeFileSystem fake;
     fake.SetFileIdentity(dir.File("a.pfx").toStdString(), {7, 1});
     fake.SetFileIdentity(dir.File("A.PFX").toStdString(), {7, 1});
-    app::SetFileSystemMaker([&] { return fake.Share(); });
+    harness.UseFileSystem(&fake);
     harness.prompts.AnswerOpenFile(dir.File("A.PFX"));
     harness.prompts.AnswerMessage(Answer::Ok);
     harness.Window().cmdadd_Click();
-    app::SetFileSystemMaker(filesystem::CreateLocalFileSystem);
+    harness.UseFileSystem(nullptr);
 
     EXPECT_EQ(harness.Grid().Rows(), 3);
     const AskedPrompt& message = harness.prompts.Asked().back();

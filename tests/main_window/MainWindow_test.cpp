@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "app/DisplayMetrics.h"
+#include "app/scaling/DisplayMetrics.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "platform/grid/FlexGrid.h"
 #include "support/FakeCertificate.h"

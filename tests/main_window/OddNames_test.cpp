@@ -9,7 +9,7 @@
 #include <fstream>
 #include <set>
 
-#include "main_window/ListPath.h"
+#include "platform/formhost/ListPath.h"
 #include "platform/grid/FlexGrid.h"
 #include "search/frmsearch.h"
 #include "support/MainWindowHarness.h"
@@ -19,8 +19,8 @@ namespace kiv::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using main_window::ListTextToPath;
-using main_window::PathToListText;
+using forms::ListTextToPath;
+using forms::PathToListText;
 
 // Bare names as bytes: Latin-1 é and è, 0xFF, a lone continuation byte, precomposed é in UTF-8 and
 // e with a combining acute.

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/Module1.h"
 #include "controls/KivBtn/KivBtn.h"
 #include "platform/grid/FlexGrid.h"
 #include "search/frmsearch.h"
@@ -45,7 +44,6 @@ class SearchWindowTest : public ::testing::Test {
     void SetUp() override { harness.Show(); }
     void TearDown() override {
         harness.yield.afterYield = nullptr;
-        app::SetFileSystemMaker(filesystem::CreateLocalFileSystem);
         EXPECT_EQ(OpenSearchWindow(), nullptr) << "every search window is gone after its search";
     }
 
@@ -54,9 +52,7 @@ class SearchWindowTest : public ::testing::Test {
         harness.prompts.AnswerChooseFolder(folder);
         harness.Window().cmdsearch_Click();
     }
-    void UseFake() {
-        app::SetFileSystemMaker([this] { return fake.Share(); });
-    }
+    void UseFake() { harness.UseFileSystem(&fake); }
     // Runs `act` with the open search window at the k-th yield of the next search.
     void AtYield(int k, std::function<void(frmsearch&)> act) {
         const int target = harness.yield.Count() + k;
@@ -286,6 +282,7 @@ class SearchWindowAloneTest : public ::testing::Test {
   protected:
     std::unique_ptr<frmsearch> Make() {
         search::SearchServices services;
+        services.fileSystem = [this] { return local.get(); };
         services.fonts = &fonts;
         services.yield = &yield;
         services.addFile = [this](const QString& path, const QString&) {
@@ -298,8 +295,7 @@ class SearchWindowAloneTest : public ::testing::Test {
         if (window) window->Form_Load();
         return window;
     }
-    void TearDown() override { app::SetFileSystemMaker(filesystem::CreateLocalFileSystem); }
-
+    std::unique_ptr<filesystem::FileSystem> local = filesystem::CreateLocalFileSystem();
     forms::QtFontSystem fonts;
     Yield yield;
     QStringList added;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/certificate/Certificate.h"
+#include "certificate/Certificate.h"
 
 namespace kiv::testing {
 

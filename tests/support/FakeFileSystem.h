@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/SearchFolder.h"
-#include "platform/filesystem/FileSystem.h"
+#include "filesystem/FileSystem.h"
 
 namespace kiv::testing {
 

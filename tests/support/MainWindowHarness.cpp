@@ -12,6 +12,7 @@ namespace kiv::testing {
 
 MainWindowHarness::MainWindowHarness(certificate::CertificateFactory certificates) {
     main_window::Services services;
+    services.fileSystem = [this] { return files_; };
     services.prompts = &prompts;
     services.fonts = &fonts;
     services.certificates = std::move(certificates);

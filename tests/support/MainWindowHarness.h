@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "main_window/frmmain.h"
-#include "platform/Yield.h"
+#include "platform/formhost/Yield.h"
 #include "platform/forms/QtFontSystem.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TempFolder.h"
@@ -27,6 +27,8 @@ class MainWindowHarness {
     // Lists a file the way Add File does, through the open-file dialog.
     void AddThroughDialog(const QString& path);
     void SetPasswords(const QString& first, const QString& second);
+    // The file system the window works on from now on (nullptr: the real one again); not owned.
+    void UseFileSystem(filesystem::FileSystem* files) { files_ = files ? files : local_.get(); }
     // Runs Proceed with a Yes to its confirmation.
     void ProceedConfirmed();
     QString Status(int row);
@@ -43,6 +45,8 @@ class MainWindowHarness {
     int programEnds = 0;
 
   private:
+    std::unique_ptr<filesystem::FileSystem> local_ = filesystem::CreateLocalFileSystem();
+    filesystem::FileSystem* files_ = local_.get();
     std::unique_ptr<main_window::frmmain> window_;
 };
 

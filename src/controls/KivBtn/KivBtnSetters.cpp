@@ -11,7 +11,7 @@ namespace kiv::controls {
 namespace {
 
 // The hand pointer is part of the control, so it is compiled in rather than read from resources.
-#include "../../../resources/icons/hand.xpm"
+#include "icons/hand.xpm"
 
 Qt::CursorShape ShapeOf(int pointer) {
     switch (pointer) {

@@ -1,4 +1,4 @@
-#include "app/FormScaler.h"
+#include "app/scaling/FormScaler.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/DisplayMetrics.h"
+#include "app/scaling/DisplayMetrics.h"
 #include "platform/forms/ControlModel.h"
 
 namespace kiv::app {

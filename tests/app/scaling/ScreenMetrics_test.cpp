@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "app/DisplayMetrics.h"
+#include "app/scaling/DisplayMetrics.h"
 #include "platform/forms/ControlModel.h"
 #include "support/MadeUpScreen.h"
 

@@ -6,9 +6,9 @@
 #include <QLabel>
 #include <QWidget>
 
-#include "app/Resources.h"
-#include "app/StandardControls.h"
-#include "platform/forms/FormHost.h"
+#include "app/identity/Resources.h"
+#include "platform/formhost/FormHost.h"
+#include "platform/formhost/StandardControls.h"
 #include "platform/forms/QtFontSystem.h"
 
 namespace kiv::forms {
@@ -22,7 +22,7 @@ DescriptionResult Read(const char* json) {
 // A window built from a description with the program's control types.
 struct BuiltWindow {
     explicit BuiltWindow(const FormModel& model) : host(&window, model) {
-        app::RegisterStandardControls(host);
+        forms::RegisterStandardControls(host);
     }
     bool Build() { return host.Build(&error); }
     QWidget window;

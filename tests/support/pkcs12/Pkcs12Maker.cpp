@@ -15,7 +15,7 @@
 #include <fstream>
 #include <memory>
 
-#include "platform/certificate/OpenSslHandles.h"
+#include "certificate/OpenSslHandles.h"
 
 namespace kiv::testing {
 namespace {

@@ -8,7 +8,8 @@
 # WIDTHxHEIGHT is the screen the program sees, in logical pixels (1024x768 when not given); with
 # --qt-scale F the program runs with QT_SCALE_FACTOR=F on a screen F times as large. On X the
 # shot is cropped to the main window. --all also crops the six buttons of every 1024 x 768 shot at
-# full resolution into KIV_SHOT_CROPS (a new temporary folder when not set) for a close look.
+# full resolution into KIV_SHOT_CROPS (a new temporary folder when not set) for a close look, and
+# keeps the one of scale 2 on Wayland as buttons-wayland-scale2.png.
 # The program must be built (scripts/build.sh kivpfxutil); --all also runs scripts/screenshot-run.sh.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -58,6 +59,8 @@ if [ "${1:-}" = "--all" ]; then
       *1024x768.png) crop_buttons "$folder/$name" 1 "$crops/${name%.png}-buttons.png" ;;
     esac
   done
+  # The README shows one at full resolution.
+  cp "$crops/main-wayland-1024x768-scale2-buttons.png" "$folder/buttons-wayland-scale2.png"
   "$root/scripts/screenshot-run.sh" "$folder/run-in-progress-1024x768.png"
   echo "screenshot: the buttons at full resolution are in $crops"
   exit 0

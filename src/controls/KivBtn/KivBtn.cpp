@@ -107,7 +107,9 @@ QSize KivBtn::DeviceSize(qreal ratio) const {
     // Qt gives a widget the device pixels from round(left r) up to round(right r) of its window,
     // which at a fractional ratio may be one more or fewer than round(width r).
     const QPoint at = isWindow() ? QPoint() : mapTo(window(), QPoint(0, 0));
-    auto span = [ratio](int from, int length) { return qRound((from + length) * ratio) - qRound(from * ratio); };
+    auto span = [ratio](int from, int length) {
+        return qRound((from + length) * ratio) - qRound(from * ratio);
+    };
     return {span(at.x(), width()), span(at.y(), height())};
 }
 
@@ -164,7 +166,8 @@ void KivBtn::CaptureBackground() {
     QWidget* parent = parentWidget();
     bg.fill(parent ? parent->palette().color(parent->backgroundRole()) : palette().color(QPalette::Window));
     if (parent && width() > 0 && height() > 0) {
-        parent->render(&bg, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+        parent->render(&bg, QPoint(), QRegion(geometry()),
+                       QWidget::DrawWindowBackground | QWidget::DrawChildren);
     }
     bg.setDevicePixelRatio(1.0);  // the face copies it pixel for pixel
     background_ = bg;

@@ -96,6 +96,15 @@ short KeyCodeOf(int key) {
 
 constexpr short kKeySpace = 32;
 
+// Qt 6.4 tells every widget of a window that moved to another screen; from 6.6 Qt also tells them
+// of a new ratio on the same screen.
+bool ChangesTheRatio(QEvent::Type type) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    if (type == QEvent::DevicePixelRatioChange) return true;
+#endif
+    return type == QEvent::ScreenChangeInternal;
+}
+
 }  // namespace
 
 bool KivBtn::event(QEvent* e) {
@@ -103,16 +112,7 @@ bool KivBtn::event(QEvent* e) {
     // but a modal dialog always blocks this window, and Qt passes that on to every widget in it.
     if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::WindowBlocked)
         windowLeftSincePress_ = true;
-    // Qt 6.4 tells every widget of a window that moved to another screen; later versions also
-    // when the ratio of the same screen changes.
-#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
-    if (e->type() == QEvent::DevicePixelRatioChange) {
-        const bool done = QWidget::event(e);
-        FollowDevice();
-        return done;
-    }
-#endif
-    if (e->type() == QEvent::ScreenChangeInternal) {
+    if (ChangesTheRatio(e->type())) {
         const bool done = QWidget::event(e);
         FollowDevice();
         return done;

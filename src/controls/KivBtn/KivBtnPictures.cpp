@@ -93,7 +93,8 @@ ButtonPicture::ButtonPicture(const QString& path) {
     const QFileInfo file(path);
     const QString suffix = file.suffix().isEmpty() ? QString() : QStringLiteral(".") + file.suffix();
     for (int n = 2; n <= 3; ++n) {
-        const QImage larger(file.path() + QStringLiteral("/%1@%2x%3").arg(file.completeBaseName()).arg(n).arg(suffix));
+        const QImage larger(file.path() +
+                            QStringLiteral("/%1@%2x%3").arg(file.completeBaseName()).arg(n).arg(suffix));
         if (!larger.isNull() && larger.width() > drawings_.back().width()) drawings_ << larger;
     }
 }

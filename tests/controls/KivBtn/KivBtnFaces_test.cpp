@@ -66,7 +66,8 @@ QString Missing(const ReferenceSheet& sheet, double ratio) {
     const QFontInfo font{QFont(kReferenceFontFamily)};
     const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
     if (!ScreenAt(ratio))
-        return QStringLiteral("no screen at ratio %1; ctest gives the tests those of screens.json").arg(ratio);
+        return QStringLiteral("no screen at ratio %1; ctest gives the tests those of screens.json")
+            .arg(ratio);
     if (sheet.set.value(QStringLiteral("tx")).toString().isEmpty()) return {};
     if (font.family() != kReferenceFontFamily)
         return QStringLiteral("the font %1 is not installed (Qt gives %2); scripts/setup.sh installs it")
@@ -152,18 +153,20 @@ TEST_P(KivBtnFacesTest, EveryFaceMatchesItsReference) {
                                                                  .arg(sheet->types.at(r))
                                                                  .arg(look));
             DiffImage(e, actual).save(diffPath, "PNG");
-            ADD_FAILURE() << "type " << sheet->types.at(r) << ", " << look.toStdString() << ": " << count
-                          << " pixels differ, the first at (" << first.x() << ", " << first.y()
-                          << "): expected " << Hex(e.pixel(first)).toStdString() << ", drawn "
-                          << (actual.valid(first) ? Hex(actual.pixel(first)) : QStringLiteral("nothing")).toStdString()
-                          << "; expected | actual | differences in " << diffPath.toStdString();
+            ADD_FAILURE()
+                << "type " << sheet->types.at(r) << ", " << look.toStdString() << ": " << count
+                << " pixels differ, the first at (" << first.x() << ", " << first.y() << "): expected "
+                << Hex(e.pixel(first)).toStdString() << ", drawn "
+                << (actual.valid(first) ? Hex(actual.pixel(first)) : QStringLiteral("nothing")).toStdString()
+                << "; expected | actual | differences in " << diffPath.toStdString();
         }
     }
 }
 
 // The cases at ratio 1 keep the sheet's name alone.
 INSTANTIATE_TEST_SUITE_P(Sheets, KivBtnFacesTest,
-                         ::testing::Combine(::testing::ValuesIn(SheetNames()), ::testing::Values(1.0, 1.5, 2.0)),
+                         ::testing::Combine(::testing::ValuesIn(SheetNames()),
+                                            ::testing::Values(1.0, 1.5, 2.0)),
                          [](const auto& info) {
                              const double ratio = std::get<1>(info.param);
                              QString name = QString::fromStdString(std::get<0>(info.param));

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "controls/KivBtn/KivBtn.h"
+#include "controls/KivBtn/MainWindowSet.h"
 #include "gallery/FaceGallery.h"
 #include "gallery/ReferenceFaces.h"
 
@@ -31,9 +32,7 @@ QDir OutputFolder() {
 }
 
 QVariantMap ProgramSet() {
-    QFile form(SourceFile(QStringLiteral("resources/forms/frmmain.json")));
-    if (!form.open(QIODevice::ReadOnly)) return {};
-    return StoredButtonSet(form.readAll(), QStringLiteral("cmdproceed")).set;
+    return controls::MainWindowSet(QStringLiteral("cmdproceed"));
 }
 
 std::optional<ReferenceSheet> SheetNamed(const QString& name) {
@@ -179,25 +178,22 @@ INSTANTIATE_TEST_SUITE_P(Sheets, KivBtnFacesTest,
 TEST(KivBtnRatioChange, AButtonMovedToAScreenOfAnotherRatioDrawsItsFaceAgain) {
     SkipOrFail(ScreenAt(2.0) ? QString() : QStringLiteral("no screen at ratio 2"));
     if (IsSkipped() || HasFailure()) return;
-    auto faceOn = [set = ProgramSet()](QScreen* screen, QWidget& host) {
-        host.setGeometry(QRect(screen->geometry().topLeft(), QSize(200, 100)));
+    QWidget moved, stays;
+    auto faceOn = [](QWidget& host, double ratio) {
+        host.setGeometry(QRect(ScreenAt(ratio)->geometry().topLeft(), QSize(200, 100)));
         if (!host.isVisible()) {
-            auto* button = new controls::KivBtn(&host);
-            button->ReadProperties(set);
-            button->setGeometry(10, 10, 113, 25);
+            (new controls::KivBtn(&host))->setGeometry(10, 10, 113, 25);
             host.show();
             EXPECT_TRUE(QTest::qWaitForWindowExposed(&host));
         }
         QCoreApplication::processEvents();
         return host.findChild<controls::KivBtn*>()->FaceImage().copy();
     };
-    QWidget moved, stays;
-    const QImage atOne = faceOn(ScreenAt(1.0), moved);
-    const QImage atTwo = faceOn(ScreenAt(2.0), moved);
+    const QImage atOne = faceOn(moved, 1.0), atTwo = faceOn(moved, 2.0);
     EXPECT_EQ(atTwo.size(), QSize(226, 50));
     EXPECT_EQ(atTwo.devicePixelRatio(), 2.0);
-    EXPECT_EQ(atTwo, faceOn(ScreenAt(2.0), stays));
-    EXPECT_EQ(faceOn(ScreenAt(1.0), moved), atOne);
+    EXPECT_EQ(atTwo, faceOn(stays, 2.0));
+    EXPECT_EQ(faceOn(moved, 1.0), atOne);
 }
 
 // The folder holds exactly the references the tests read, so a renamed case leaves no stale image.

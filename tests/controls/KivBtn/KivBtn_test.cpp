@@ -11,33 +11,10 @@
 #include <QWindow>
 #include <memory>
 
+#include "controls/KivBtn/MainWindowSet.h"
+
 namespace kiv::controls {
 namespace {
-
-// The Add File button's stored set.
-QVariantMap MainWindowSet() {
-    return {{"btype", 3},
-            {"tx", "  &Add File"},
-            {"enab", true},
-            {"coltype", 2},
-            {"font", QVariantMap{{"name", "Trebuchet MS"}, {"size", 8.25}, {"bold", true}}},
-            {"focusr", false},
-            {"bcol", 12640511},
-            {"bcolo", 12648447},
-            {"fcol", 0},
-            {"fcolo", 4194304},
-            {"mcol", 12632256},
-            {"mptr", 99},
-            {"micon", ":/icons/hand.xpm"},
-            {"umcol", true},
-            {"soft", true},
-            {"picpos", 0},
-            {"ngrey", false},
-            {"fx", 3},
-            {"hand", true},
-            {"check", false},
-            {"value", false}};
-}
 
 class KivBtnTest : public ::testing::Test {
   protected:

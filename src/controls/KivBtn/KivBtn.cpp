@@ -161,7 +161,8 @@ void KivBtn::CaptureBackground() {
     // Our windows are composited: read the parent's own image instead of hiding the button.
     busyCapturing_ = true;
     const qreal r = devicePixelRatioF();
-    QImage bg(std::max(qRound(width() * r), 1), std::max(qRound(height() * r), 1), QImage::Format_RGB32);
+    const QSize device = DeviceSize(r);
+    QImage bg(std::max(device.width(), 1), std::max(device.height(), 1), QImage::Format_RGB32);
     bg.setDevicePixelRatio(r);
     QWidget* parent = parentWidget();
     bg.fill(parent ? parent->palette().color(parent->backgroundRole()) : palette().color(QPalette::Window));

@@ -111,7 +111,8 @@ Xvfb -displayfd 3 -noreset -screen 0 "${screen}x24" -nolisten tcp 3>"$runtime/di
 server=$!
 for _ in $(seq 100); do [ -s "$runtime/display" ] && break; sleep 0.1; done
 [ -s "$runtime/display" ] || { echo "screenshot: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$runtime/display")"
+DISPLAY=":$(head -n1 "$runtime/display")"
+export DISPLAY
 echo "Xft.dpi: $dpi" | xrdb -merge
 [ "$(xrdb -query | awk '$1 == "Xft.dpi:" { print $2 }')" = "$dpi" ] ||
   { echo "screenshot: the X server did not keep Xft.dpi" >&2; exit 1; }

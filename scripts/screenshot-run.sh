@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Screenshot of a protection run in progress: the real program on a virtual screen, driven with
 # xdotool through Search Files, the passwords and the confirmation.
-#   scripts/screenshot-run.sh OUT.png [FILES] [SECONDS_INTO_THE_RUN]
+#   scripts/screenshot-run.sh OUT.png [FILES]
+# taken when the progress bar shows the run between three and five tenths done.
 # The program must be built (scripts/build.sh kivpfxutil).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-out="$(realpath "$1")"; files="${2:-300}"; into="${3:-3}"
+out="$(realpath "$1")"; files="${2:-300}"
 program="${KIV_BUILD_DIR:-$root/build}/src/kivpfxutil"
 display=":$(( 90 + RANDOM % 500 ))"
 work="$(mktemp -d)"; xvfb=""; program_pid=""
@@ -18,7 +19,8 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout pass: -out "$work/one.pfx"
 for i in $(seq -w 1 "$files"); do cp "$work/one.pfx" "$work/certs/server$i.pfx"; done
 
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# -noreset: without it the server resets when xrdb leaves, and Xft.dpi goes with it.
+Xvfb "$display" -noreset -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY="$display"
 for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
@@ -46,6 +48,19 @@ for _ in $(seq 50); do
 done
 xdotool windowfocus "$question"; sleep 0.3
 xdotool key alt+y
-sleep "$into"
-xwd -root | /usr/bin/convert xwd:- -crop 983x625+0+0 +repage "$out"
+# xwd shows Qt's dialogs as solid black; import reads what is on the screen. Shots follow one
+# another until the progress bar (from x 10 to 810) has filled past x 300 and not yet past x 500.
+pixel() { /usr/bin/convert "$work/shot.png" -format "%[pixel:p{$1,590}]" info:; }
+white="srgb(255,255,255)"; started=0; taken=0
+for _ in $(seq 300); do
+  import -window root -crop 983x625+0+0 +repage "$work/shot.png"
+  if [ "$(pixel 500)" = "$white" ]; then
+    started=1
+    [ "$(pixel 300)" = "$white" ] || { taken=1; break; }
+  elif [ "$started" -eq 1 ]; then
+    break
+  fi
+done
+[ "$taken" -eq 1 ] || { echo "screenshot: no shot caught the run between 3 and 5 tenths; try more FILES" >&2; exit 1; }
+mv "$work/shot.png" "$out"
 echo "screenshot: $out"

@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QScreen>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
@@ -148,13 +149,14 @@ StoredSet StoredButtonSet(const QByteArray& formJson, const QString& buttonName)
     return {properties.toObject().toVariantMap(), {}};
 }
 
-FaceCamera::FaceCamera() : host_(std::make_unique<QWidget>()) {
+FaceCamera::FaceCamera(QScreen* screen) : host_(std::make_unique<QWidget>()) {
     QPalette palette = host_->palette();
     palette.setColor(QPalette::Window, QColor::fromRgb(kHostBackground));
     host_->setPalette(palette);
     host_->setAutoFillBackground(true);
     host_->setWindowTitle(QStringLiteral("kivbtn-gallery"));
-    host_->setGeometry(0, 0, 400, 300);
+    if (screen) host_->setScreen(screen);
+    host_->setGeometry(QRect(screen ? screen->geometry().topLeft() : QPoint(0, 0), QSize(400, 300)));
     host_->show();
     QElapsedTimer waited;
     waited.start();
@@ -214,13 +216,17 @@ Shot FaceCamera::Render(const QVariantMap& set, Look look, QSize size) {
             button->SetValue(true);
             break;
     }
-    QImage image = button->FaceImage().convertToFormat(QImage::Format_ARGB32);
+    shot.face = button->FaceImage();
+    QImage image = shot.face.convertToFormat(QImage::Format_ARGB32);
+    // The region is in logical pixels; each of the face's pixels belongs to the one it lies in.
     const QRegion region = button->ButtonRegion();
+    const qreal ratio = button->FaceRatio();
     if (!region.isEmpty()) {
         for (int y = 0; y < image.height(); ++y) {
             auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
             for (int x = 0; x < image.width(); ++x) {
-                if (!region.contains(QPoint(x, y))) row[x] = 0;
+                const QPoint logical(static_cast<int>(x / ratio), static_cast<int>(y / ratio));
+                if (!region.contains(logical)) row[x] = 0;
             }
         }
     }

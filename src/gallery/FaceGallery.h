@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+class QScreen;
 class QWidget;
 
 namespace kiv::gallery {
@@ -41,14 +42,16 @@ StoredSet StoredButtonSet(const QByteArray& formJson, const QString& buttonName)
 
 struct Shot {
     QImage image;          // ARGB32; pixels outside the button's window region are fully transparent
+    QImage face;           // the button's own image, in device pixels and tagged with their ratio
     QStringList problems;  // what the button could not use of the set
 };
 
 // Renders buttons on one shown host window whose background is fixed, so a see-through button
-// always shows the same thing behind it. Needs a QApplication.
+// always shows the same thing behind it; on the screen given (the primary one by default), so at
+// that screen's device pixel ratio. Needs a QApplication.
 class FaceCamera {
   public:
-    FaceCamera();
+    explicit FaceCamera(QScreen* screen = nullptr);
     ~FaceCamera();
     FaceCamera(const FaceCamera&) = delete;
     FaceCamera& operator=(const FaceCamera&) = delete;

@@ -62,7 +62,8 @@ QList<ReferenceSheet> ReferenceSheets(const QVariantMap& programSet) {
     return sheets;
 }
 
-QList<QList<QImage>> RenderSheet(FaceCamera& camera, const ReferenceSheet& sheet, QStringList* problems) {
+QList<QList<QImage>> RenderSheet(FaceCamera& camera, const ReferenceSheet& sheet, QStringList* problems,
+                                 bool faces) {
     QList<QList<QImage>> rows;
     for (int type : sheet.types) {
         QVariantMap set = sheet.set;
@@ -71,7 +72,7 @@ QList<QList<QImage>> RenderSheet(FaceCamera& camera, const ReferenceSheet& sheet
         for (Look look : sheet.looks) {
             Shot shot = camera.Render(set, look, sheet.cell);
             if (problems) *problems << shot.problems;
-            row << shot.image;
+            row << (faces ? shot.face : shot.image);
         }
         rows << row;
     }

@@ -27,7 +27,9 @@ struct ReferenceSheet {
 // store; its colours, bevel and effect settings give the custom-scheme sheets.
 QList<ReferenceSheet> ReferenceSheets(const QVariantMap& programSet);
 
-// The sheet rendered now, one cell per type and look. Problems the button reported go to problems.
-QList<QList<QImage>> RenderSheet(FaceCamera& camera, const ReferenceSheet& sheet, QStringList* problems);
+// The sheet rendered now, one cell per type and look: the shots, or with faces the buttons' own
+// images. Problems the button reported go to problems.
+QList<QList<QImage>> RenderSheet(FaceCamera& camera, const ReferenceSheet& sheet, QStringList* problems,
+                                 bool faces = false);
 
 }  // namespace kiv::gallery

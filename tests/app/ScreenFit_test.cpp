@@ -75,7 +75,7 @@ QStringList CutControls(forms::FormHost& host) {
                 QResizeEvent resize(button->size(), QSize());
                 QCoreApplication::sendEvent(button, &resize);
             }
-            const QRect face(QPoint(0, 0), button->size());
+            const QRect face = button->FaceImage().rect();  // the face's pixels, as the layout's
             const QRect caption = button->Layout().captionRect.ToQRect();
             if (!face.contains(caption)) {
                 cut << QStringLiteral("button %1 caption at %2 on a %3 face")

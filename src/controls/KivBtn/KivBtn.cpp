@@ -58,12 +58,27 @@ void KivBtn::SetColors() {
     colors_ = ColorsFor(backColor_);
 }
 
+QSize KivBtn::DrawnSize(QSize own) const {
+    return {qRound(own.width() * ratio_), qRound(own.height() * ratio_)};
+}
+
 void KivBtn::GetPictureSize() {
-    pictureSize_ = pictureNormal_.isNull() ? QSize(0, 0) : pictureNormal_.size();
+    pictureSize_ = DrawnSize(pictureNormal_.size());
+}
+
+QFont KivBtn::FaceFont() const {
+    QFont f = font();
+    if (ratio_ == 1.0) return f;
+    if (f.pointSizeF() > 0) {
+        f.setPointSizeF(f.pointSizeF() * ratio_);
+    } else if (f.pixelSize() > 0) {
+        f.setPixelSize(qRound(f.pixelSize() * ratio_));
+    }
+    return f;
 }
 
 void KivBtn::CalcCaptionRect() {
-    const QFont f = font();
+    const QFont f = FaceFont();
     const QString text = caption_;
     auto measure = [&f, &text](const Rect& r) { return platform::raster::MeasureText(r, text, f); };
     layout_ = LayoutCaption(buttonWidth_, buttonHeight_, picturePosition_, pictureSize_, measure, layout_);
@@ -88,10 +103,26 @@ void KivBtn::SetAccessKey() {
     accessKeyId_ = grabShortcut(QKeySequence::mnemonic(QStringLiteral("&") + accessKey_), Qt::WindowShortcut);
 }
 
-void KivBtn::ResizeFace() {
-    if (busyCapturing_) return;
-    buttonWidth_ = width();
-    buttonHeight_ = height();
+QSize KivBtn::DeviceSize(qreal ratio) const {
+    // Qt gives a widget the device pixels from round(left r) up to round(right r) of its window,
+    // which at a fractional ratio may be one more or fewer than round(width r).
+    const QPoint at = isWindow() ? QPoint() : mapTo(window(), QPoint(0, 0));
+    auto span = [ratio](int from, int length) {
+        return qRound((from + length) * ratio) - qRound(from * ratio);
+    };
+    return {span(at.x(), width()), span(at.y(), height())};
+}
+
+bool KivBtn::DeviceChanged() const {
+    const qreal r = devicePixelRatioF();
+    return r != ratio_ || DeviceSize(r) != QSize(buttonWidth_, buttonHeight_);
+}
+
+void KivBtn::LayOutFace() {
+    ratio_ = devicePixelRatioF();
+    const QSize device = DeviceSize(ratio_);
+    buttonWidth_ = device.width();
+    buttonHeight_ = device.height();
     Rect face{0, 0, buttonWidth_, buttonHeight_};
     if (buttonType_ >= 7 && buttonType_ <= 13) {
         face = {face.left + 3, face.top + 3, face.right - 3, face.bottom - 3};
@@ -101,9 +132,16 @@ void KivBtn::ResizeFace() {
         face = {face.left + 4, face.top + 4, face.right - 4, face.bottom - 4};
     }
     faceRect_ = face;
-    surface_.Resize(buttonWidth_, buttonHeight_);
+    surface_.Resize(buttonWidth_, buttonHeight_, ratio_);
+    GetPictureSize();
     CalcCaptionRect();
-    region_ = MakeRegion(buttonType_, buttonWidth_, buttonHeight_);
+}
+
+void KivBtn::ResizeFace() {
+    if (busyCapturing_) return;
+    LayOutFace();
+    // A window region has the resolution of the logical pixels.
+    region_ = MakeRegion(buttonType_, width(), height());
     if (region_.isEmpty()) {
         clearMask();
     } else {
@@ -112,17 +150,27 @@ void KivBtn::ResizeFace() {
     if (buttonHeight_ != 0) RepaintUp();
 }
 
+void KivBtn::FollowDevice() {
+    if (busyCapturing_ || !DeviceChanged()) return;
+    LayOutFace();
+    if (buttonType_ == 11 && canRefresh_) CaptureBackground();
+    Repaint();
+}
+
 void KivBtn::CaptureBackground() {
     // Our windows are composited: read the parent's own image instead of hiding the button.
     busyCapturing_ = true;
-    QImage bg(std::max(width(), 1), std::max(height(), 1), QImage::Format_RGB32);
+    const qreal r = devicePixelRatioF();
+    const QSize device = DeviceSize(r);
+    QImage bg(std::max(device.width(), 1), std::max(device.height(), 1), QImage::Format_RGB32);
+    bg.setDevicePixelRatio(r);
     QWidget* parent = parentWidget();
     bg.fill(parent ? parent->palette().color(parent->backgroundRole()) : palette().color(QPalette::Window));
     if (parent && width() > 0 && height() > 0) {
-        QPainter painter(&bg);
-        parent->render(&painter, QPoint(), QRegion(geometry()),
+        parent->render(&bg, QPoint(), QRegion(geometry()),
                        QWidget::DrawWindowBackground | QWidget::DrawChildren);
     }
+    bg.setDevicePixelRatio(1.0);  // the face copies it pixel for pixel
     background_ = bg;
     busyCapturing_ = false;
 }
@@ -152,12 +200,12 @@ void KivBtn::DrawButton(FaceState state, bool force) {
     const QWidget* container = parentWidget() ? parentWidget() : this;
     p.clearColor = FromQColor(container->palette().color(container->backgroundRole()));
     p.caption = caption_;
-    p.font = font();
+    p.font = FaceFont();
     p.faceRect = faceRect_;
     p.layout = layout_;
     p.picturePosition = picturePosition_;
-    p.pictureNormal = pictureNormal_;
-    p.pictureOver = pictureOver_;
+    p.pictureNormal = pictureNormal_.At(pictureSize_, p.colors.mask, useMaskColor_);
+    p.pictureOver = pictureOver_.At(DrawnSize(pictureOver_.size()), p.colors.mask, useMaskColor_);
     p.picturePos = picturePos_;
     p.pictureSize = pictureSize_;
     p.useMaskColor = useMaskColor_;
@@ -171,8 +219,10 @@ void KivBtn::DrawButton(FaceState state, bool force) {
 
 void KivBtn::paintEvent(QPaintEvent*) {
     if (busyCapturing_ || surface_.Image().isNull()) return;
+    // Shown at a ratio or a place no event told of: this paint shows the old face, the next the new.
+    if (DeviceChanged()) QMetaObject::invokeMethod(this, &KivBtn::FollowDevice, Qt::QueuedConnection);
     QPainter painter(this);
-    painter.drawImage(0, 0, surface_.Image());
+    painter.drawImage(QPointF(0, 0), surface_.Image());
 }
 
 void KivBtn::changeEvent(QEvent* e) {
@@ -200,7 +250,12 @@ void KivBtn::resizeEvent(QResizeEvent*) {
     ResizeFace();
 }
 
+void KivBtn::moveEvent(QMoveEvent*) {
+    FollowDevice();
+}
+
 void KivBtn::showEvent(QShowEvent*) {
+    if (DeviceChanged()) LayOutFace();
     if (buttonType_ == 11) CaptureBackground();
     canRefresh_ = true;
     SetColors();

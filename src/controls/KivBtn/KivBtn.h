@@ -15,6 +15,7 @@
 #include "controls/KivBtn/KivBtnCaption.h"
 #include "controls/KivBtn/KivBtnColors.h"
 #include "controls/KivBtn/KivBtnFace.h"
+#include "controls/KivBtn/KivBtnPictures.h"
 #include "controls/KivBtn/KivBtnProperties.h"
 #include "platform/raster/RasterSurface.h"
 
@@ -22,7 +23,10 @@ namespace kiv::controls {
 
 // The program's push button: fourteen drawn looks (ButtonType 1..14), hover and focus tracking,
 // pictures with mask-colour transparency and a persisted property set. The face is drawn into a
-// retained image whenever the look changes; painting only copies that image to the screen.
+// retained image whenever the look changes; painting only copies that image to the screen. The
+// image has the display's own pixels: at a device pixel ratio r a w x h button draws its face on
+// the device pixels it covers, round(w r) x round(h r) or one more or fewer by its place, with
+// its font and pictures at r times their size, and the image carries r.
 class KivBtn : public QWidget {
     Q_OBJECT
 
@@ -113,8 +117,11 @@ class KivBtn : public QWidget {
     // Paints the face when forced or when the state or caption changed since the last paint.
     void DrawButton(FaceState state, bool force);
 
-    // What the face and the hover tracker see, for callers that must check the drawn result.
+    // What the face and the hover tracker see, for callers that must check the drawn result. The
+    // image, the face and caption rectangles and the picture's place are in the face's pixels, the
+    // region and hit tests in the widget's logical ones.
     const QImage& FaceImage() const { return surface_.Image(); }
+    qreal FaceRatio() const { return ratio_; }
     QRegion ButtonRegion() const { return region_; }
     bool HitTest(QPoint local) const;
     bool IsMouseOver() const;
@@ -153,6 +160,7 @@ class KivBtn : public QWidget {
     void changeEvent(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void hideEvent(QHideEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
@@ -170,7 +178,13 @@ class KivBtn : public QWidget {
     void CalcCaptionRect();
     void GetPictureSize();
     void SetAccessKey();
+    void LayOutFace();
     void ResizeFace();
+    void FollowDevice();  // draws the face again when its ratio or its device pixels changed
+    QSize DeviceSize(qreal ratio) const;
+    bool DeviceChanged() const;
+    QFont FaceFont() const;
+    QSize DrawnSize(QSize own) const;  // a picture's logical size in the face's pixels
     void CaptureBackground();
     void ApplyPointer();
     void ChangeFont(const QFont& f);
@@ -185,8 +199,9 @@ class KivBtn : public QWidget {
     int colorScheme_ = 1;
     int picturePosition_ = 0;
     int specialEffect_ = 0;
-    int buttonHeight_ = 0;
+    int buttonHeight_ = 0;  // in the face's pixels, as are the rectangles and the picture's place
     int buttonWidth_ = 0;
+    qreal ratio_ = 1.0;  // device pixels per logical pixel the face is drawn for
     ColorValue backColor_ = 0;
     ColorValue backOver_ = 0;
     ColorValue foreColor_ = 0;
@@ -197,8 +212,8 @@ class KivBtn : public QWidget {
     bool handPointer_ = false;
     QString pictureNormalPath_;
     QString pictureOverPath_;
-    QImage pictureNormal_;
-    QImage pictureOver_;
+    ButtonPicture pictureNormal_;
+    ButtonPicture pictureOver_;
     QImage background_;
     QString caption_;
     Rect faceRect_;

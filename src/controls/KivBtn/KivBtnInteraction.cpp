@@ -96,6 +96,15 @@ short KeyCodeOf(int key) {
 
 constexpr short kKeySpace = 32;
 
+// Qt 6.4 tells every widget of a window that moved to another screen; from 6.6 Qt also tells them
+// of a new ratio on the same screen.
+bool ChangesTheRatio(QEvent::Type type) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    if (type == QEvent::DevicePixelRatioChange) return true;
+#endif
+    return type == QEvent::ScreenChangeInternal;
+}
+
 }  // namespace
 
 bool KivBtn::event(QEvent* e) {
@@ -103,6 +112,11 @@ bool KivBtn::event(QEvent* e) {
     // but a modal dialog always blocks this window, and Qt passes that on to every widget in it.
     if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::WindowBlocked)
         windowLeftSincePress_ = true;
+    if (ChangesTheRatio(e->type())) {
+        const bool done = QWidget::event(e);
+        FollowDevice();
+        return done;
+    }
     if (e->type() == QEvent::Shortcut) {
         auto* se = static_cast<QShortcutEvent*>(e);
         if (se->shortcutId() == accessKeyId_ && accessKeyId_ != 0) {

@@ -72,9 +72,9 @@ void KivBtn::ReadProperties(const QVariantMap& bag) {
     mouseIconPath_ = p.mouseIcon;
     mouseIcon_ = mouseIconPath_ == kHandPointerPicture ? HandPointerImage() : QPixmap(mouseIconPath_);
     pictureNormalPath_ = p.pictureNormal;
-    pictureNormal_ = pictureNormalPath_.isEmpty() ? QImage() : QImage(pictureNormalPath_);
+    pictureNormal_ = ButtonPicture(pictureNormalPath_);
     pictureOverPath_ = p.pictureOver;
-    pictureOver_ = pictureOverPath_.isEmpty() ? QImage() : QImage(pictureOverPath_);
+    pictureOver_ = ButtonPicture(pictureOverPath_);
     useMaskColor_ = p.useMaskColor;
     softBevel_ = p.softBevel;
     picturePosition_ = p.picturePosition;

@@ -212,7 +212,7 @@ void KivBtn::SetSoftBevel(bool value) {
 
 void KivBtn::SetPictureNormal(const QString& path) {
     pictureNormalPath_ = path;
-    pictureNormal_ = path.isEmpty() ? QImage() : QImage(path);
+    pictureNormal_ = ButtonPicture(path);
     GetPictureSize();
     CalcCaptionRect();
     Repaint();
@@ -221,7 +221,7 @@ void KivBtn::SetPictureNormal(const QString& path) {
 
 void KivBtn::SetPictureOver(const QString& path) {
     pictureOverPath_ = path;
-    pictureOver_ = path.isEmpty() ? QImage() : QImage(path);
+    pictureOver_ = ButtonPicture(path);
     if (isOver_) Repaint();
     emit PropertyChanged(QStringLiteral("PICO"));
 }

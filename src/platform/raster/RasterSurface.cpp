@@ -22,6 +22,27 @@ QColor ToQColor(Rgb colour) {
     return QColor::fromRgb(ToQRgb(colour));
 }
 
+// A painter on the image's own pixels: Qt would scale everything by the image's ratio.
+class PixelPainter {
+  public:
+    explicit PixelPainter(QImage& image) : image_(image), ratio_(image.devicePixelRatio()) {
+        image_.setDevicePixelRatio(1.0);
+        painter_.begin(&image_);
+    }
+    ~PixelPainter() {
+        painter_.end();
+        image_.setDevicePixelRatio(ratio_);
+    }
+    PixelPainter(const PixelPainter&) = delete;
+    PixelPainter& operator=(const PixelPainter&) = delete;
+    QPainter* operator->() { return &painter_; }
+
+  private:
+    QImage& image_;
+    qreal ratio_;
+    QPainter painter_;
+};
+
 }  // namespace
 
 QRgb ToQRgb(Rgb colour) {
@@ -34,17 +55,18 @@ Rgb FromQRgb(QRgb argb) {
            (static_cast<Rgb>(qBlue(argb)) << 16);
 }
 
-Surface::Surface(int width, int height) {
-    Resize(width, height);
+Surface::Surface(int width, int height, qreal ratio) {
+    Resize(width, height, ratio);
 }
 
-void Surface::Resize(int width, int height) {
+void Surface::Resize(int width, int height, qreal ratio) {
     if (width <= 0 || height <= 0) {
         image_ = QImage();
         return;
     }
     if (image_.width() != width || image_.height() != height)
         image_ = QImage(width, height, QImage::Format_RGB32);
+    image_.setDevicePixelRatio(ratio);
 }
 
 Rgb Surface::Pixel(int x, int y) const {
@@ -96,11 +118,11 @@ void DrawLine(Surface& s, int x1, int y1, int x2, int y2, Rgb colour) {
 
 void DrawOval(Surface& s, int x, int y, int w, int h, Rgb outline, Rgb fill) {
     if (w <= 0 || h <= 0 || s.Image().isNull()) return;
-    QPainter p(&s.Image());
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(QPen(ToQColor(outline), 2));
-    p.setBrush(ToQColor(fill));
-    p.drawEllipse(QRectF(x + 1, y + 1, w - 2, h - 2));
+    PixelPainter p(s.Image());
+    p->setRenderHint(QPainter::Antialiasing, false);
+    p->setPen(QPen(ToQColor(outline), 2));
+    p->setBrush(ToQColor(fill));
+    p->drawEllipse(QRectF(x + 1, y + 1, w - 2, h - 2));
 }
 
 void InvertFocusRect(Surface& s, const Rect& r) {
@@ -135,18 +157,18 @@ void DrawText(Surface& s, const Rect& r, const QString& text, const QFont& font,
     const QFontMetrics fm(f);
     const QRect single = fm.boundingRect(QRect(0, 0, 1 << 20, 1 << 20), Qt::TextShowMnemonic, text);
     const bool oneLine = !text.contains(QLatin1Char('\n')) && single.width() <= r.Width();
-    QPainter p(&s.Image());
-    p.setRenderHint(QPainter::TextAntialiasing, false);
-    p.setFont(f);
-    p.setPen(ToQColor(colour));
-    p.drawText(r.ToQRect(), kTextFlags | (oneLine ? Qt::AlignVCenter : Qt::AlignTop), text);
+    PixelPainter p(s.Image());
+    p->setRenderHint(QPainter::TextAntialiasing, false);
+    p->setFont(f);
+    p->setPen(ToQColor(colour));
+    p->drawText(r.ToQRect(), kTextFlags | (oneLine ? Qt::AlignVCenter : Qt::AlignTop), text);
 }
 
 void CopyBlock(Surface& s, int x, int y, const QImage& src) {
     if (src.isNull() || s.Image().isNull()) return;
-    QPainter p(&s.Image());
-    p.setCompositionMode(QPainter::CompositionMode_Source);
-    p.drawImage(x, y, src);
+    PixelPainter p(s.Image());
+    p->setCompositionMode(QPainter::CompositionMode_Source);
+    p->drawImage(QRect(x, y, src.width(), src.height()), src, src.rect());
 }
 
 QImage ReadBlock(const Surface& s, int x, int y, int w, int h) {

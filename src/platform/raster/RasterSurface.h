@@ -28,15 +28,18 @@ struct Rect {
     friend bool operator==(const Rect&, const Rect&) = default;
 };
 
-// An image that keeps its pixels between paints. Everything drawn is clipped to it.
+// An image that keeps its pixels between paints. Everything drawn is clipped to it. Every drawing
+// call works in the image's own pixels; the ratio only tells whoever shows the image how many of
+// them make one logical pixel.
 class Surface {
   public:
     Surface() = default;
-    Surface(int width, int height);
+    Surface(int width, int height, qreal ratio = 1.0);
 
-    void Resize(int width, int height);  // the content is undefined afterwards
+    void Resize(int width, int height, qreal ratio = 1.0);  // the content is undefined afterwards
     int Width() const { return image_.width(); }
     int Height() const { return image_.height(); }
+    qreal Ratio() const { return image_.isNull() ? 1.0 : image_.devicePixelRatio(); }
     bool Contains(int x, int y) const { return x >= 0 && y >= 0 && x < Width() && y < Height(); }
 
     Rgb Pixel(int x, int y) const;  // 0 outside the surface
@@ -70,7 +73,7 @@ void DrawText(Surface& s, const Rect& r, const QString& text, const QFont& font,
 // text's extent). An empty text measures to an empty rectangle.
 Rect MeasureText(const Rect& r, const QString& text, const QFont& font);
 
-// Copies w x h pixels of src (from its top-left) to (x, y).
+// Copies src pixel for pixel (from its top-left) to (x, y), whatever ratio src carries.
 void CopyBlock(Surface& s, int x, int y, const QImage& src);
 
 // The w x h pixels at (x, y) as an RGB32 image; pixels outside the surface read as black.

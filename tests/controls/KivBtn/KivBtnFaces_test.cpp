@@ -1,4 +1,5 @@
-// Every face of every button type, pixel for pixel against the committed references in faces/.
+// Every face of every button type, pixel for pixel against the committed references in faces/, and
+// at other device pixel ratios against the larger button at ratio 1.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,7 +8,10 @@
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTest>
 
+#include "controls/KivBtn/KivBtn.h"
+#include "controls/KivBtn/MainWindowSet.h"
 #include "gallery/FaceGallery.h"
 #include "gallery/ReferenceFaces.h"
 
@@ -28,9 +32,7 @@ QDir OutputFolder() {
 }
 
 QVariantMap ProgramSet() {
-    QFile form(SourceFile(QStringLiteral("resources/forms/frmmain.json")));
-    if (!form.open(QIODevice::ReadOnly)) return {};
-    return StoredButtonSet(form.readAll(), QStringLiteral("cmdproceed")).set;
+    return controls::MainWindowSet(QStringLiteral("cmdproceed"));
 }
 
 std::optional<ReferenceSheet> SheetNamed(const QString& name) {
@@ -50,79 +52,139 @@ QString Hex(QRgb argb) {
     return QStringLiteral("#%1").arg(argb, 8, 16, QLatin1Char('0'));
 }
 
-class KivBtnFacesTest : public ::testing::TestWithParam<std::string> {};
+QScreen* ScreenAt(double ratio) {
+    for (QScreen* s : QGuiApplication::screens()) {
+        if (s->devicePixelRatio() == ratio) return s;
+    }
+    return nullptr;
+}
+
+// Why the sheet cannot be compared here, or nothing. The caption's pixels are the font's: without
+// the very face the references were drawn with, a comparison says nothing about the button.
+QString Missing(const ReferenceSheet& sheet, double ratio) {
+    const QFontInfo font{QFont(kReferenceFontFamily)};
+    const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
+    if (!ScreenAt(ratio))
+        return QStringLiteral("no screen at ratio %1; ctest gives the tests those of screens.json")
+            .arg(ratio);
+    if (sheet.set.value(QStringLiteral("tx")).toString().isEmpty()) return {};
+    if (font.family() != kReferenceFontFamily)
+        return QStringLiteral("the font %1 is not installed (Qt gives %2); scripts/setup.sh installs it")
+            .arg(kReferenceFontFamily, font.family());
+    return dpi != 96.0 ? QStringLiteral("the screen has %1 dpi, not 96").arg(dpi) : QString();
+}
+
+void SkipOrFail(const QString& reason) {
+    if (reason.isEmpty()) return;
+    if (qgetenv("CI") == "true") FAIL() << reason.toStdString();
+    GTEST_SKIP() << reason.toStdString();
+}
+
+// At ratio r every rule of the face runs on the display's own pixels: a w x h button draws what a
+// round(w r) x round(h r) button draws at ratio 1 with its font r times as large. At ratio 1 the
+// faces are the committed references.
+class KivBtnFacesTest : public ::testing::TestWithParam<std::tuple<std::string, double>> {};
 
 TEST_P(KivBtnFacesTest, EveryFaceMatchesItsReference) {
+    const auto& [name, ratio] = GetParam();
     ASSERT_FALSE(ProgramSet().isEmpty()) << "the program's button set could not be read";
-    const auto sheet = SheetNamed(QString::fromStdString(GetParam()));
+    const auto sheet = SheetNamed(QString::fromStdString(name));
     ASSERT_TRUE(sheet);
-    if (!sheet->set.value(QStringLiteral("tx")).toString().isEmpty()) {
-        // The caption's pixels are the font's: without the very face the references were drawn with,
-        // a comparison says nothing about the button.
-        const QFontInfo font{QFont(kReferenceFontFamily)};
-        const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
-        const QString missing = font.family() != kReferenceFontFamily
-                                    ? QStringLiteral("the font %1 is not installed (Qt gives %2)")
-                                          .arg(kReferenceFontFamily, font.family())
-                                : dpi != 96.0 ? QStringLiteral("the screen has %1 dpi, not 96").arg(dpi)
-                                              : QString();
-        if (!missing.isEmpty()) {
-            if (qgetenv("CI") == "true")
-                FAIL() << missing.toStdString() << "; scripts/setup.sh installs the font";
-            GTEST_SKIP() << missing.toStdString();
-        }
-    }
+    SkipOrFail(Missing(*sheet, ratio));
+    if (IsSkipped() || HasFailure()) return;
+    ReferenceSheet larger = *sheet;
+    QVariantMap font = larger.set.value(QStringLiteral("font")).toMap();
+    font.insert(QStringLiteral("size"), font.value(QStringLiteral("size")).toDouble() * ratio);
+    larger.set.insert(QStringLiteral("font"), font);
+    larger.cell = QSize(qRound(sheet->cell.width() * ratio), qRound(sheet->cell.height() * ratio));
     const QString referencePath =
         SourceFile(QStringLiteral("tests/controls/KivBtn/faces/%1.png").arg(sheet->name));
     const QImage reference(referencePath);
-    ASSERT_FALSE(reference.isNull()) << referencePath.toStdString()
-                                     << " is missing; tests/controls/KivBtn/faces/regenerate.sh makes it";
-    ASSERT_EQ(reference.size(), QSize(sheet->cell.width() * static_cast<int>(sheet->looks.size()),
-                                      sheet->cell.height() * static_cast<int>(sheet->types.size())));
-
+    if (ratio == 1.0) {
+        ASSERT_EQ(reference.size(), QSize(sheet->cell.width() * static_cast<int>(sheet->looks.size()),
+                                          sheet->cell.height() * static_cast<int>(sheet->types.size())))
+            << referencePath.toStdString()
+            << " is missing or wrong; tests/controls/KivBtn/faces/regenerate.sh makes it";
+    }
+    QList<QList<QImage>> expected;
     QStringList problems;
     QList<QList<QImage>> rows;
     {
-        FaceCamera camera;
+        FaceCamera camera(ScreenAt(ratio));
         ASSERT_TRUE(camera.Ready());
-        rows = RenderSheet(camera, *sheet, &problems);
+        rows = RenderSheet(camera, *sheet, &problems, ratio != 1.0);
+        if (ratio != 1.0) {
+            FaceCamera plain;
+            expected = RenderSheet(plain, larger, nullptr, true);
+        }
     }
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
     EXPECT_TRUE(problems.isEmpty()) << problems.join(QLatin1Char('\n')).toStdString();
     for (int r = 0; r < rows.size(); ++r) {
         for (int c = 0; c < rows.at(r).size(); ++c) {
-            const QImage& actual = rows.at(r).at(c);
-            const QImage expected = CellOf(reference, sheet->cell, r, c);
-            if (actual == expected) continue;
+            QImage actual = rows.at(r).at(c);
+            EXPECT_EQ(actual.devicePixelRatio(), ratio);
+            actual.setDevicePixelRatio(1.0);
+            const QImage e = ratio == 1.0 ? CellOf(reference, sheet->cell, r, c) : expected.at(r).at(c);
+            if (actual == e) continue;
             int count = 0;
             QPoint first(-1, -1);
-            for (int y = 0; y < expected.height(); ++y) {
-                for (int x = 0; x < expected.width(); ++x) {
-                    if (expected.pixel(x, y) == actual.pixel(x, y)) continue;
+            for (int y = 0; y < e.height(); ++y) {
+                for (int x = 0; x < e.width(); ++x) {
+                    if (actual.valid(x, y) && e.pixel(x, y) == actual.pixel(x, y)) continue;
                     if (count++ == 0) first = {x, y};
                 }
             }
             const QString look = NameOf(sheet->looks.at(c));
-            const QString diffPath = OutputFolder().filePath(
-                QStringLiteral("%1-type%2-%3-diff.png").arg(sheet->name).arg(sheet->types.at(r)).arg(look));
-            DiffImage(expected, actual).save(diffPath, "PNG");
-            ADD_FAILURE() << "type " << sheet->types.at(r) << ", " << look.toStdString() << ": " << count
-                          << " pixels differ, the first at (" << first.x() << ", " << first.y()
-                          << "): expected " << Hex(expected.pixel(first)).toStdString() << ", drawn "
-                          << Hex(actual.pixel(first)).toStdString() << "; expected | actual | differences in "
-                          << diffPath.toStdString();
+            const QString diffPath = OutputFolder().filePath(QStringLiteral("%1-at%2-type%3-%4-diff.png")
+                                                                 .arg(sheet->name)
+                                                                 .arg(ratio)
+                                                                 .arg(sheet->types.at(r))
+                                                                 .arg(look));
+            DiffImage(e, actual).save(diffPath, "PNG");
+            ADD_FAILURE()
+                << "type " << sheet->types.at(r) << ", " << look.toStdString() << ": " << count
+                << " pixels differ, the first at (" << first.x() << ", " << first.y() << "): expected "
+                << Hex(e.pixel(first)).toStdString() << ", drawn "
+                << (actual.valid(first) ? Hex(actual.pixel(first)) : QStringLiteral("nothing")).toStdString()
+                << "; expected | actual | differences in " << diffPath.toStdString();
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sheets, KivBtnFacesTest, ::testing::ValuesIn(SheetNames()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             for (char& ch : name) {
-                                 if (ch == '-') ch = '_';
-                             }
-                             return name;
+// The cases at ratio 1 keep the sheet's name alone.
+INSTANTIATE_TEST_SUITE_P(Sheets, KivBtnFacesTest,
+                         ::testing::Combine(::testing::ValuesIn(SheetNames()),
+                                            ::testing::Values(1.0, 1.5, 2.0)),
+                         [](const auto& info) {
+                             const double ratio = std::get<1>(info.param);
+                             QString name = QString::fromStdString(std::get<0>(info.param));
+                             if (ratio != 1.0) name += QStringLiteral("_at_%1").arg(ratio);
+                             return name.replace(QLatin1Char('-'), QLatin1Char('_'))
+                                 .replace(QLatin1Char('.'), QLatin1Char('_'))
+                                 .toStdString();
                          });
+
+TEST(KivBtnRatioChange, AButtonMovedToAScreenOfAnotherRatioDrawsItsFaceAgain) {
+    SkipOrFail(ScreenAt(2.0) ? QString() : QStringLiteral("no screen at ratio 2"));
+    if (IsSkipped() || HasFailure()) return;
+    QWidget moved, stays;
+    auto faceOn = [](QWidget& host, double ratio) {
+        host.setGeometry(QRect(ScreenAt(ratio)->geometry().topLeft(), QSize(200, 100)));
+        if (!host.isVisible()) {
+            (new controls::KivBtn(&host))->setGeometry(10, 10, 113, 25);
+            host.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&host));
+        }
+        QCoreApplication::processEvents();
+        return host.findChild<controls::KivBtn*>()->FaceImage().copy();
+    };
+    const QImage atOne = faceOn(moved, 1.0), atTwo = faceOn(moved, 2.0);
+    EXPECT_EQ(atTwo.size(), QSize(226, 50));
+    EXPECT_EQ(atTwo.devicePixelRatio(), 2.0);
+    EXPECT_EQ(atTwo, faceOn(stays, 2.0));
+    EXPECT_EQ(faceOn(moved, 1.0), atOne);
+}
 
 // The folder holds exactly the references the tests read, so a renamed case leaves no stale image.
 TEST(KivBtnFaceReferences, FolderHoldsExactlyTheSheets) {

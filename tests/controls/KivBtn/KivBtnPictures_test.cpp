@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
 namespace kiv::controls {
 namespace {
 
@@ -95,6 +97,26 @@ TEST(BlitPictureTest, ZeroSizeOrNoPictureDrawsNothing) {
     EXPECT_EQ(s.Pixel(0, 0), kBackground);
     BlitPicture(s, 3, 3, 2, 2, red, {});  // partly outside: clipped, no fault
     EXPECT_EQ(s.Pixel(3, 3), 0x0000FFu);
+}
+
+TEST(ScalePictureTest, TheMaskScalesAsAShapeAndLargerDrawingsAreUsed) {
+    QTemporaryDir dir;
+    QImage own(2, 2, QImage::Format_RGB32);
+    own.fill(raster::ToQRgb(kMask));
+    own.setPixel(0, 0, qRgb(255, 0, 0));
+    QImage larger(4, 4, QImage::Format_RGB32);
+    larger.fill(qRgb(0, 0, 255));
+    ASSERT_TRUE(own.save(dir.filePath("p.png")) && larger.save(dir.filePath("p@2x.png")));
+    QList<ColorValue> colours;
+    const QImage big = ScalePicture(own, {8, 8}, kMask, true);
+    for (int i = 0; i < 64; ++i) colours << raster::FromQRgb(big.pixel(i % 8, i / 8));
+    EXPECT_EQ(colours.count(0x0000FF) + colours.count(kMask), 64) << "no blend of the mask and the picture";
+    EXPECT_GT(colours.count(0x0000FF), 4);
+    ButtonPicture picture(dir.filePath("p.png"));
+    EXPECT_EQ(picture.size(), QSize(2, 2));
+    EXPECT_EQ(picture.At({2, 2}, kMask, true), own);
+    EXPECT_EQ(picture.At({4, 4}, kMask, true), larger);
+    EXPECT_EQ(raster::FromQRgb(picture.At({3, 3}, kMask, true).pixel(1, 1)), 0xFF0000u);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "controls/KivBtn/MainWindowSet.h"
+
 namespace kiv::controls {
 namespace {
 
@@ -11,34 +13,6 @@ PropertyDefaults Defaults() {
     d.buttonFace = 0xEFEFEF;
     d.buttonText = 0x101010;
     return d;
-}
-
-// The set the main window stores for its Add File button.
-QVariantMap MainWindowSet() {
-    return {{"btype", 3},
-            {"tx", "  &Add File"},
-            {"enab", true},
-            {"coltype", 2},
-            {"font", QVariantMap{{"name", "Trebuchet MS"}, {"size", 8.25}, {"bold", true}}},
-            {"focusr", false},
-            {"bcol", 12640511},
-            {"bcolo", 12648447},
-            {"fcol", 0},
-            {"fcolo", 4194304},
-            {"mcol", 12632256},
-            {"mptr", 99},
-            {"micon", ":/icons/hand.xpm"},
-            {"picn", ":/icons/add.xpm"},
-            {"umcol", true},
-            {"soft", true},
-            {"picpos", 0},
-            {"ngrey", false},
-            {"fx", 3},
-            {"hand", true},
-            {"check", false},
-            {"value", false},
-            {"_extentx", 2990},
-            {"_extenty", 661}};
 }
 
 TEST(ReadPropertiesTest, EmptySetGivesTheDefaults) {

@@ -11,33 +11,10 @@
 #include <QWindow>
 #include <memory>
 
+#include "controls/KivBtn/MainWindowSet.h"
+
 namespace kiv::controls {
 namespace {
-
-// The Add File button's stored set.
-QVariantMap MainWindowSet() {
-    return {{"btype", 3},
-            {"tx", "  &Add File"},
-            {"enab", true},
-            {"coltype", 2},
-            {"font", QVariantMap{{"name", "Trebuchet MS"}, {"size", 8.25}, {"bold", true}}},
-            {"focusr", false},
-            {"bcol", 12640511},
-            {"bcolo", 12648447},
-            {"fcol", 0},
-            {"fcolo", 4194304},
-            {"mcol", 12632256},
-            {"mptr", 99},
-            {"micon", ":/icons/hand.xpm"},
-            {"umcol", true},
-            {"soft", true},
-            {"picpos", 0},
-            {"ngrey", false},
-            {"fx", 3},
-            {"hand", true},
-            {"check", false},
-            {"value", false}};
-}
 
 class KivBtnTest : public ::testing::Test {
   protected:
@@ -240,7 +217,8 @@ TEST_F(KivBtnTest, QuickClickAfterAnotherWindowHadTheUserIsNotADoubleClick) {
 
     // A handler that puts up a window of its own, which the user answers and closes at once.
     QWidget dialog;
-    dialog.resize(100, 60);
+    // Away from the pointer, so that the hover tracker's ticks do not see the pointer leave.
+    dialog.setGeometry(QRect(window->frameGeometry().bottomRight() + QPoint(20, 20), QSize(100, 60)));
     QObject::connect(button, &KivBtn::Click, button, [&] {
         dialog.show();
         dialog.activateWindow();
@@ -265,7 +243,8 @@ TEST_F(KivBtnTest, QuickClickAfterAModalDialogIsNotADoubleClickEvenWithoutActiva
     QCursor::setPos(Outside());
     Deliver(QEvent::MouseMove, at, 1000);
     QWidget dialog;
-    dialog.resize(100, 60);
+    // Away from the pointer, so that the hover tracker's ticks do not see the pointer leave.
+    dialog.setGeometry(QRect(window->frameGeometry().bottomRight() + QPoint(20, 20), QSize(100, 60)));
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setAttribute(Qt::WA_ShowWithoutActivating);
     QObject::connect(button, &KivBtn::Click, button, [&] {

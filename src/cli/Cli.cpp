@@ -11,13 +11,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "cli/Inspect.h"
 #include "cli/Interrupt.h"
 #include "cli/Protect.h"
 #include "filesystem/PathText.h"
+#include "filesystem/SystemCalls.h"
 
 #ifndef KIV_VERSION
 #define KIV_VERSION "unknown"
@@ -298,8 +298,7 @@ int Protect(int argc, char** argv, const Streams& io) {
         const int error = errno;
         const std::string name = own ? filesystem::Quoted(*filesFrom) : std::string("standard input");
         if (listFd < 0)
-            return UsageError(io, "--files-from: " + name + ": " +
-                                      std::error_code(error, std::generic_category()).message());
+            return UsageError(io, "--files-from: " + name + ": " + filesystem::SystemMessage(error));
         options.list = PathList{listFd, nulSeparated, name};
     }
     if (options.paths.empty() && !options.list)

@@ -5,12 +5,12 @@
 
 #include <cerrno>
 #include <charconv>
-#include <system_error>
 
 #include "cli/Interrupt.h"
 #include "engine/SameFile.h"
 #include "engine/SearchFolder.h"
 #include "filesystem/PathText.h"
+#include "filesystem/SystemCalls.h"
 
 namespace kiv::cli {
 namespace {
@@ -144,7 +144,7 @@ bool FindFiles(const std::vector<std::string>& paths, const PathList* list, file
         const ssize_t n = ::read(list->fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            error = list->name + ": " + std::error_code(errno, std::generic_category()).message();
+            error = list->name + ": " + filesystem::SystemMessage(errno);
             return false;
         }
         if (n == 0) break;

@@ -9,10 +9,10 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <system_error>
 
 #include "cli/Interrupt.h"
 #include "filesystem/PathText.h"
+#include "filesystem/SystemCalls.h"
 
 namespace kiv::cli {
 namespace {
@@ -58,13 +58,9 @@ LineEnd ReadLine(int fd, Secret& line, int& error) {
 }
 
 void Say(const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        done += static_cast<std::size_t>(n);
-    }
+    filesystem::Fully(text.size(), [&](std::size_t done) {
+        return ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+    });
 }
 
 PasswordResult Refused(std::string message) {
@@ -83,8 +79,7 @@ PasswordResult FromDescriptor(int fd, const std::string& name, Secret& password)
         case LineEnd::Interrupted:
             return {PasswordResult::Kind::Interrupted, {}};
         case LineEnd::Failed:
-            return Refused("cannot read the password from " + name + ": " +
-                           std::error_code(error, std::generic_category()).message());
+            return Refused("cannot read the password from " + name + ": " + filesystem::SystemMessage(error));
         case LineEnd::TooLong:
             return Refused("the password in " + name + " is longer than " +
                            std::to_string(kMaxPasswordLength) + " bytes");
@@ -183,7 +178,7 @@ PasswordResult ReadPassword(const PasswordSource& source, Secret& password) {
             if (fd < 0) {
                 const int error = errno;
                 return Refused("cannot open the password file " + filesystem::Quoted(source.file) + ": " +
-                               std::error_code(error, std::generic_category()).message());
+                               filesystem::SystemMessage(error));
             }
             PasswordResult result = FromDescriptor(fd, filesystem::Quoted(source.file), password);
             ::close(fd);

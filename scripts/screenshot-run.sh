@@ -53,7 +53,7 @@ xdotool key alt+y
 pixel() { /usr/bin/convert "$work/shot.png" -format "%[pixel:p{$1,590}]" info:; }
 white="srgb(255,255,255)"; started=0; taken=0
 for _ in $(seq 300); do
-  import -window root -crop 983x625+0+0 +repage "$work/shot.png"
+  import -window root -crop 983x662+0+0 +repage "$work/shot.png"
   if [ "$(pixel 500)" = "$white" ]; then
     started=1
     [ "$(pixel 300)" = "$white" ] || { taken=1; break; }

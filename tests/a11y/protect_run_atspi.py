@@ -76,6 +76,15 @@ class Program:
                 return app
         return None
 
+    def on_bus(self, what, seconds=30):
+        """The program's node on the bus; when it never comes, the failure says how the program is."""
+        try:
+            return wait_for(what, self.app, seconds)
+        except Failure as failure:
+            state = ("is still running" if self.proc.poll() is None
+                     else "ended with exit code %d" % self.proc.returncode)
+            raise Failure("%s (the program %s; its standard error: %r)" % (failure, state, self.stderr()))
+
     def stderr(self):
         with open(self.stderr_path, "rb") as err:
             return err.read().decode("utf-8", "replace")
@@ -245,7 +254,7 @@ def check_owned_windows(log_path):
 def second_start_refused(program_path, work, first, main):
     second = Program(program_path, work, "second")
     try:
-        app = wait_for("the second start on the accessibility bus", second.app, 30)
+        app = second.on_bus("the second start on the accessibility bus")
         refusal = wait_for("the second start's refusal",
                            lambda: find_window_with(app, lambda n: REFUSAL in (n.name or "")), 20)
         press(node_in(refusal, pyatspi.ROLE_PUSH_BUTTON, "OK"))
@@ -340,7 +349,7 @@ def check(program_path):
         originals = {s: open(s, "rb").read() for s in sources}
         first = Program(program_path, work, "first")
         programs.append(first)
-        app = wait_for("the program on the accessibility bus", first.app, 30)
+        app = first.on_bus("the program on the accessibility bus")
         main = wait_for("the main window", lambda: bus.find_main_window(app), 30)
         check_size(main, screen)
         if weston_log:

@@ -100,6 +100,16 @@ owned() {
         org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus | grep -q 'boolean true'
 }
 wait_until 100 owned || skip "the accessibility bus did not start: $(tail -3 "$work/atspi.log")"
+# The registry is started on demand; a program that comes up while it is still starting may never
+# be listed, so it is asked for (and so started) before the command runs.
+registry_up() {
+    local address
+    address="$(dbus-send --session --print-reply=literal --dest=org.a11y.Bus /org/a11y/bus \
+        org.a11y.Bus.GetAddress)" || return 1
+    dbus-send --bus="${address// /}" --print-reply --dest=org.a11y.atspi.Registry \
+        /org/a11y/atspi/accessible/root org.freedesktop.DBus.Peer.Ping
+}
+wait_until 100 registry_up || skip "the accessibility registry did not start: $(tail -3 "$work/atspi.log")"
 
 if [ -n "${KIV_A11Y_WAYLAND:-}" ]; then
     export QT_QPA_PLATFORM=wayland

@@ -109,11 +109,12 @@ FileFormat FormatOf(std::span<const unsigned char> der) {
     }
     OpenSslErrors::Clear();
 
-    // A file without encrypted parts is in neither format, whatever protects its keys.
-    if (others.any && keys.allAes && others.allAes && macDigest == NID_sha256) {
+    // A file with nothing encrypted is in neither format; one of keys alone is in its keys' format.
+    const bool encrypted = keys.any || others.any;
+    if (encrypted && keys.allAes && others.allAes && macDigest == NID_sha256) {
         format.algorithms = SaveOptions::Algorithms::Aes256;
         format.description = "AES-256 (PBES2, AES-256-CBC, HMAC-SHA256)";
-    } else if (others.any && keys.allTripleDes && others.allTripleDes && macDigest == NID_sha1) {
+    } else if (encrypted && keys.allTripleDes && others.allTripleDes && macDigest == NID_sha1) {
         format.algorithms = SaveOptions::Algorithms::TripleDesSha1;
         format.description = "3DES (pbeWithSHAAnd3-KeyTripleDES-CBC, HMAC-SHA1)";
     } else {

@@ -152,6 +152,8 @@ TEST(CopyLayoutTest, TheCopyKeepsTheSourceOrderOfSafesAndBags) {
         {PfxVariant::MixedSafe,
          {"encrypted: cert shrouded cert cert"},
          {"encrypted: cert", "plain: shrouded", "encrypted: cert cert"}},
+        // Nothing but a key: its copy is in the format its key is written in.
+        {PfxVariant::KeyOnly, {"plain: shrouded"}, {"plain: shrouded"}},
     };
     const Pkcs12Password password{kPassword, static_cast<int>(std::strlen(kPassword))};
     for (const Case& c : cases) {
@@ -172,7 +174,8 @@ TEST(CopyLayoutTest, TheCopyKeepsTheSourceOrderOfSafesAndBags) {
         Pkcs12Contents swapped;
         ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, swapped).ok());
         std::swap(swapped.items.front(), swapped.items.back());
-        EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped, kAes).ok);
+        if (swapped.items.size() > 1)
+            EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped, kAes).ok);
     }
 }
 

@@ -174,8 +174,9 @@ TEST(CopyLayoutTest, TheCopyKeepsTheSourceOrderOfSafesAndBags) {
         Pkcs12Contents swapped;
         ASSERT_TRUE(ReadPkcs12(der.data(), der.size(), {{"", 0}, {nullptr, 0}}, swapped).ok());
         std::swap(swapped.items.front(), swapped.items.back());
-        if (swapped.items.size() > 1)
+        if (swapped.items.size() > 1) {
             EXPECT_FALSE(CheckWrittenPkcs12(copy, password, keys, swapped, kAes).ok);
+        }
     }
 }
 
@@ -239,6 +240,49 @@ TEST(CopyLayoutTest, AttributeSetsKeepTheOrderTheSourceWroteThemIn) {
     ASSERT_EQ(reread.items.size(), 1u);
     EXPECT_TRUE(std::equal(unsorted.begin(), unsorted.end(), reread.items[0].der.data(),
                            reread.items[0].der.data() + reread.items[0].der.size()));
+}
+
+// A key finds its certificate by the public key whatever form the certificate wrote its EC point
+// in; a second key of that certificate borrows the ID the first one gave it; a stranger gets none.
+TEST(CopyLayoutTest, KeysWithoutAnIdGetTheirCertificatesWhateverItsPointForm) {
+    for (const char* form : {"uncompressed", "compressed"}) {
+        SCOPED_TRACE(form);
+        const EvpPkeyPtr key(EVP_EC_gen("P-256"));
+        const EvpPkeyPtr stranger(EVP_EC_gen("P-256"));
+        const EvpPkeyPtr written(EVP_PKEY_dup(key.get()));
+        ASSERT_TRUE(key && stranger && written);
+        ASSERT_TRUE(EVP_PKEY_set_utf8_string_param(written.get(), "point-format", form));
+        const X509Ptr x509(X509_new());
+        ASSERT_TRUE(X509_gmtime_adj(X509_getm_notBefore(x509.get()), 0) &&
+                    X509_gmtime_adj(X509_getm_notAfter(x509.get()), 3600) &&
+                    X509_set_pubkey(x509.get(), written.get()) &&
+                    X509_sign(x509.get(), key.get(), EVP_sha256()));
+        const SafeBagPtr bag(PKCS12_SAFEBAG_create_cert(x509.get()));
+        unsigned char* out = nullptr;
+        const int length = i2d_PKCS12_SAFEBAG(bag.get(), &out);
+        const OpenSslBytesPtr owner(out);
+
+        Pkcs12Contents contents;
+        contents.items.resize(4);
+        contents.items[0].isCertificate = true;
+        contents.items[0].der.Append({reinterpret_cast<const char*>(out), static_cast<std::size_t>(length)});
+        contents.items[1].key.reset(EVP_PKEY2PKCS8(key.get()));
+        contents.items[2].key.reset(EVP_PKEY2PKCS8(stranger.get()));
+        contents.items[3].key.reset(EVP_PKEY2PKCS8(key.get()));
+        PairKeysWithCertificates(contents);
+
+        unsigned char digest[20];
+        unsigned int size = 0;
+        ASSERT_TRUE(X509_digest(x509.get(), EVP_sha1(), digest, &size));
+        const std::vector<unsigned char> id(digest, digest + size);
+        const auto holdsId = [&](std::span<const unsigned char> bytes) {
+            return std::search(bytes.begin(), bytes.end(), id.begin(), id.end()) != bytes.end();
+        };
+        EXPECT_TRUE(holdsId({contents.items[0].der.data(), contents.items[0].der.size()}));
+        EXPECT_TRUE(holdsId(contents.items[1].keyAttributes));
+        EXPECT_TRUE(contents.items[2].keyAttributes.empty());
+        EXPECT_EQ(contents.items[3].keyAttributes, contents.items[1].keyAttributes);
+    }
 }
 
 using CertificateTest = CertificateFolderTest;

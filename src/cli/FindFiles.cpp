@@ -1,6 +1,5 @@
 #include "cli/FindFiles.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -59,14 +58,13 @@ std::uint64_t StableHash(std::string_view bytes) {
     return hash;
 }
 
-std::vector<std::string> NamedPathProblems(const std::vector<std::string>& paths, bool anyFileName) {
+std::vector<std::string> NamedPathProblems(filesystem::FileSystem& files,
+                                           const std::vector<std::string>& paths, bool anyFileName) {
     std::vector<std::string> problems;
     for (const std::string& path : paths) {
-        struct stat st {};
+        if (files.Identity(path)) continue;  // a folder, or a link to one
         // A link that leads nowhere or round in a loop is something there all the same.
-        const bool there = !path.empty() && ::lstat(path.c_str(), &st) == 0;
-        if (there && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
-        if (!there) {
+        if (!files.Stamp(path)) {
             problems.push_back(filesystem::Quoted(path) + ": no such file or folder");
         } else if (!anyFileName && !engine::IsPkcs12Name(BareName(path))) {
             problems.push_back(filesystem::Quoted(path) + ": not a .pfx or .p12 file name");
@@ -98,14 +96,13 @@ class Finder {
     bool Stopped() const { return InterruptSignal() != 0 || (hooks_.stop && hooks_.stop()); }
 
     void Take(const std::string& path, bool named) {
-        struct stat st {};
-        if (!path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (files_.Identity(path)) {
             root_ = path;
             engine::SearchFolder(&files_, path, walk_);
         } else if (anyFileName_ || engine::IsPkcs12Name(BareName(path))) {
             Hand(path, path);
         } else if (hooks_.leftOut) {
-            const bool there = named || ::lstat(path.c_str(), &st) == 0;
+            const bool there = named || files_.Stamp(path).has_value();
             hooks_.leftOut(path, there ? "not a .pfx or .p12 file name" : "no such file or folder");
         }
     }

@@ -38,7 +38,8 @@ struct PathList {
 // What the paths named on the command line are checked for before anything is done: each must be a
 // folder, or something there (what it is, the run tells) under a name ending in .pfx or .p12 in any
 // letter case (any name with `anyFileName`). The problems, one a path, in the words for the user.
-std::vector<std::string> NamedPathProblems(const std::vector<std::string>& paths, bool anyFileName);
+std::vector<std::string> NamedPathProblems(filesystem::FileSystem& files,
+                                           const std::vector<std::string>& paths, bool anyFileName);
 
 // What the finder hands on, as it finds it.
 struct FoundHooks {

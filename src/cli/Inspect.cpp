@@ -97,6 +97,7 @@ void PrintJson(const std::string& path, const Inspection& inspection, bool first
 int RunInspect(const std::vector<std::string>& paths, const InspectOptions& options, std::FILE* out,
                std::FILE* err) {
     std::size_t counts[3] = {};  // by kind
+    std::size_t total = 0;
     bool unreadFolder = false;
     if (options.json) std::fprintf(out, "{\n\"command\": \"inspect\",\n\"files\": [");
     const auto files = filesystem::CreateLocalFileSystem();
@@ -104,11 +105,12 @@ int RunInspect(const std::vector<std::string>& paths, const InspectOptions& opti
     hooks.file = [&](const std::string& path) {
         const Inspection inspection = certificate::InspectFile(*files, path);
         if (options.json) {
-            PrintJson(path, inspection, counts[0] + counts[1] + counts[2] == 0, out);
+            PrintJson(path, inspection, total == 0, out);
         } else {
             PrintText(path, inspection, out);
         }
         ++counts[static_cast<int>(inspection.kind)];
+        ++total;
         std::fflush(out);
     };
     hooks.unreadable = [&](const std::string& folder) {
@@ -120,7 +122,6 @@ int RunInspect(const std::vector<std::string>& paths, const InspectOptions& opti
     FindFiles(paths, nullptr, *files, true, std::nullopt, hooks, unused);
     const std::size_t passwordLess = counts[static_cast<int>(Inspection::Kind::PasswordLess)];
     const std::size_t unreadable = counts[static_cast<int>(Inspection::Kind::Unreadable)];
-    const std::size_t total = counts[0] + counts[1] + counts[2];
     if (options.json) {
         std::fprintf(out,
                      "\n],\n\"counts\": {\"total\": %zu, \"passwordLess\": %zu, \"protected\": %zu, "

@@ -337,7 +337,7 @@ unsigned CoreCount() {
 
 int RunProtect(const ProtectOptions& options, const CertificateFactoryFor& certificatesFor, std::FILE* out,
                std::FILE* err, const FileSystemMaker& fileSystems) {
-    const std::vector<std::string> problems = NamedPathProblems(options.paths, false);
+    const std::vector<std::string> problems = NamedPathProblems(*fileSystems(), options.paths, false);
     for (const std::string& problem : problems) std::fprintf(err, "kivpfx: %s\n", problem.c_str());
     if (!problems.empty()) return 2;
     return Sweep(options, certificatesFor, out, err, fileSystems).Run();

@@ -124,13 +124,10 @@ FileResult RemoveSource(filesystem::FileSystem* files, FileResult done, const st
     } else {
         const filesystem::Removal removal = files->RemoveFile(source);
         if (!removal.removed) return kept(removal.problem);
-        if (!removal.problem.empty()) {
-            FileResult flushed = kept(removal.problem);
-            flushed.status = done.status + ", source removed, but " + removal.problem;
-            flushed.sourceRemoved = true;
-            return flushed;
-        }
-        done.status += ", source removed";
+        // Gone, but its folder was not flushed: a power cut could still bring it back.
+        if (!removal.problem.empty()) done.outcome = Outcome::SourceKept;
+        done.status +=
+            removal.problem.empty() ? ", source removed" : ", source removed, but " + removal.problem;
     }
     done.sourceRemoved = true;
     return done;
